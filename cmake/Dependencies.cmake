@@ -1,0 +1,11 @@
+# Third-party libraries come from Debian packages; nothing is downloaded at build time.
+find_package(Threads REQUIRED)
+find_package(CURL REQUIRED)
+find_package(OpenSSL 3 REQUIRED)
+find_package(SQLite3 REQUIRED)
+find_package(PNG REQUIRED)
+find_package(nlohmann_json 3.10 REQUIRED)
+find_package(Boost 1.74 REQUIRED)
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(TURBOJPEG REQUIRED IMPORTED_TARGET libturbojpeg)
+find_package(CLI11 QUIET CONFIG)

@@ -1,0 +1,146 @@
+#pragma once
+/// @file
+/// CorvenzaEnterprise: the facade through which an application reaches the library.
+///
+/// Mapping of class-level and instance-level operations. The class
+/// `CorvenzaEnterprise` holds the class-level operations as static member
+/// functions. Its one shared instance, `CorvenzaEnterprise::shared()`, is of
+/// the nested type `CorvenzaEnterprise::Instance`, which holds the
+/// instance-level operations under the same names. So both forms keep their
+/// names:
+///
+///     CorvenzaEnterprise::initialize(provider);           // class level
+///     CorvenzaEnterprise::shared().initialize(provider);  // instance level
+///
+/// The shared instance is created on first use, exactly once, also when first
+/// reached from several threads at once, and is deliberately never destroyed.
+
+#include <corvenza/config.h>
+#include <corvenza/error.h>
+#include <corvenza/main_queue.h>
+#include <corvenza/region.h>
+#include <corvenza/token.h>
+
+#include <filesystem>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+namespace corvenza {
+
+/// The last step of a creation that has answered.
+enum class EstimationProgressType { none, setParameter, putFrontImage, putSideImage };
+
+/// Receives each new progress value of the request being created, on the main queue.
+class CorvenzaEnterpriseDelegate {
+ public:
+  virtual ~CorvenzaEnterpriseDelegate() = default;
+  virtual void estimationProgressDidChange(EstimationProgressType progress) = 0;
+};
+
+/// Thrown by the two operations declared to fail (`initialize` and
+/// `getS3Image`); carries the error.
+class CorvenzaException : public std::runtime_error {
+ public:
+  explicit CorvenzaException(Error error)
+      : std::runtime_error(error.localizedDescription()), error_(std::move(error)) {}
+  const Error& error() const noexcept { return error_; }
+
+ private:
+  Error error_;
+};
+
+class CorvenzaEnterprise {
+ public:
+  class Instance;
+
+  /// The shared instance, created on first use. Thread-safe.
+  static Instance& shared();
+
+  /// Starts the library once: stores @p tokenProvider, reads the
+  /// configuration and builds the cloud clients. Later calls return at once
+  /// and ignore their provider.
+  /// @throws CorvenzaException with code 1997 (`configNotFound`) when
+  ///         "corvenza-config.json" is missing from the bundle; start-up may
+  ///         then be retried.
+  static void initialize(std::shared_ptr<CorvenzaTokenProvider> tokenProvider);
+
+  /// The provider given to initialize, or nothing.
+  static std::shared_ptr<CorvenzaTokenProvider> tokenProvider();
+
+  /// True unless a fresh reachability probe reports no connection.
+  /// Needs no initialize. Thread-safe.
+  static bool isNetworkReachable();
+
+  /// A new error of domain "CorvenzaError", code 2000, without user information.
+  static Error unknownError();
+
+  /// Replaces the main queue on which every callback runs. Call it before
+  /// initialize; the default runs on a thread the library owns.
+  static void setMainQueue(std::shared_ptr<MainQueue> queue);
+  /// The main queue in use (created on first use).
+  static std::shared_ptr<MainQueue> mainQueue();
+
+  /// Stops the library's own threads (the default main queue). For tools and
+  /// tests that end the process cleanly; the library is unusable afterwards.
+  static void shutdown();
+
+  CorvenzaEnterprise() = delete;
+};
+
+/// The shared instance: the state the library keeps between calls.
+///
+/// Its state is guarded by a lock, so it may be read from any thread; the
+/// library's own callbacks run on the main queue.
+class CorvenzaEnterprise::Instance {
+ public:
+  Instance(const Instance&) = delete;
+  Instance& operator=(const Instance&) = delete;
+  ~Instance();
+
+  /// See CorvenzaEnterprise::initialize.
+  void initialize(std::shared_ptr<CorvenzaTokenProvider> tokenProvider);
+
+  /// Reads "corvenza-config.json" from the bundle into the fields below.
+  /// Prints "Error: cannot read config json" or "Error: cannot decode config
+  /// json" and keeps the fields when the file is unreadable or malformed.
+  /// @throws CorvenzaException with code 1997 when the file is missing.
+  void loadConfig();
+  /// Builds the identity and object-storage clients (start-up only).
+  void initializeAWS();
+  /// Builds the GraphQL client (start-up only).
+  void initializeAppSync();
+
+  /// File name of the GraphQL client's cache database: "CorvenzaEnterprise".
+  std::string databaseName() const;
+  /// The cache database: the temporary directory plus databaseName().
+  std::filesystem::path databaseURL() const;
+  std::string graphQLEndpoint() const;
+  std::string cognitoIDPoolID() const;
+  AWSRegionType graphQLRegion() const;
+  AWSRegionType cognitoIDPoolRegion() const;
+  std::string imageBucketRegion() const;
+  std::string imageBucketName() const;
+  std::string encryptionKey() const;
+  bool initialized() const;
+  std::shared_ptr<CorvenzaTokenProvider> tokenProvider() const;
+
+  /// The progress listener, held strongly.
+  std::shared_ptr<CorvenzaEnterpriseDelegate> delegate() const;
+  void setDelegate(std::shared_ptr<CorvenzaEnterpriseDelegate> delegate);
+  /// The stage reached by the request being created.
+  EstimationProgressType estimationProgress() const;
+  /// Seconds allowed for each network step of a creation: 45.
+  double estimationTimeOutSec() const;
+
+  /// Internal state; not for applications.
+  struct Impl;
+  Impl& impl() { return *impl_; }
+
+ private:
+  friend class CorvenzaEnterprise;
+  Instance();
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace corvenza

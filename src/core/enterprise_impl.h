@@ -1,0 +1,41 @@
+#pragma once
+// The shared facade's state. Only the library's own sources include this.
+
+#include <corvenza/enterprise.h>
+
+#include <filesystem>
+#include <mutex>
+#include <string>
+
+#include "platform/device/reachability.h"
+
+namespace corvenza {
+
+struct CorvenzaEnterprise::Instance::Impl {
+  // Guards every field below; never held while calling out of the library.
+  mutable std::mutex mutex;
+  // Serialises start-up, which calls out (configuration, client set-up).
+  std::mutex startupMutex;
+
+  const std::string databaseName = "CorvenzaEnterprise";
+  std::shared_ptr<CorvenzaTokenProvider> tokenProvider;
+  std::string graphQLEndpoint = Constants::APPSYNC_ENDPOINT_URL;
+  std::string cognitoIDPoolID = Constants::COGNITO_ID_POOL_ID;
+  AWSRegionType graphQLRegion = Constants::APPSYNC_REGION;
+  AWSRegionType cognitoIDPoolRegion = Constants::COGNITO_REGION;
+  std::string imageBucketRegion;
+  std::string imageBucketName;
+  std::string encryptionKey;
+  bool initialized = false;
+  std::shared_ptr<CorvenzaEnterpriseDelegate> delegate;
+  EstimationProgressType estimationProgress = EstimationProgressType::none;
+  const double estimationTimeOutSec = 45.0;
+
+  // Outside components, replaceable by tests.
+  device::ReachabilityFactory reachabilityFactory = device::makeSystemReachability;
+
+  /// Puts a fresh state in place of the shared instance's (tests only).
+  static void resetForTesting();
+};
+
+}  // namespace corvenza

@@ -1,0 +1,59 @@
+#include "platform/dispatch/executor.h"
+
+namespace corvenza::dispatch {
+
+ThreadPoolExecutor::ThreadPoolExecutor(std::size_t threads) {
+  if (threads == 0) threads = 1;
+  threads_.reserve(threads);
+  for (std::size_t i = 0; i < threads; ++i) {
+    threads_.emplace_back([this] {
+      std::unique_lock lock(mutex_);
+      for (;;) {
+        wakeup_.wait(lock, [this] { return stopping_ || !work_.empty(); });
+        if (work_.empty()) return;  // stopping and drained
+        auto work = std::move(work_.front());
+        work_.pop_front();
+        lock.unlock();
+        try {
+          work();
+        } catch (...) {
+          // Work items report through their own channels; never kill the pool.
+        }
+        work = nullptr;
+        lock.lock();
+      }
+    });
+  }
+}
+
+ThreadPoolExecutor::~ThreadPoolExecutor() { shutdown(); }
+
+void ThreadPoolExecutor::execute(std::function<void()> work) {
+  {
+    std::lock_guard lock(mutex_);
+    if (stopping_) return;
+    work_.push_back(std::move(work));
+  }
+  wakeup_.notify_one();
+}
+
+void ThreadPoolExecutor::shutdown() {
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
+  wakeup_.notify_all();
+  for (auto& thread : threads_) {
+    if (thread.joinable() && thread.get_id() != std::this_thread::get_id()) thread.join();
+  }
+}
+
+std::shared_ptr<Executor> defaultExecutor() {
+  // Deliberately immortal, like the facade that uses it: threads blocked in a
+  // bounded wait must not be torn down under static destruction.
+  static auto* executor = new std::shared_ptr<ThreadPoolExecutor>(
+      std::make_shared<ThreadPoolExecutor>(4));
+  return *executor;
+}
+
+}  // namespace corvenza::dispatch

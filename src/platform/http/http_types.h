@@ -1,0 +1,48 @@
+#pragma once
+// Plain request and response values shared by the transport, the signer and
+// every client built on them.
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace corvenza::http {
+
+/// Header fields in the order they are sent; names keep the case they were given.
+using HttpHeaders = std::vector<std::pair<std::string, std::string>>;
+
+/// Case-insensitive lookup of the first header named @p name.
+std::optional<std::string> findHeader(const HttpHeaders& headers, std::string_view name);
+/// Replaces every header named @p name (case-insensitive) by one with @p value.
+void setHeader(HttpHeaders& headers, std::string_view name, std::string value);
+/// Removes every header named @p name (case-insensitive).
+void removeHeader(HttpHeaders& headers, std::string_view name);
+
+struct HttpRequest {
+  std::string method = "GET";
+  /// Absolute URL, already percent-encoded as it goes on the wire.
+  std::string url;
+  HttpHeaders headers;
+  /// The body, unless bodyFile is set.
+  std::string body;
+  /// Streams the body from this file instead of `body` (uploads).
+  std::optional<std::filesystem::path> bodyFile;
+  /// Writes the response body to this file instead of memory (downloads).
+  std::optional<std::filesystem::path> responseFile;
+  /// Whole-transfer time limit.
+  std::chrono::milliseconds timeout{60'000};
+};
+
+struct HttpResponse {
+  /// HTTP status code as received; a 4xx or 5xx is a response, not a transport error.
+  int status = 0;
+  HttpHeaders headers;
+  std::string body;
+};
+
+}  // namespace corvenza::http

@@ -1,0 +1,16 @@
+#pragma once
+// Each subcommand of the corvenza tool registers itself on the application.
+
+#include <CLI/CLI.hpp>
+
+namespace corvenza::cli {
+
+/// Exit statuses shared by every command.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailure = 1;
+inline constexpr int kExitUsage = 2;
+
+/// `corvenza config`: prints the configuration as start-up reads it.
+void addConfigCommand(CLI::App& app, int& exitCode);
+
+}  // namespace corvenza::cli

@@ -22,11 +22,16 @@
 #include <corvenza/token.h>
 
 #include <filesystem>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 namespace corvenza {
+
+class DefaultTokenProvider;
 
 /// The last step of a creation that has answered.
 enum class EstimationProgressType { none, setParameter, putFrontImage, putSideImage };
@@ -75,6 +80,28 @@ class CorvenzaEnterprise {
   /// A new error of domain "CorvenzaError", code 2000, without user information.
   static Error unknownError();
 
+  /// The stored provider when it is a DefaultTokenProvider (or derived from
+  /// it), otherwise nothing.
+  static std::shared_ptr<DefaultTokenProvider> defaultTokenProvider();
+
+  /// Signs the user out of the cloud side: clears the credentials provider's
+  /// cache and the identity bridge, then clears a DefaultTokenProvider's
+  /// token. Keeps the clients and the stored provider. Does nothing before
+  /// initialize. Thread-safe.
+  static void clearCredentials();
+
+  /// The stored file names of a request's images.
+  enum class EstimationImageType { front, side, annotated_front, annotated_side };
+  /// "front.jpg", "side.jpg", "annotated_front_image.jpg", "annotated_side_image.jpg".
+  static std::string rawValue(EstimationImageType type);
+  /// The image type of exactly one of the four raw texts, else nothing.
+  static std::optional<EstimationImageType> estimationImageType(std::string_view rawValue);
+
+  /// Returns false at once and never calls @p completion (the operation is
+  /// kept for compatibility; use RemoteImageProxy::downloadableURL instead).
+  static bool getS3Image(const std::string& requestId, EstimationImageType dir,
+                         std::function<void(std::optional<std::string> url)> completion);
+
   /// Replaces the main queue on which every callback runs. Call it before
   /// initialize; the default runs on a thread the library owns.
   static void setMainQueue(std::shared_ptr<MainQueue> queue);
@@ -110,6 +137,10 @@ class CorvenzaEnterprise::Instance {
   void initializeAWS();
   /// Builds the GraphQL client (start-up only).
   void initializeAppSync();
+
+  /// Returns false at once and never calls @p completion.
+  bool getEstimationImageURL(const std::string& requestId, EstimationImageType dir,
+                             std::function<void(std::optional<std::string> url)> completion);
 
   /// File name of the GraphQL client's cache database: "CorvenzaEnterprise".
   std::string databaseName() const;

@@ -130,10 +130,6 @@ void CorvenzaEnterprise::Instance::loadConfig() {
   impl_->encryptionKey = config->encryptionKey;
 }
 
-void CorvenzaEnterprise::Instance::initializeAWS() {}
-
-void CorvenzaEnterprise::Instance::initializeAppSync() {}
-
 std::string CorvenzaEnterprise::Instance::databaseName() const { return impl_->databaseName; }
 
 std::filesystem::path CorvenzaEnterprise::Instance::databaseURL() const {

@@ -1,0 +1,7 @@
+#include "core/enterprise_impl.h"
+
+namespace corvenza {
+
+void CorvenzaEnterprise::Instance::initializeAppSync() {}
+
+}  // namespace corvenza

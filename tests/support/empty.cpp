@@ -1,1 +1,0 @@
-// Keeps the support library non-empty while no fake needs a source file.

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
+#include <string_view>
 
 #include "core/result.h"
 #include "platform/http/http_types.h"
@@ -30,6 +32,10 @@ enum TransportErrorCode : int {
 
 /// Makes a transport error whose description says what happened, never a secret.
 Error makeTransportError(int code, std::string description);
+
+/// scheme://host/path of @p url: no user information, query or fragment, so
+/// that a presigned signature never reaches a log line or an error text.
+std::string redactedUrl(std::string_view url);
 
 struct TransferProgress {
   std::uint64_t bytesSent = 0;

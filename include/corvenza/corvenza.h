@@ -4,9 +4,13 @@
 
 #include <corvenza/config.h>
 #include <corvenza/console.h>
+#include <corvenza/default_token_provider.h>
+#include <corvenza/direct_token_provider.h>
 #include <corvenza/enterprise.h>
 #include <corvenza/error.h>
+#include <corvenza/estimation.h>
 #include <corvenza/main_queue.h>
 #include <corvenza/region.h>
+#include <corvenza/remote_image.h>
 #include <corvenza/token.h>
 #include <corvenza/version.h>

@@ -1,0 +1,42 @@
+#include <corvenza/remote_image.h>
+
+#include "core/presigned_links.h"
+
+namespace corvenza {
+
+RemoteImageProxy::RemoteImageProxy(std::string region, std::string bucket, std::string key)
+    : s3Object_(S3Object(std::move(bucket), std::move(key), std::move(region))) {}
+
+std::optional<S3Object> RemoteImageProxy::s3Object() const {
+  std::lock_guard lock(mutex_);
+  return s3Object_;
+}
+
+void RemoteImageProxy::setS3Object(std::optional<S3Object> object) {
+  std::lock_guard lock(mutex_);
+  s3Object_ = std::move(object);
+}
+
+std::shared_ptr<const Image> RemoteImageProxy::image() const {
+  std::lock_guard lock(mutex_);
+  return image_;
+}
+
+void RemoteImageProxy::setImage(std::shared_ptr<const Image> image) {
+  std::lock_guard lock(mutex_);
+  image_ = std::move(image);
+}
+
+bool RemoteImageProxy::isDownloadable() const {
+  std::lock_guard lock(mutex_);
+  return s3Object_.has_value();
+}
+
+std::optional<std::string> RemoteImageProxy::downloadableURL() const {
+  // Copy the location out so signing does not run under our lock.
+  auto object = s3Object();
+  if (!object) return std::nullopt;
+  return detail::presignedDownloadURL(*object);
+}
+
+}  // namespace corvenza

@@ -9,6 +9,14 @@
 
 #include "platform/device/reachability.h"
 
+namespace corvenza::auth {
+class DeveloperAuthenticatedIdentityProvider;
+}
+namespace corvenza::identity {
+class CredentialsProvider;
+struct ServiceConfiguration;
+}  // namespace corvenza::identity
+
 namespace corvenza {
 
 struct CorvenzaEnterprise::Instance::Impl {
@@ -30,6 +38,11 @@ struct CorvenzaEnterprise::Instance::Impl {
   std::shared_ptr<CorvenzaEnterpriseDelegate> delegate;
   EstimationProgressType estimationProgress = EstimationProgressType::none;
   const double estimationTimeOutSec = 45.0;
+
+  // Identity side, built by initializeAWS() (see core/enterprise_identity.h).
+  std::shared_ptr<auth::DeveloperAuthenticatedIdentityProvider> developerIdentityProvider;
+  std::shared_ptr<identity::CredentialsProvider> cognitoCredentialsProvider;
+  std::shared_ptr<const identity::ServiceConfiguration> serviceConfiguration;
 
   // Outside components, replaceable by tests.
   device::ReachabilityFactory reachabilityFactory = device::makeSystemReachability;

@@ -1,0 +1,87 @@
+#include <corvenza/direct_token_provider.h>
+
+#include <mutex>
+#include <utility>
+
+#include "auth/token_provider_environment.h"
+#include "auth/token_request.h"
+
+namespace corvenza {
+
+// Shared with the refresh function, so a refresh reads the values current
+// when it starts without holding on to the provider itself.
+struct DirectTokenProvider::Settings {
+  mutable std::mutex mutex;
+  int tokenDuration = 900;
+  std::optional<std::string> userId;
+};
+
+namespace {
+
+std::shared_ptr<http::HttpTransport> transportOf(
+    const DefaultTokenProvider::Environment& environment) {
+  return environment.transport ? environment.transport : http::sharedTransport();
+}
+
+}  // namespace
+
+DirectTokenProvider::DirectTokenProvider(std::string apiUrl, std::string apiKey)
+    : DirectTokenProvider(std::move(apiUrl), std::move(apiKey), Environment::system()) {}
+
+DirectTokenProvider::DirectTokenProvider(std::string apiUrl, std::string apiKey,
+                                         std::shared_ptr<const Environment> environment)
+    : DefaultTokenProvider(std::move(environment)), settings_(std::make_shared<Settings>()) {
+  // The block owns what it needs (settings, collaborators), not the provider.
+  setRestoreTokenBlock([settings = settings_, collaborators = this->environment(), apiUrl = std::move(apiUrl),
+                        apiKey = std::move(apiKey)](TokenCallback completion) {
+    int duration;
+    std::optional<std::string> userId;
+    {
+      std::lock_guard lock(settings->mutex);
+      duration = settings->tokenDuration;
+      userId = settings->userId;
+    }
+    auto request = auth::makeTokenRequest(apiUrl, apiKey, userId, duration);
+    if (!request.ok()) {
+      completion(std::nullopt, request.error());
+      return;
+    }
+    transportOf(*collaborators)
+        ->send(std::move(request).value(),
+               [completion](detail::Result<http::HttpResponse> response) {
+                 // A transport failure carries no body; only that absence counts.
+                 std::optional<std::string> body;
+                 if (response.ok()) body = std::move(response.value().body);
+                 auto token = auth::parseTokenResponse(body);
+                 if (token.ok()) {
+                   completion(std::move(token).value(), std::nullopt);
+                 } else {
+                   completion(std::nullopt, token.error());
+                 }
+               });
+  });
+}
+
+DirectTokenProvider::~DirectTokenProvider() = default;
+
+int DirectTokenProvider::tokenDuration() const {
+  std::lock_guard lock(settings_->mutex);
+  return settings_->tokenDuration;
+}
+
+void DirectTokenProvider::setTokenDuration(int seconds) {
+  std::lock_guard lock(settings_->mutex);
+  settings_->tokenDuration = seconds;
+}
+
+std::optional<std::string> DirectTokenProvider::userId() const {
+  std::lock_guard lock(settings_->mutex);
+  return settings_->userId;
+}
+
+void DirectTokenProvider::setUserId(std::optional<std::string> userId) {
+  std::lock_guard lock(settings_->mutex);
+  settings_->userId = std::move(userId);
+}
+
+}  // namespace corvenza

@@ -1,0 +1,81 @@
+#include "auth/token_request.h"
+
+#include <nlohmann/json.hpp>
+
+namespace corvenza::auth {
+
+namespace {
+
+Error unexpected(const char* detail) {
+  return CorvenzaError(CorvenzaErrorReason::unexpectedError, UserInfo{{"detail", detail}});
+}
+
+}  // namespace
+
+bool isSendableUrl(const std::string& url) {
+  std::string_view rest = url;
+  if (rest.starts_with("https://")) {
+    rest.remove_prefix(8);
+  } else if (rest.starts_with("http://")) {
+    rest.remove_prefix(7);
+  } else {
+    return false;
+  }
+  for (unsigned char c : url) {
+    if (c <= 0x20 || c == 0x7f) return false;
+  }
+  auto hostEnd = rest.find_first_of("/?#");
+  std::string_view authority = rest.substr(0, hostEnd);
+  if (auto at = authority.rfind('@'); at != std::string_view::npos) authority.remove_prefix(at + 1);
+  return !authority.empty() && authority.front() != ':';
+}
+
+detail::Result<http::HttpRequest> makeTokenRequest(const std::string& apiUrl,
+                                                   const std::string& apiKey,
+                                                   const std::optional<std::string>& userId,
+                                                   int tokenDuration) {
+  std::string url = apiUrl + "/token";
+  if (!isSendableUrl(url)) return unexpected("The token service URL is not a valid http(s) URL");
+
+  nlohmann::ordered_json body;
+  body["user_id"] = userId ? nlohmann::ordered_json(*userId) : nlohmann::ordered_json(nullptr);
+  body["token_duration"] = tokenDuration;
+
+  http::HttpRequest request;
+  request.method = "POST";
+  request.url = std::move(url);
+  request.headers = {{"x-api-key", apiKey}};
+  try {
+    request.body = body.dump();
+  } catch (const nlohmann::json::exception&) {
+    return unexpected("The token request body cannot be serialised");
+  }
+  return request;
+}
+
+detail::Result<CorvenzaToken> parseTokenResponse(const std::optional<std::string>& body) {
+  if (!body) return CorvenzaError(CorvenzaErrorReason::invalidResponse);
+  auto json = nlohmann::json::parse(*body, nullptr, /*allow_exceptions=*/false);
+  if (json.is_discarded()) return CorvenzaError(CorvenzaErrorReason::invalidResponse);
+
+  if (!json.is_object()) return unexpected("The token answer is not an object");
+  auto content = json.find("content");
+  if (content == json.end() || !content->is_object()) {
+    return unexpected("The token answer has no \"content\" object");
+  }
+  auto token = content->find("token");
+  if (token == content->end() || !token->is_object()) {
+    return unexpected("The token answer has no \"token\" object");
+  }
+  for (const auto& member : token->items()) {
+    if (!member.value().is_string()) return unexpected("The token answer has a non-string member");
+  }
+  auto jwt = token->find("jwt_token");
+  auto identityId = token->find("identity_id");
+  if (jwt == token->end() || identityId == token->end()) {
+    return unexpected("The token answer lacks \"jwt_token\" or \"identity_id\"");
+  }
+  return CorvenzaToken(jwt->get<std::string>(), identityId->get<std::string>());
+}
+
+}  // namespace corvenza::auth

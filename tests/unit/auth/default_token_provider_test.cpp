@@ -1,0 +1,220 @@
+#include <corvenza/default_token_provider.h>
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "auth/token_provider_environment.h"
+#include "support/console_capture.h"
+#include "unit/auth/auth_fakes.h"
+
+namespace corvenza {
+namespace {
+
+using std::chrono::minutes;
+using std::chrono::seconds;
+using test::FakeKeyStore;
+using test::makeJwt;
+using test::testNowPlus;
+
+struct Answer {
+  int calls = 0;
+  std::optional<CorvenzaToken> token;
+  std::optional<Error> error;
+  DefaultTokenProvider::TokenCallback callback() {
+    return [this](std::optional<CorvenzaToken> t, std::optional<Error> e) {
+      ++calls;
+      token = std::move(t);
+      error = std::move(e);
+    };
+  }
+};
+
+class DefaultTokenProviderTest : public ::testing::Test {
+ protected:
+  std::shared_ptr<DefaultTokenProvider> makeProvider() {
+    auto environment = std::make_shared<DefaultTokenProvider::Environment>();
+    environment->keyStore = store;
+    environment->now = [] { return test::testNow(); };
+    return std::make_shared<DefaultTokenProvider>(environment);
+  }
+
+  // Installs a refresh function that answers at once with @p token / @p error.
+  void answerRefreshWith(DefaultTokenProvider& provider, std::optional<CorvenzaToken> token,
+                         std::optional<Error> error = std::nullopt) {
+    provider.setRestoreTokenBlock([this, token, error](auto completion) {
+      ++refreshes;
+      completion(token, error);
+    });
+  }
+
+  std::shared_ptr<FakeKeyStore> store = std::make_shared<FakeKeyStore>();
+  int refreshes = 0;
+};
+
+TEST_F(DefaultTokenProviderTest, FirstUseWithEmptyKeychainWritesEmptyEntriesAndRefreshes) {
+  auto provider = makeProvider();
+  CorvenzaToken fresh(makeJwt(testNowPlus(minutes(30))), "id-1");
+  answerRefreshWith(*provider, fresh);
+
+  Answer answer;
+  provider->ensureToken(answer.callback());
+
+  auto log = store->log();
+  ASSERT_GE(log.size(), 4u);
+  EXPECT_EQ((std::vector<std::string>(log.begin(), log.begin() + 4)),
+            (std::vector<std::string>{"get JwtToken", "get IdentityId", "set JwtToken",
+                                      "set IdentityId"}));
+  EXPECT_EQ(refreshes, 1);
+  EXPECT_EQ(answer.calls, 1);
+  EXPECT_EQ(answer.token, fresh);
+  EXPECT_FALSE(answer.error);
+  EXPECT_EQ(provider->token(), fresh);
+  EXPECT_EQ(store->entries().at("JwtToken"), fresh.jwtToken);
+  EXPECT_EQ(store->entries().at("IdentityId"), "id-1");
+}
+
+TEST_F(DefaultTokenProviderTest, ExpiryMarginIs720Seconds) {
+  struct Case {
+    seconds left;
+    bool nearlyExpired;
+  };
+  for (auto [left, nearlyExpired] : {Case{minutes(11), true}, Case{minutes(13), false},
+                                     Case{seconds(720), false}, Case{seconds(719), true}}) {
+    SCOPED_TRACE(left.count());
+    auto provider = makeProvider();
+    CorvenzaToken held(makeJwt(testNowPlus(left)), "id-held");
+    provider->setToken(held);
+    answerRefreshWith(*provider, CorvenzaToken(makeJwt(testNowPlus(minutes(60))), "id-new"));
+    refreshes = 0;
+
+    EXPECT_EQ(provider->isTokenNearlyExpired(), nearlyExpired);
+    EXPECT_FALSE(provider->isTokenExpired());
+    Answer answer;
+    provider->ensureToken(answer.callback());
+    EXPECT_EQ(refreshes, nearlyExpired ? 1 : 0);
+    EXPECT_EQ(answer.calls, 1);
+    EXPECT_EQ(answer.token->identityId, nearlyExpired ? "id-new" : "id-held");
+  }
+}
+
+TEST_F(DefaultTokenProviderTest, JudgesPastMissingAndMalformedExpiry) {
+  auto provider = makeProvider();
+  answerRefreshWith(*provider, CorvenzaToken(makeJwt(std::nullopt), "id"));
+
+  provider->setToken(CorvenzaToken(makeJwt(testNowPlus(seconds(-1))), "id"));
+  EXPECT_TRUE(provider->isTokenExpired());
+
+  // A token without expiry is not expired, yet refreshed on every ensureToken.
+  provider->setToken(CorvenzaToken(makeJwt(std::nullopt), "id"));
+  EXPECT_FALSE(provider->isTokenExpired());
+  EXPECT_TRUE(provider->isTokenNearlyExpired());
+  Answer answer;
+  provider->ensureToken(answer.callback());
+  provider->ensureToken(answer.callback());
+  EXPECT_EQ(refreshes, 2);
+
+  test::ConsoleCapture console;
+  provider->setToken(CorvenzaToken("not-a-jwt", "id"));
+  EXPECT_TRUE(provider->isTokenExpired());
+  EXPECT_TRUE(provider->isTokenNearlyExpired());
+  EXPECT_EQ(console.lines(), (std::vector<std::string>{"Warning: malformed JWT token",
+                                                       "Warning: malformed JWT token"}));
+
+  // Empty and absent tokens count as expired without a warning.
+  provider->setToken(CorvenzaToken("", "id"));
+  EXPECT_TRUE(provider->isTokenExpired());
+  provider->setToken(std::nullopt);
+  EXPECT_TRUE(provider->isTokenNearlyExpired());
+  EXPECT_EQ(console.lines().size(), 2u);
+}
+
+TEST_F(DefaultTokenProviderTest, FailedRefreshClearsTokenAndKeychainAndPassesErrorOn) {
+  auto provider = makeProvider();
+  provider->setToken(CorvenzaToken(makeJwt(testNowPlus(minutes(5))), "id-old"));
+  Error failure("SomeDomain", 42);
+  answerRefreshWith(*provider, std::nullopt, failure);
+
+  Answer answer;
+  provider->ensureToken(answer.callback());
+
+  EXPECT_EQ(answer.calls, 1);
+  EXPECT_FALSE(answer.token);
+  EXPECT_EQ(answer.error, failure);
+  EXPECT_FALSE(provider->token());
+  EXPECT_TRUE(store->entries().empty());
+}
+
+TEST_F(DefaultTokenProviderTest, ClearOnEmptyProviderDeletesBothEntriesTwice) {
+  auto provider = makeProvider();
+  provider->clear();
+  EXPECT_EQ(store->log(), (std::vector<std::string>{"remove JwtToken", "remove IdentityId",
+                                                    "remove JwtToken", "remove IdentityId"}));
+  EXPECT_FALSE(provider->token());
+}
+
+TEST_F(DefaultTokenProviderTest, LoadsWhatAnEarlierProviderSaved) {
+  CorvenzaToken saved(makeJwt(testNowPlus(minutes(30))), "id-saved");
+  makeProvider()->setToken(saved);
+
+  auto next = makeProvider();
+  next->loadFromKeyChain();
+  EXPECT_EQ(next->token(), saved);
+}
+
+TEST_F(DefaultTokenProviderTest, RestoreWithoutRefreshFunctionAnswersWithErrorAndKeepsToken) {
+  auto provider = makeProvider();
+  CorvenzaToken held(makeJwt(testNowPlus(minutes(1))), "id");
+  provider->setToken(held);
+
+  Answer answer;
+  provider->ensureToken(answer.callback());
+
+  EXPECT_EQ(answer.calls, 1);
+  EXPECT_FALSE(answer.token);
+  ASSERT_TRUE(answer.error);
+  EXPECT_EQ(answer.error->domain(), "CorvenzaError");
+  EXPECT_EQ(answer.error->code(), 2000);
+  EXPECT_EQ(provider->token(), held);
+}
+
+TEST_F(DefaultTokenProviderTest, RefreshCompletingAfterProviderIsGoneOnlyCallsBack) {
+  auto provider = makeProvider();
+  DefaultTokenProvider::TokenCallback pending;
+  provider->setRestoreTokenBlock([&](auto completion) { pending = std::move(completion); });
+
+  Answer answer;
+  provider->restoreToken(answer.callback());
+  provider.reset();
+  store->clearLog();
+
+  CorvenzaToken late(makeJwt(testNowPlus(minutes(30))), "id-late");
+  pending(late, std::nullopt);
+  EXPECT_EQ(answer.calls, 1);
+  EXPECT_EQ(answer.token, late);
+  EXPECT_TRUE(store->log().empty());
+}
+
+TEST_F(DefaultTokenProviderTest, KeychainHoldsTheLastTokenSetUnderConcurrentWrites) {
+  auto provider = makeProvider();
+  test::ConsoleCapture console;  // the made-up tokens are malformed on purpose
+  constexpr int kRounds = 200;
+  auto writer = [&](const std::string& prefix) {
+    for (int i = 0; i < kRounds; ++i) {
+      provider->setToken(CorvenzaToken(prefix + std::to_string(i), prefix + std::to_string(i)));
+      (void)provider->isTokenNearlyExpired();
+    }
+  };
+  std::thread a(writer, "a");
+  std::thread b(writer, "b");
+  a.join();
+  b.join();
+
+  auto last = provider->token();
+  ASSERT_TRUE(last);
+  auto entries = store->entries();
+  EXPECT_EQ(entries.at("JwtToken"), last->jwtToken);
+  EXPECT_EQ(entries.at("IdentityId"), last->identityId);
+}
+
+}  // namespace
+}  // namespace corvenza

@@ -1,0 +1,144 @@
+#include <corvenza/direct_token_provider.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include "auth/token_provider_environment.h"
+#include "unit/auth/auth_fakes.h"
+
+namespace corvenza {
+namespace {
+
+using test::ManualTransport;
+
+struct Answer {
+  int calls = 0;
+  std::optional<CorvenzaToken> token;
+  std::optional<Error> error;
+};
+
+class DirectTokenProviderTest : public ::testing::Test {
+ protected:
+  std::shared_ptr<DirectTokenProvider> makeProvider(const std::string& apiUrl) {
+    auto environment = std::make_shared<DefaultTokenProvider::Environment>();
+    environment->keyStore = store;
+    environment->now = [] { return test::testNow(); };
+    environment->transport = transport;
+    return std::make_shared<DirectTokenProvider>(apiUrl, "key-123", environment);
+  }
+
+  // Starts a refresh and answers its request with @p status / @p body.
+  Answer refreshAnsweredWith(int status, std::string body) {
+    auto provider = makeProvider("https://auth.example.test/v1");
+    Answer answer;
+    provider->restoreToken([&](auto token, auto error) {
+      ++answer.calls;
+      answer.token = std::move(token);
+      answer.error = std::move(error);
+    });
+    transport->respond(transport->requestCount() - 1, status, std::move(body));
+    return answer;
+  }
+
+  std::shared_ptr<test::FakeKeyStore> store = std::make_shared<test::FakeKeyStore>();
+  std::shared_ptr<ManualTransport> transport = std::make_shared<ManualTransport>();
+};
+
+TEST_F(DirectTokenProviderTest, BuildsTheTokenRequest) {
+  auto provider = makeProvider("https://auth.example.test/v1/");
+  EXPECT_EQ(provider->tokenDuration(), 900);
+  EXPECT_FALSE(provider->userId());
+  provider->restoreToken([](auto, auto) {});
+
+  ASSERT_EQ(transport->requestCount(), 1u);
+  auto first = transport->request(0);
+  EXPECT_EQ(first.method, "POST");
+  EXPECT_EQ(first.url, "https://auth.example.test/v1//token");
+  EXPECT_EQ(first.headers, (http::HttpHeaders{{"x-api-key", "key-123"}}));
+  EXPECT_EQ(first.body, R"({"user_id":null,"token_duration":900})");
+
+  // Each refresh reads the settings current when it starts.
+  provider->setTokenDuration(3600);
+  provider->setUserId("user-7");
+  provider->restoreToken([](auto, auto) {});
+  EXPECT_EQ(transport->request(1).body, R"({"user_id":"user-7","token_duration":3600})");
+}
+
+TEST_F(DirectTokenProviderTest, SuccessfulRefreshStoresAndHandsOnTheToken) {
+  auto answer = refreshAnsweredWith(
+      200, R"({"content":{"token":{"jwt_token":"j.w.t","identity_id":"ap:1","kind":"x"}},
+              "other":1})");
+  EXPECT_EQ(answer.calls, 1);
+  EXPECT_EQ(answer.token, CorvenzaToken("j.w.t", "ap:1"));
+  EXPECT_FALSE(answer.error);
+  EXPECT_EQ(store->entries().at("IdentityId"), "ap:1");
+}
+
+TEST_F(DirectTokenProviderTest, MapsBadAnswersToTheirCodes) {
+  struct Case {
+    int status;
+    const char* body;
+    int code;
+  };
+  for (auto [status, body, code] : {
+           Case{200, "", 1999},
+           Case{500, "<html>oops</html>", 1999},
+           Case{200, R"([1,2])", 2000},
+           Case{200, R"({"content":{}})", 2000},
+           Case{200, R"({"content":{"token":"j.w.t"}})", 2000},
+           Case{200, R"({"content":{"token":{"jwt_token":"j"}}})", 2000},
+           Case{200, R"({"content":{"token":{"jwt_token":"j","identity_id":"i","n":5}}})", 2000},
+           Case{403, R"({"message":"Forbidden"})", 2000},
+       }) {
+    SCOPED_TRACE(body);
+    auto answer = refreshAnsweredWith(status, body);
+    EXPECT_EQ(answer.calls, 1);
+    EXPECT_FALSE(answer.token);
+    ASSERT_TRUE(answer.error);
+    EXPECT_EQ(answer.error->domain(), "CorvenzaError");
+    EXPECT_EQ(answer.error->code(), code);
+  }
+}
+
+TEST_F(DirectTokenProviderTest, TransportFailureIsAnInvalidResponse) {
+  auto provider = makeProvider("https://auth.example.test");
+  Answer answer;
+  provider->restoreToken([&](auto token, auto error) {
+    ++answer.calls;
+    answer.token = std::move(token);
+    answer.error = std::move(error);
+  });
+  transport->respond(0, http::makeTransportError(http::kTransportCannotConnect, "refused"));
+  EXPECT_EQ(answer.calls, 1);
+  ASSERT_TRUE(answer.error);
+  EXPECT_EQ(answer.error->code(), 1999);
+}
+
+TEST_F(DirectTokenProviderTest, UnsendableUrlAnswersWithAnErrorAndSendsNothing) {
+  for (const char* apiUrl : {"", "auth.example.test", "https://", "https://:443", "ftp://host",
+                             "https://auth example.test"}) {
+    SCOPED_TRACE(apiUrl);
+    auto provider = makeProvider(apiUrl);
+    Answer answer;
+    provider->restoreToken([&](auto token, auto error) {
+      ++answer.calls;
+      answer.token = std::move(token);
+      answer.error = std::move(error);
+    });
+    EXPECT_EQ(answer.calls, 1);
+    ASSERT_TRUE(answer.error);
+    EXPECT_EQ(answer.error->code(), 2000);
+  }
+  EXPECT_EQ(transport->requestCount(), 0u);
+}
+
+TEST_F(DirectTokenProviderTest, ErrorsNeverQuoteTheApiKeyOrToken) {
+  auto answer = refreshAnsweredWith(200, R"({"content":{"token":{"jwt_token":"secret.jwt"}}})");
+  ASSERT_TRUE(answer.error);
+  EXPECT_THAT(answer.error->localizedDescription(), ::testing::Not(::testing::HasSubstr("secret")));
+  EXPECT_THAT(answer.error->localizedDescription(), ::testing::Not(::testing::HasSubstr("key-123")));
+}
+
+}  // namespace
+}  // namespace corvenza

@@ -1,0 +1,268 @@
+#include "platform/appsync/graphql_client.h"
+
+#include <corvenza/console.h>
+
+#include <atomic>
+#include <utility>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "platform/appsync/client_error.h"
+#include "platform/appsync/complex_objects.h"
+#include "platform/appsync/graphql_operation.h"
+#include "platform/appsync/response_mapping.h"
+
+namespace corvenza::appsync {
+namespace {
+
+using nlohmann::json;
+using OperationPtr = std::shared_ptr<GraphQLOperation>;
+
+bool isHttpUrl(const std::string& url) {
+  std::string_view rest;
+  if (url.rfind("https://", 0) == 0) {
+    rest = std::string_view(url).substr(8);
+  } else if (url.rfind("http://", 0) == 0) {
+    rest = std::string_view(url).substr(7);
+  } else {
+    return false;
+  }
+  const auto hostEnd = rest.find_first_of("/?#");
+  const auto authority = rest.substr(0, hostEnd);
+  if (authority.empty() || authority.front() == ':') return false;
+  for (char c : url) {
+    if (static_cast<unsigned char>(c) <= 0x20 || c == 0x7f) return false;
+  }
+  return true;
+}
+
+// Where the request goes once it is signed: what the cache does with the answer.
+struct Destination {
+  bool isMutation = false;
+  std::string rootKey;
+};
+
+}  // namespace
+
+std::optional<std::string> cacheKeyFromId(const json& object) {
+  if (!object.is_object()) return std::nullopt;
+  auto it = object.find("id");
+  if (it == object.end()) return std::nullopt;
+  if (it->is_string()) return it->get<std::string>();
+  if (it->is_number_integer()) return std::to_string(it->get<long long>());
+  return std::nullopt;
+}
+
+struct GraphQLClient::Core : std::enable_shared_from_this<GraphQLClient::Core> {
+  std::string endpointURL;
+  std::string region;
+  RequestSigner signer;
+  std::shared_ptr<http::HttpTransport> transport;
+  std::shared_ptr<ObjectManager> objectManager;
+  std::unique_ptr<NormalizedCache> cache;
+  bool persistent = false;
+
+  detail::Result<http::HttpRequest> buildRequest(const GraphQLRequest& request) const {
+    try {
+      json body = json::object();
+      body["query"] = request.query;
+      if (request.variables) body["variables"] = *request.variables;
+      if (request.operationName) body["operationName"] = *request.operationName;
+      http::HttpRequest http;
+      http.method = "POST";
+      http.url = endpointURL;
+      http.headers = {{"Content-Type", "application/json"}, {"Accept", "application/json"}};
+      http.body = body.dump();
+      return http;
+    } catch (const std::exception& e) {
+      return makeGraphQLClientError(kGraphQLClientInvalidRequest,
+                                    std::string("The GraphQL request could not be encoded: ") +
+                                        e.what());
+    }
+  }
+
+  void send(const OperationPtr& operation, const GraphQLRequest& request, Destination destination) {
+    auto built = buildRequest(request);
+    if (!built) return operation->finish(std::nullopt, built.error());
+    if (!signer) return transmit(operation, std::move(built).value(), std::move(destination));
+    auto self = shared_from_this();
+    auto once = std::make_shared<std::atomic<bool>>(false);
+    try {
+      signer(std::move(built).value(),
+             [self, operation, destination, once](detail::Result<http::HttpRequest> signed_) {
+               if (once->exchange(true)) return;
+               if (!signed_) return operation->finish(std::nullopt, signed_.error());
+               self->transmit(operation, std::move(signed_).value(), destination);
+             });
+    } catch (const std::exception& e) {
+      if (once->exchange(true)) return;
+      operation->finish(std::nullopt,
+                        makeGraphQLClientError(kGraphQLClientInvalidRequest,
+                                               std::string("Signing the GraphQL request failed: ") +
+                                                   e.what()));
+    }
+  }
+
+  void transmit(const OperationPtr& operation, http::HttpRequest request, Destination destination) {
+    if (operation->isCancelled()) return;
+    // Only the headers are needed later, to keep secrets out of error texts.
+    http::HttpRequest sentHeaders;
+    sentHeaders.headers = request.headers;
+    auto self = shared_from_this();
+    std::shared_ptr<http::Cancellable> transfer;
+    try {
+      transfer = transport->send(
+          std::move(request),
+          [self, operation, sentHeaders = std::move(sentHeaders),
+           destination = std::move(destination)](detail::Result<http::HttpResponse> response) {
+            self->receive(operation, response, sentHeaders, destination);
+          });
+    } catch (const std::exception& e) {
+      return operation->finish(
+          std::nullopt, http::makeTransportError(http::kTransportUnknown,
+                                                 std::string("Sending failed: ") + e.what()));
+    }
+    operation->attach(std::move(transfer));
+  }
+
+  void receive(const OperationPtr& operation, const detail::Result<http::HttpResponse>& response,
+               const http::HttpRequest& sent, const Destination& destination) {
+    if (operation->isCancelled()) return;
+    if (!response) return operation->finish(std::nullopt, response.error());
+    auto mapped = mapGraphQLResponse(response.value(), sent);
+    if (!mapped) return operation->finish(std::nullopt, mapped.error());
+    // An answer with errors may hold partial data (a null root field); keep
+    // the last good data for offline reads instead.
+    if (mapped->data && !mapped->errors) {
+      // The cache is best effort: a failed write never fails the operation.
+      if (destination.isMutation) {
+        (void)cache->mergeObjects(*mapped->data);
+      } else {
+        (void)cache->writeQueryData(destination.rootKey, *mapped->data);
+      }
+    }
+    operation->finish(std::move(mapped).value(), std::nullopt);
+  }
+
+  void uploadNext(const OperationPtr& operation, const GraphQLRequest& request,
+                  const std::shared_ptr<const std::vector<S3UploadDescription>>& uploads,
+                  std::size_t index) {
+    if (operation->isCancelled()) return;
+    if (index == uploads->size()) return send(operation, request, Destination{true, {}});
+    if (!objectManager) {
+      return operation->finish(
+          std::nullopt, makeGraphQLClientError(kGraphQLClientUploadFailed,
+                                               "No object manager is set to upload the file of "
+                                               "this mutation; the mutation was not sent."));
+    }
+    auto self = shared_from_this();
+    auto once = std::make_shared<std::atomic<bool>>(false);
+    auto completion = [self, operation, request, uploads, index, once](
+                          bool success, std::optional<Error> error) {
+      if (once->exchange(true)) return;
+      if (success && !error) return self->uploadNext(operation, request, uploads, index + 1);
+      if (!error) {
+        error = makeGraphQLClientError(
+            kGraphQLClientUploadFailed,
+            "Uploading " + (*uploads)[index].key + " failed; the mutation was not sent.");
+      }
+      operation->finish(std::nullopt, std::move(error));
+    };
+    std::shared_ptr<http::Cancellable> transfer;
+    try {
+      transfer = objectManager->upload((*uploads)[index], completion);
+    } catch (const std::exception& e) {
+      return completion(false, makeGraphQLClientError(kGraphQLClientUploadFailed,
+                                                      std::string("Upload failed: ") + e.what()));
+    }
+    operation->attach(std::move(transfer));
+  }
+};
+
+GraphQLClient::GraphQLClient(std::shared_ptr<Core> core) : core_(std::move(core)) {}
+
+GraphQLClient::~GraphQLClient() = default;
+
+detail::Result<std::shared_ptr<GraphQLClient>> GraphQLClient::create(
+    ClientConfiguration configuration) {
+  if (!isHttpUrl(configuration.endpointURL)) {
+    return makeGraphQLClientError(kGraphQLClientInvalidEndpoint,
+                                  "The GraphQL endpoint is not a valid http or https URL.");
+  }
+  auto core = std::make_shared<Core>();
+  core->endpointURL = std::move(configuration.endpointURL);
+  core->region = std::move(configuration.region);
+  core->signer = std::move(configuration.signer);
+  core->transport = configuration.transport ? std::move(configuration.transport)
+                                            : http::sharedTransport();
+  core->objectManager = std::move(configuration.objectManager);
+  CacheKeyFunction cacheKey = configuration.cacheKeyForObject
+                                  ? std::move(configuration.cacheKeyForObject)
+                                  : CacheKeyFunction(&cacheKeyFromId);
+
+  if (!configuration.databaseURL.empty()) {
+    auto opened = NormalizedCache::open(configuration.databaseURL, cacheKey);
+    if (opened) {
+      core->cache = std::move(opened).value();
+      core->persistent = true;
+    } else {
+      consoleLine("Warning: offline cache kept in memory only. " +
+                  opened.error().localizedDescription());
+    }
+  }
+  if (!core->cache) {
+    auto memory = NormalizedCache::inMemory(cacheKey);
+    if (!memory) return memory.error();
+    core->cache = std::move(memory).value();
+  }
+  return std::shared_ptr<GraphQLClient>(new GraphQLClient(std::move(core)));
+}
+
+std::shared_ptr<http::Cancellable> GraphQLClient::fetch(GraphQLRequest request,
+                                                        CachePolicy cachePolicy,
+                                                        std::shared_ptr<MainQueue> queue,
+                                                        ResultHandler handler) {
+  auto operation = std::make_shared<GraphQLOperation>(std::move(queue), std::move(handler));
+  const auto rootKey = NormalizedCache::rootKey(request);
+  if (cachePolicy == CachePolicy::returnCacheDataDontFetch) {
+    GraphQLResult result;
+    // An unreadable cache answers like an empty one: the caller reports the
+    // missing data.
+    if (auto cached = core_->cache->readQueryData(rootKey); cached && *cached) {
+      result.data = std::move(**cached);
+    }
+    operation->finish(std::move(result), std::nullopt);
+    return operation;
+  }
+  core_->send(operation, request, Destination{false, rootKey});
+  return operation;
+}
+
+std::shared_ptr<http::Cancellable> GraphQLClient::perform(GraphQLRequest request,
+                                                          std::shared_ptr<MainQueue> queue,
+                                                          ResultHandler handler) {
+  auto operation = std::make_shared<GraphQLOperation>(std::move(queue), std::move(handler));
+  std::vector<S3UploadDescription> uploads;
+  if (request.variables) {
+    auto found = findUploads(*request.variables);
+    if (!found) {
+      operation->finish(std::nullopt, found.error());
+      return operation;
+    }
+    uploads = std::move(found).value();
+  }
+  core_->uploadNext(operation, request,
+                    std::make_shared<const std::vector<S3UploadDescription>>(std::move(uploads)), 0);
+  return operation;
+}
+
+detail::Status GraphQLClient::clearCache() { return core_->cache->clear(); }
+
+const std::string& GraphQLClient::endpointURL() const { return core_->endpointURL; }
+
+const std::string& GraphQLClient::region() const { return core_->region; }
+
+bool GraphQLClient::cacheIsPersistent() const { return core_->persistent; }
+
+}  // namespace corvenza::appsync

@@ -1,0 +1,115 @@
+#include "platform/appsync/response_mapping.h"
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "platform/appsync/client_error.h"
+#include "platform/appsync/graphql_error.h"
+
+namespace corvenza::appsync {
+namespace {
+
+using nlohmann::json;
+
+std::optional<json> parseObject(const std::string& body) {
+  json parsed = json::parse(body, nullptr, /*allow_exceptions=*/false);
+  if (parsed.is_discarded() || !parsed.is_object()) return std::nullopt;
+  return parsed;
+}
+
+std::string stringMember(const json& object, const char* name) {
+  if (!object.is_object()) return {};
+  auto it = object.find(name);
+  return it != object.end() && it->is_string() ? it->get<std::string>() : std::string{};
+}
+
+// Values that must never be echoed back: the whole Authorization header and
+// its signature, and the session token.
+std::vector<std::string> secretsOf(const http::HttpRequest& sent) {
+  std::vector<std::string> secrets;
+  if (auto token = http::findHeader(sent.headers, "x-amz-security-token"); token && !token->empty()) {
+    secrets.push_back(*token);
+  }
+  if (auto auth = http::findHeader(sent.headers, "authorization"); auth && !auth->empty()) {
+    secrets.push_back(*auth);
+    if (auto at = auth->find("Signature="); at != std::string::npos) {
+      auto signature = auth->substr(at + 10);
+      if (auto end = signature.find_first_of(", "); end != std::string::npos) {
+        signature.resize(end);
+      }
+      if (!signature.empty()) secrets.push_back(signature);
+    }
+  }
+  return secrets;
+}
+
+// Service texts may echo the canonical request on the lines after the first;
+// keep only the first line and scrub anything the request held secret.
+std::string safeText(std::string text, const std::vector<std::string>& secrets) {
+  if (auto newline = text.find('\n'); newline != std::string::npos) text.resize(newline);
+  for (const auto& secret : secrets) {
+    for (auto at = text.find(secret); at != std::string::npos; at = text.find(secret, at)) {
+      text.replace(at, secret.size(), "[redacted]");
+    }
+  }
+  while (!text.empty() && (text.back() == '\r' || text.back() == ' ')) text.pop_back();
+  return text;
+}
+
+Error statusError(const http::HttpResponse& response, const http::HttpRequest& sent) {
+  const auto secrets = secretsOf(sent);
+  std::string message;
+  std::string errorType;
+  if (auto body = parseObject(response.body)) {
+    if (auto errors = body->find("errors"); errors != body->end()) {
+      const json& first = errors->is_array() && !errors->empty() ? errors->front() : *errors;
+      message = stringMember(first, "message");
+      errorType = stringMember(first, "errorType");
+    }
+    if (message.empty()) message = stringMember(*body, "message");
+    if (message.empty()) message = stringMember(*body, "Message");
+    if (errorType.empty()) errorType = stringMember(*body, "__type");
+  }
+  if (auto header = http::findHeader(response.headers, "x-amzn-ErrorType")) {
+    // The header may carry a documentation URL after a colon.
+    std::string type = header->substr(0, header->find(':'));
+    if (errorType.empty()) errorType = type;
+    if (message.empty()) message = type;
+  }
+  message = safeText(std::move(message), secrets);
+  errorType = safeText(std::move(errorType), secrets);
+  if (message.empty()) {
+    message = "The GraphQL service answered with HTTP status " + std::to_string(response.status) + ".";
+  }
+  UserInfo info{{"statusCode", std::to_string(response.status)}};
+  if (!errorType.empty()) info["errorType"] = errorType;
+  return makeGraphQLClientError(response.status, std::move(message), std::move(info));
+}
+
+}  // namespace
+
+detail::Result<GraphQLResult> mapGraphQLResponse(const http::HttpResponse& response,
+                                                 const http::HttpRequest& sent) {
+  if (response.status < 200 || response.status > 299) return statusError(response, sent);
+  auto body = parseObject(response.body);
+  if (!body) {
+    return makeGraphQLClientError(
+        kGraphQLClientResponseNotJSON,
+        "The GraphQL service's response was not JSON (HTTP status " +
+            std::to_string(response.status) + ").",
+        UserInfo{{"statusCode", std::to_string(response.status)}});
+  }
+  GraphQLResult result;
+  if (auto data = body->find("data"); data != body->end() && !data->is_null()) {
+    result.data = std::move(*data);
+  }
+  if (auto errors = body->find("errors"); errors != body->end() && !errors->is_null()) {
+    result.errors = parseGraphQLErrors(*errors);
+  }
+  return result;
+}
+
+}  // namespace corvenza::appsync

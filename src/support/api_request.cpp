@@ -1,0 +1,115 @@
+#include "support/api_request.h"
+
+#include <corvenza/console.h>
+
+#include <curl/curl.h>
+#include <nlohmann/json.hpp>
+
+#include <memory>
+
+namespace corvenza::support {
+
+namespace {
+
+struct UrlDeleter {
+  void operator()(CURLU* url) const { curl_url_cleanup(url); }
+};
+
+bool isUnreserved(unsigned char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+         c == '.' || c == '_' || c == '~';
+}
+
+/// The URL with its query replaced by @p query; the fragment is dropped since
+/// it never travels.
+std::string withQuery(std::string_view url, const std::string& query) {
+  url = url.substr(0, url.find('#'));
+  return std::string(url.substr(0, url.find('?'))) + "?" + query;
+}
+
+/// The percent-encoded query of @p url, absent when it has none.
+std::optional<std::string> existingQuery(std::string_view url) {
+  url = url.substr(0, url.find('#'));
+  const auto mark = url.find('?');
+  if (mark == std::string_view::npos) return std::nullopt;
+  return std::string(url.substr(mark + 1));
+}
+
+}  // namespace
+
+std::string percentEncode(std::string_view text) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(text.size() * 3);
+  for (const char raw : text) {
+    const auto c = static_cast<unsigned char>(raw);
+    if (isUnreserved(c)) {
+      out += raw;
+    } else {
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 0x0F];
+    }
+  }
+  return out;
+}
+
+std::string createQuery(const std::map<std::string, std::string>& parameters) {
+  std::string query;
+  for (const auto& [key, value] : parameters) {  // std::map iterates in ascending key order
+    if (!query.empty()) query += '&';
+    query += percentEncode(key) + "=" + percentEncode(value);
+  }
+  return query;
+}
+
+bool isParsableUrl(std::string_view url) {
+  std::unique_ptr<CURLU, UrlDeleter> handle(curl_url());
+  if (!handle) return false;
+  const std::string text(url);
+  if (curl_url_set(handle.get(), CURLUPART_URL, text.c_str(), 0) != CURLUE_OK) return false;
+  char* host = nullptr;
+  if (curl_url_get(handle.get(), CURLUPART_HOST, &host, 0) != CURLUE_OK) return false;
+  const bool hasHost = host != nullptr && host[0] != '\0';
+  curl_free(host);
+  return hasHost;
+}
+
+BuiltRequest createRequest(const std::string& url, HTTPMethod method,
+                           const std::map<std::string, std::string>& parameters) {
+  if (!isParsableUrl(url)) return {};
+  consoleLine("[H] Connect:" + url);
+
+  http::HttpRequest request;
+  request.url = url;
+  request.method = std::string(rawValue(method));
+  if (parameters.empty()) return {std::move(request), std::nullopt};
+
+  switch (method) {
+    case HTTPMethod::get: {
+      const auto existing = existingQuery(url);
+      std::string query = existing && !existing->empty() ? *existing + "&" : std::string();
+      query += createQuery(parameters);
+      request.url = withQuery(url, query);
+      if (!isParsableUrl(request.url)) return {};
+      return {std::move(request), std::nullopt};
+    }
+    case HTTPMethod::post: {
+      try {
+        request.body = nlohmann::json(parameters).dump();
+      } catch (const nlohmann::json::exception& error) {
+        // Not valid UTF-8: the request still goes, without a body.
+        consoleLine(std::string("Error:") + error.what());
+      }
+      return {std::move(request), std::nullopt};
+    }
+    case HTTPMethod::put:
+    case HTTPMethod::delete_:
+      break;
+  }
+  return {std::nullopt,
+          Error(kAPIConnectorErrorDomain, kAPIConnectorUnsupportedParameters, std::nullopt,
+                std::string(rawValue(method)) + " requests take no parameters")};
+}
+
+}  // namespace corvenza::support

@@ -1,0 +1,200 @@
+#include "platform/identity/credentials_provider.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <latch>
+#include <thread>
+
+#include "platform/identity/identity_service_messages.h"
+#include "unit/auth/auth_fakes.h"
+
+namespace corvenza::identity {
+namespace {
+
+using std::chrono::minutes;
+using std::chrono::seconds;
+using CredentialsTask = dispatch::Task<sigv4::Credentials>;
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+constexpr const char* kEndpoint = "http://127.0.0.1:9/";
+constexpr const char* kJwt = "header.payload.signature";
+
+// Hands out a fixed token and identity id, or a fixed error.
+class FakeBridge final : public CredentialsProviderHelper {
+ public:
+  FakeBridge() : CredentialsProviderHelper(AWSRegionType::APNortheast1, "pool", true) {}
+  dispatch::Task<std::string> token() override {
+    ++calls;
+    if (failure) return dispatch::Task<std::string>::failed(*failure);
+    setIdentityId("id-from-token");
+    return dispatch::Task<std::string>::completed(kJwt);
+  }
+  std::atomic<int> calls{0};
+  std::optional<Error> failure;
+};
+
+std::string credentialsBody(const std::string& expiration, const std::string& identityId) {
+  return R"({"IdentityId":")" + identityId +
+         R"(","Credentials":{"AccessKeyId":"ASIAEXAMPLE","SecretKey":"secret-key",)"
+         R"("SessionToken":"session-token","Expiration":)" +
+         expiration + "}}";
+}
+
+class CredentialsProviderTest : public ::testing::Test {
+ protected:
+  CredentialsProviderTest() {
+    CredentialsProvider::Options options;
+    options.now = [this] { return test::testNow() + seconds(elapsed.load()); };
+    provider = CredentialsProvider::create(AWSRegionType::APNortheast1, bridge, transport,
+                                           kEndpoint, options);
+  }
+
+  // Seconds since testNow(), as a JSON number.
+  static std::string expiresIn(seconds from) {
+    return std::to_string(test::testNowPlus(from));
+  }
+
+  static sigv4::Credentials valueOf(const CredentialsTask& task) {
+    EXPECT_TRUE(task.isCompleted());
+    auto outcome = task.outcome();
+    if (!outcome || !outcome->ok()) {
+      ADD_FAILURE() << "credentials task did not succeed";
+      return {};
+    }
+    return outcome->value();
+  }
+
+  std::atomic<long> elapsed{0};
+  std::shared_ptr<FakeBridge> bridge = std::make_shared<FakeBridge>();
+  std::shared_ptr<test::ManualTransport> transport = std::make_shared<test::ManualTransport>();
+  std::shared_ptr<CredentialsProvider> provider;
+};
+
+TEST_F(CredentialsProviderTest, SendsAnUnsignedGetCredentialsForIdentity) {
+  provider->getCredentials();
+  ASSERT_EQ(transport->requestCount(), 1u);
+  auto request = transport->request(0);
+  EXPECT_EQ(request.method, "POST");
+  EXPECT_EQ(request.url, kEndpoint);
+  EXPECT_EQ(http::findHeader(request.headers, "Content-Type"), "application/x-amz-json-1.1");
+  EXPECT_EQ(http::findHeader(request.headers, "X-Amz-Target"),
+            "AWSCognitoIdentityService.GetCredentialsForIdentity");
+  EXPECT_FALSE(http::findHeader(request.headers, "Authorization"));
+  EXPECT_EQ(request.body,
+            R"({"IdentityId":"id-from-token","Logins":{"cognito-identity.amazonaws.com":")" +
+                std::string(kJwt) + R"("}})");
+}
+
+TEST_F(CredentialsProviderTest, ConcurrentCallersShareOneRefreshAndThenTheCache) {
+  constexpr int kCallers = 8;
+  std::vector<CredentialsTask> tasks(kCallers, CredentialsTask::failed(Error("unset", 0)));
+  std::latch start(kCallers);
+  std::vector<std::thread> callers;
+  for (int i = 0; i < kCallers; ++i) {
+    callers.emplace_back([&, i] {
+      start.arrive_and_wait();
+      tasks[i] = provider->getCredentials();
+    });
+  }
+  for (auto& caller : callers) caller.join();
+
+  ASSERT_EQ(transport->requestCount(), 1u);
+  EXPECT_EQ(bridge->calls.load(), 1);
+  transport->respond(0, 200, credentialsBody("1.7000036E9", "id-merged"));
+  for (auto& task : tasks) {
+    auto credentials = valueOf(task);
+    EXPECT_EQ(credentials.accessKeyId, "ASIAEXAMPLE");
+    EXPECT_EQ(credentials.secretAccessKey, "secret-key");
+    EXPECT_EQ(credentials.sessionToken, "session-token");
+  }
+
+  // The exponent-notation expiry is an hour ahead of the test clock, so the cache serves.
+  EXPECT_EQ(valueOf(tasks[0]).expiration, test::testNow() + minutes(60));
+  auto again = provider->getCredentials();
+  EXPECT_EQ(valueOf(again).accessKeyId, "ASIAEXAMPLE");
+  EXPECT_EQ(transport->requestCount(), 1u);
+  // The identity id the service answered with wins over the one sent.
+  EXPECT_EQ(bridge->identityId(), "id-merged");
+  EXPECT_EQ(provider->identityId(), "id-merged");
+}
+
+TEST_F(CredentialsProviderTest, RefreshesOnceLessThanFiveMinutesAreLeft) {
+  provider->getCredentials();
+  transport->respond(0, 200, credentialsBody(expiresIn(minutes(10)), "id"));
+
+  elapsed = 299;  // 5 min 1 s left
+  EXPECT_TRUE(provider->getCredentials().isCompleted());
+  EXPECT_EQ(transport->requestCount(), 1u);
+
+  elapsed = 301;  // 4 min 59 s left
+  auto refreshed = provider->getCredentials();
+  EXPECT_FALSE(refreshed.isCompleted());
+  EXPECT_EQ(transport->requestCount(), 2u);
+}
+
+TEST_F(CredentialsProviderTest, ClearingDropsTheCacheAndAnyRefreshInFlight) {
+  provider->getCredentials();
+  transport->respond(0, 200, credentialsBody(expiresIn(minutes(60)), "id"));
+  provider->clearCredentials();
+  auto inFlight = provider->getCredentials();
+  ASSERT_EQ(transport->requestCount(), 2u);
+
+  // Cleared while in flight: the waiting caller still gets its answer, the cache does not.
+  provider->clearKeychain();
+  transport->respond(1, 200, credentialsBody(expiresIn(minutes(60)), "id"));
+  EXPECT_EQ(valueOf(inFlight).accessKeyId, "ASIAEXAMPLE");
+  EXPECT_EQ(provider->identityId(), "");
+  provider->getCredentials();
+  EXPECT_EQ(transport->requestCount(), 3u);
+}
+
+TEST_F(CredentialsProviderTest, ServiceErrorIsReportedWithoutTheTokenAndNotCached) {
+  auto failed = provider->getCredentials();
+  transport->respond(0, 400,
+                     R"({"__type":"com.amazonaws.cognito#NotAuthorizedException:http://x",)"
+                     R"("message":"Invalid login token. Token ')" +
+                         std::string(kJwt) + R"(' is expired."})");
+  ASSERT_TRUE(failed.isCompleted());
+  Error error = failed.outcome()->error();
+  EXPECT_EQ(error.domain(), kIdentityServiceErrorDomain);
+  EXPECT_EQ(error.code(), 400);
+  EXPECT_THAT(error.localizedDescription(), HasSubstr("NotAuthorizedException: Invalid login"));
+  EXPECT_THAT(error.localizedDescription(), Not(HasSubstr(kJwt)));
+  EXPECT_EQ(error.userInfo()->at("type"), "NotAuthorizedException");
+
+  provider->getCredentials();
+  EXPECT_EQ(transport->requestCount(), 2u);
+}
+
+TEST_F(CredentialsProviderTest, BridgeAndTransportFailuresPassThrough) {
+  bridge->failure = makeTokenFetchError();
+  auto noToken = provider->getCredentials();
+  ASSERT_TRUE(noToken.isCompleted());
+  EXPECT_EQ(noToken.outcome()->error(), makeTokenFetchError());
+  EXPECT_EQ(transport->requestCount(), 0u);
+
+  bridge->failure.reset();
+  auto noNetwork = provider->getCredentials();
+  auto down = http::makeTransportError(http::kTransportCannotConnect, "connection refused");
+  transport->respond(0, down);
+  EXPECT_EQ(noNetwork.outcome()->error(), down);
+}
+
+TEST_F(CredentialsProviderTest, UnusableSuccessAnswersAreInvalidResponses) {
+  for (const char* body : {"not json", R"({"IdentityId":"id"})",
+                           R"({"Credentials":{"AccessKeyId":"A","SecretKey":"S"}})",
+                           R"({"Credentials":{"AccessKeyId":"A","SecretKey":"S",)"
+                           R"("SessionToken":"T","Expiration":"soon"}})"}) {
+    SCOPED_TRACE(body);
+    auto task = provider->getCredentials();
+    transport->respond(transport->requestCount() - 1, 200, body);
+    ASSERT_TRUE(task.isCompleted());
+    EXPECT_EQ(task.outcome()->error().code(), 1999);
+  }
+}
+
+}  // namespace
+}  // namespace corvenza::identity

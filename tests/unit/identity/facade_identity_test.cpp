@@ -1,0 +1,83 @@
+#include <corvenza/default_token_provider.h>
+#include <corvenza/enterprise.h>
+#include <gtest/gtest.h>
+
+#include "auth/developer_identity_provider.h"
+#include "auth/token_provider_environment.h"
+#include "core/enterprise_identity.h"
+#include "core/enterprise_impl.h"
+#include "unit/auth/auth_fakes.h"
+
+namespace corvenza {
+namespace {
+
+class PlainProvider final : public CorvenzaTokenProvider {
+ public:
+  std::optional<CorvenzaToken> token() const override { return CorvenzaToken("j", "i"); }
+  void setToken(std::optional<CorvenzaToken>) override {}
+};
+
+class FacadeIdentityTest : public ::testing::Test {
+ protected:
+  void SetUp() override { CorvenzaEnterprise::Instance::Impl::resetForTesting(); }
+  void TearDown() override { CorvenzaEnterprise::Instance::Impl::resetForTesting(); }
+
+  // Runs the identity part of start-up with @p provider stored.
+  static void startWith(std::shared_ptr<CorvenzaTokenProvider> provider) {
+    auto& impl = CorvenzaEnterprise::shared().impl();
+    {
+      std::lock_guard lock(impl.mutex);
+      impl.tokenProvider = std::move(provider);
+      impl.cognitoIDPoolRegion = AWSRegionType::EUWest1;
+      impl.cognitoIDPoolID = "eu-west-1:pool";
+    }
+    CorvenzaEnterprise::shared().initializeAWS();
+  }
+};
+
+TEST_F(FacadeIdentityTest, BeforeInitializeThereIsNothingToClear) {
+  EXPECT_FALSE(CorvenzaEnterprise::defaultTokenProvider());
+  CorvenzaEnterprise::clearCredentials();
+  EXPECT_FALSE(detail::sharedCredentialsProvider());
+  EXPECT_FALSE(detail::sharedIdentityBridge());
+}
+
+TEST_F(FacadeIdentityTest, StartUpChainsProviderBridgeAndCredentialsAndClearSignsOut) {
+  auto store = std::make_shared<test::FakeKeyStore>();
+  auto environment = std::make_shared<DefaultTokenProvider::Environment>();
+  environment->keyStore = store;
+  environment->now = [] { return test::testNow(); };
+  auto provider = std::make_shared<DefaultTokenProvider>(environment);
+  provider->setToken(CorvenzaToken("jwt", "id"));
+  startWith(provider);
+
+  EXPECT_EQ(CorvenzaEnterprise::defaultTokenProvider(), provider);
+  auto bridge = detail::sharedIdentityBridge();
+  auto credentials = detail::sharedCredentialsProvider();
+  ASSERT_TRUE(bridge && credentials);
+  EXPECT_EQ(bridge->tokenProvider(), provider);
+  EXPECT_EQ(bridge->identityPoolId(), "eu-west-1:pool");
+  EXPECT_EQ(credentials->identityProvider(), bridge);
+  EXPECT_EQ(credentials->region(), AWSRegionType::EUWest1);
+  auto configuration = identity::ServiceManager::defaultServiceManager().defaultServiceConfiguration();
+  ASSERT_TRUE(configuration);
+  EXPECT_EQ(configuration->credentialsProvider, credentials);
+  EXPECT_EQ(configuration, detail::sharedServiceConfiguration());
+
+  bridge->setIdentityId("id");
+  CorvenzaEnterprise::clearCredentials();
+  EXPECT_EQ(bridge->identityId(), "");
+  EXPECT_FALSE(provider->token());
+  EXPECT_TRUE(store->entries().empty());
+}
+
+TEST_F(FacadeIdentityTest, OtherProviderKindsAreNotDefaultProvidersAndKeepTheirToken) {
+  auto provider = std::make_shared<PlainProvider>();
+  startWith(provider);
+  EXPECT_FALSE(CorvenzaEnterprise::defaultTokenProvider());
+  CorvenzaEnterprise::clearCredentials();
+  EXPECT_TRUE(provider->token());
+}
+
+}  // namespace
+}  // namespace corvenza

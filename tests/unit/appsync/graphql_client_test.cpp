@@ -1,0 +1,292 @@
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include "unit/appsync/fake_object_manager.h"
+#include "platform/appsync/client_error.h"
+#include "platform/appsync/graphql_client.h"
+#include "support/console_capture.h"
+#include "support/fake_http_transport.h"
+#include "support/temp_dir.h"
+
+namespace corvenza::appsync {
+namespace {
+
+using nlohmann::json;
+
+const GraphQLRequest kGet{"query GetBodysizeEstimation($id: ID!) { getBodysizeEstimation(id: $id) { id age } }",
+                          json{{"id", "r1"}}, std::nullopt};
+const GraphQLRequest kUpdate{"mutation Update($input: UpdateInput!) { update(input: $input) { id age } }",
+                             json{{"input", {{"id", "r1"}, {"age", 41}}}}, std::nullopt};
+
+json s3Input(const std::string& key) {
+  return json{{"bucket", "photos"}, {"key", key}, {"region", "ap-northeast-1"},
+              {"localUri", "file:///tmp/dir%20x/" + key}, {"mimeType", "image/jpeg"}};
+}
+
+struct Outcome {
+  int calls = 0;
+  bool onQueue = false;
+  std::optional<GraphQLResult> result;
+  std::optional<Error> error;
+};
+
+class GraphQLClientTest : public ::testing::Test {
+ protected:
+  std::shared_ptr<GraphQLClient> makeClient(RequestSigner signer = {},
+                                            std::filesystem::path database = {}) {
+    ClientConfiguration configuration;
+    configuration.endpointURL = "https://example.test/graphql";
+    configuration.region = "ap-northeast-1";
+    configuration.signer = std::move(signer);
+    configuration.transport = transport;
+    configuration.databaseURL = std::move(database);
+    configuration.objectManager = objects;
+    auto client = GraphQLClient::create(std::move(configuration));
+    EXPECT_TRUE(client);
+    return client ? client.value() : nullptr;
+  }
+
+  ResultHandler recordInto(Outcome& outcome) {
+    return [this, &outcome](std::optional<GraphQLResult> result, std::optional<Error> error) {
+      ++outcome.calls;
+      outcome.onQueue = queue->isCurrent();
+      outcome.result = std::move(result);
+      outcome.error = std::move(error);
+    };
+  }
+
+  void settle() {
+    transport->deliver();
+    queue->runPending();
+  }
+
+  Outcome fetchAnswered(GraphQLClient& client, CachePolicy policy, int status, std::string body) {
+    Outcome outcome;
+    client.fetch(kGet, policy, queue, recordInto(outcome));
+    if (policy == CachePolicy::fetchIgnoringCacheData) transport->respond(status, std::move(body));
+    settle();
+    return outcome;
+  }
+
+  std::shared_ptr<test::FakeHttpTransport> transport = test::FakeHttpTransport::create();
+  std::shared_ptr<test::FakeObjectManager> objects = std::make_shared<test::FakeObjectManager>();
+  std::shared_ptr<MainQueue> queue = MainQueue::callerDriven();
+};
+
+TEST_F(GraphQLClientTest, SendsSignedCompactJsonPost) {
+  int signings = 0;
+  auto client = makeClient([&](http::HttpRequest request, auto done) {
+    ++signings;
+    http::setHeader(request.headers, "Authorization", "AWS4-HMAC-SHA256 test");
+    done(std::move(request));
+  });
+  Outcome withVariables, without;
+  client->fetch(kGet, CachePolicy::fetchIgnoringCacheData, queue, recordInto(withVariables));
+  client->perform(GraphQLRequest{"mutation { ping }", std::nullopt, std::nullopt}, queue,
+                  recordInto(without));
+  ASSERT_EQ(transport->requests().size(), 2u);
+  EXPECT_EQ(signings, 2);
+
+  const auto first = transport->requests()[0];
+  EXPECT_EQ(first.method, "POST");
+  EXPECT_EQ(first.url, "https://example.test/graphql");
+  EXPECT_EQ(http::findHeader(first.headers, "content-type"), "application/json");
+  EXPECT_EQ(http::findHeader(first.headers, "accept"), "application/json");
+  EXPECT_EQ(http::findHeader(first.headers, "authorization"), "AWS4-HMAC-SHA256 test");
+  EXPECT_EQ(first.body, R"({"query":")" + kGet.query + R"(","variables":{"id":"r1"}})");
+  EXPECT_EQ(transport->requests()[1].body, R"({"query":"mutation { ping }"})");
+}
+
+TEST_F(GraphQLClientTest, SignerFailureIsReportedWithoutSending) {
+  const Error refused("CorvenzaTokenFetchError", 111, std::nullopt, "no token");
+  auto client = makeClient([&](http::HttpRequest, auto done) { done(refused); });
+  Outcome outcome;
+  client->fetch(kGet, CachePolicy::fetchIgnoringCacheData, queue, recordInto(outcome));
+  EXPECT_EQ(outcome.calls, 0) << "never inline";
+  queue->runPending();
+  EXPECT_EQ(outcome.calls, 1);
+  EXPECT_EQ(outcome.error, refused);
+  EXPECT_TRUE(transport->requests().empty());
+}
+
+TEST_F(GraphQLClientTest, DecodesDataAndErrorsOnceOnTheQueue) {
+  auto client = makeClient();
+  Outcome outcome;
+  client->fetch(kGet, CachePolicy::fetchIgnoringCacheData, queue, recordInto(outcome));
+  transport->respond(200, R"({"data":{"getBodysizeEstimation":null},
+    "errors":[{"message":"denied","errorType":"Unauthorized","path":["getBodysizeEstimation"]}]})");
+  transport->deliver();
+  EXPECT_EQ(outcome.calls, 0) << "handler must wait for the queue";
+  queue->runPending();
+  queue->runPending();
+  EXPECT_EQ(outcome.calls, 1);
+  EXPECT_TRUE(outcome.onQueue);
+  ASSERT_TRUE(outcome.result && outcome.result->errors);
+  EXPECT_EQ(outcome.result->data, json::parse(R"({"getBodysizeEstimation":null})"));
+  EXPECT_EQ(outcome.result->errors->at(0).localizedDescription(), "denied");
+  EXPECT_EQ(outcome.result->errors->at(0).userInfo()->at("path"), "getBodysizeEstimation");
+}
+
+TEST_F(GraphQLClientTest, TransportAndStatusFailuresAreTransportErrors) {
+  auto client = makeClient();
+  Outcome unreachable;
+  client->fetch(kGet, CachePolicy::fetchIgnoringCacheData, queue, recordInto(unreachable));
+  transport->fail(http::kTransportCannotConnect);
+  settle();
+  ASSERT_TRUE(unreachable.error);
+  EXPECT_FALSE(unreachable.result);
+  EXPECT_EQ(unreachable.error->domain(), http::kTransportErrorDomain);
+  EXPECT_EQ(unreachable.error->code(), http::kTransportCannotConnect);
+
+  auto forbidden = fetchAnswered(*client, CachePolicy::fetchIgnoringCacheData, 403,
+                                 R"({"errors":[{"message":"The security token is invalid"}]})");
+  ASSERT_TRUE(forbidden.error);
+  EXPECT_EQ(forbidden.error->domain(), kGraphQLClientErrorDomain);
+  EXPECT_EQ(forbidden.error->code(), 403);
+  EXPECT_EQ(forbidden.error->localizedDescription(), "The security token is invalid");
+}
+
+TEST_F(GraphQLClientTest, CancelStopsTheTransferAndDropsLateResults) {
+  auto client = makeClient();
+  Outcome early, late;
+  auto handle = client->fetch(kGet, CachePolicy::fetchIgnoringCacheData, queue, recordInto(early));
+  handle->cancel();
+  handle->cancel();
+  EXPECT_EQ(transport->cancelCount(), 1u);
+  settle();
+
+  // Answered and queued, then cancelled before the queue ran it.
+  auto queued = client->fetch(kGet, CachePolicy::fetchIgnoringCacheData, queue, recordInto(late));
+  transport->respond(200, R"({"data":{"getBodysizeEstimation":null}})");
+  transport->deliver();
+  queued->cancel();
+  queue->runPending();
+  EXPECT_EQ(early.calls, 0);
+  EXPECT_EQ(late.calls, 0);
+}
+
+TEST_F(GraphQLClientTest, UploadsEveryFileBeforeSendingTheMutation) {
+  auto client = makeClient();
+  GraphQLRequest attach{"mutation Attach($input: AttachInput!) { attach(input: $input) { id } }",
+                        json{{"input", {{"id", "r1"}, {"images", {s3Input("front.jpg"), nullptr,
+                                                                    {{"side", s3Input("side.jpg")}}}}}}},
+                        std::nullopt};
+  Outcome outcome;
+  client->perform(attach, queue, recordInto(outcome));
+  ASSERT_EQ(objects->uploads().size(), 1u);
+  EXPECT_EQ(objects->uploads()[0], (S3UploadDescription{"photos", "front.jpg", "ap-northeast-1",
+                                                        "/tmp/dir x/front.jpg", "image/jpeg"}));
+  EXPECT_TRUE(transport->requests().empty());
+  objects->complete(true);
+  ASSERT_EQ(objects->uploads().size(), 2u);
+  EXPECT_EQ(objects->uploads()[1].key, "side.jpg");
+  EXPECT_TRUE(transport->requests().empty());
+  objects->complete(true);
+
+  ASSERT_EQ(transport->requests().size(), 1u);
+  EXPECT_EQ(json::parse(transport->requests()[0].body)["variables"], *attach.variables);
+  transport->respond(200, R"({"data":{"attach":{"id":"r1"}}})");
+  settle();
+  EXPECT_EQ(outcome.calls, 1);
+  EXPECT_TRUE(outcome.result);
+}
+
+TEST_F(GraphQLClientTest, FailedOrCancelledUploadKeepsTheMutationUnsent) {
+  auto client = makeClient();
+  GraphQLRequest attach{"mutation A($i: I!) { a(input: $i) { id } }",
+                        json{{"i", {{"front", s3Input("front.jpg")}}}}, std::nullopt};
+  const Error denied("CorvenzaStorageError", 403, std::nullopt, "Access denied");
+  Outcome failed;
+  client->perform(attach, queue, recordInto(failed));
+  objects->complete(false, denied);
+  queue->runPending();
+  EXPECT_EQ(failed.calls, 1);
+  EXPECT_EQ(failed.error, denied);
+
+  Outcome silent;
+  client->perform(attach, queue, recordInto(silent));
+  objects->complete(false);
+  queue->runPending();
+  ASSERT_TRUE(silent.error);
+  EXPECT_EQ(silent.error->code(), kGraphQLClientUploadFailed);
+
+  Outcome cancelled;
+  auto handle = client->perform(attach, queue, recordInto(cancelled));
+  handle->cancel();
+  EXPECT_TRUE(objects->lastUploadCancelled());
+  objects->complete(true);
+  queue->runPending();
+  EXPECT_EQ(cancelled.calls, 0);
+  EXPECT_TRUE(transport->requests().empty());
+}
+
+TEST_F(GraphQLClientTest, OfflineReadsShowFetchedAndMutatedData) {
+  auto client = makeClient();
+  auto miss = fetchAnswered(*client, CachePolicy::returnCacheDataDontFetch, 0, {});
+  ASSERT_EQ(miss.calls, 1);
+  ASSERT_TRUE(miss.result);
+  EXPECT_FALSE(miss.result->data);
+  EXPECT_FALSE(miss.result->errors);
+  EXPECT_TRUE(transport->requests().empty());
+
+  fetchAnswered(*client, CachePolicy::fetchIgnoringCacheData, 200,
+                R"({"data":{"getBodysizeEstimation":{"id":"r1","age":40,"height":180}}})");
+  Outcome updated;
+  client->perform(kUpdate, queue, recordInto(updated));
+  transport->respond(200, R"({"data":{"update":{"id":"r1","age":41}}})");
+  settle();
+  // A failed later fetch must not wipe what is cached.
+  fetchAnswered(*client, CachePolicy::fetchIgnoringCacheData, 200,
+                R"({"data":{"getBodysizeEstimation":null},"errors":[{"message":"x"}]})");
+
+  auto offline = fetchAnswered(*client, CachePolicy::returnCacheDataDontFetch, 0, {});
+  ASSERT_TRUE(offline.result && offline.result->data);
+  EXPECT_EQ(*offline.result->data,
+            json::parse(R"({"getBodysizeEstimation":{"id":"r1","age":41,"height":180}})"));
+  EXPECT_EQ(transport->requests().size(), 3u);
+}
+
+TEST_F(GraphQLClientTest, CacheFileOutlivesTheClientAndBadFilesFallBackToMemory) {
+  corvenza::test::TempDir dir;
+  const auto database = dir.path() / "CorvenzaEnterprise";
+  {
+    auto writer = makeClient({}, database);
+    EXPECT_TRUE(writer->cacheIsPersistent());
+    fetchAnswered(*writer, CachePolicy::fetchIgnoringCacheData, 200,
+                  R"({"data":{"getBodysizeEstimation":{"id":"r1","age":40}}})");
+  }
+  auto reader = makeClient({}, database);
+  auto offline = fetchAnswered(*reader, CachePolicy::returnCacheDataDontFetch, 0, {});
+  ASSERT_TRUE(offline.result && offline.result->data);
+  EXPECT_EQ((*offline.result->data)["getBodysizeEstimation"]["age"], 40);
+
+  corvenza::test::ConsoleCapture console;
+  auto corrupt = makeClient({}, dir.write("garbage", std::string(2048, '\x7f')));
+  ASSERT_TRUE(corrupt);
+  EXPECT_FALSE(corrupt->cacheIsPersistent());
+  EXPECT_TRUE(console.contains("Warning: offline cache kept in memory only."));
+  fetchAnswered(*corrupt, CachePolicy::fetchIgnoringCacheData, 200,
+                R"({"data":{"getBodysizeEstimation":{"id":"r1","age":7}}})");
+  auto memory = fetchAnswered(*corrupt, CachePolicy::returnCacheDataDontFetch, 0, {});
+  EXPECT_EQ((*memory.result->data)["getBodysizeEstimation"]["age"], 7);
+
+  auto unwritable = makeClient({}, dir.path() / "no" / "such" / "dir" / "db");
+  ASSERT_TRUE(unwritable);
+  EXPECT_FALSE(unwritable->cacheIsPersistent());
+}
+
+TEST(GraphQLClientCreateTest, RejectsEndpointsThatAreNotHttpUrls) {
+  for (const char* url : {"", "not a url", "ftp://host/graphql", "https://", "https://a b/graphql"}) {
+    ClientConfiguration configuration;
+    configuration.endpointURL = url;
+    configuration.transport = test::FakeHttpTransport::create();
+    auto client = GraphQLClient::create(std::move(configuration));
+    ASSERT_FALSE(client) << url;
+    EXPECT_EQ(client.error().code(), kGraphQLClientInvalidEndpoint);
+    EXPECT_FALSE(client.error().localizedDescription().empty());
+  }
+}
+
+}  // namespace
+}  // namespace corvenza::appsync

@@ -2,6 +2,7 @@
 /// @file
 /// Everything an application needs, in one include.
 
+#include <corvenza/api_connector.h>
 #include <corvenza/config.h>
 #include <corvenza/console.h>
 #include <corvenza/default_token_provider.h>
@@ -10,6 +11,7 @@
 #include <corvenza/error.h>
 #include <corvenza/estimation.h>
 #include <corvenza/main_queue.h>
+#include <corvenza/permission_util.h>
 #include <corvenza/region.h>
 #include <corvenza/remote_image.h>
 #include <corvenza/token.h>

@@ -1,0 +1,149 @@
+// Bad responses must end in a decoding error naming the path, never a crash.
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "graphql/operations.h"
+
+namespace corvenza::graphql {
+namespace {
+
+using nlohmann::json;
+
+json minimumObject() {
+  return {{"__typename", "BodysizeEstimation"},
+          {"id", "r1"},
+          {"createdAt", 1},
+          {"status", "requested"},
+          {"weight", 60},
+          {"height", 170},
+          {"age", 30},
+          {"gender", "male"},
+          {"userId", "u1"},
+          {"failOnAutomaticEstimationFailure", false}};
+}
+
+void expectError(const json& data, DecodingErrorCode code, const std::string& path) {
+  auto result = UpdateBodysizeEstimationMutation::decode(data);
+  ASSERT_FALSE(result) << data.dump();
+  EXPECT_EQ(result.error().domain(), kDecodingErrorDomain);
+  EXPECT_EQ(result.error().code(), static_cast<int>(code));
+  EXPECT_EQ(result.error().userInfo()->at("path"), path);
+  EXPECT_NE(result.error().localizedDescription().find(path), std::string::npos);
+}
+
+TEST(Decoding, RejectsMissingNonNullFieldsAndWrongTypes) {
+  json o = minimumObject();
+  o.erase("userId");
+  expectError({{"updateBodysizeEstimation", o}}, DecodingErrorCode::missingField,
+              "updateBodysizeEstimation.userId");
+
+  o = minimumObject();
+  o["status"] = nullptr;
+  expectError({{"updateBodysizeEstimation", o}}, DecodingErrorCode::missingField,
+              "updateBodysizeEstimation.status");
+
+  o = minimumObject();
+  o["age"] = 30.5;
+  expectError({{"updateBodysizeEstimation", o}}, DecodingErrorCode::wrongType,
+              "updateBodysizeEstimation.age");
+
+  o = minimumObject();
+  o["weight"] = "60";
+  expectError({{"updateBodysizeEstimation", o}}, DecodingErrorCode::wrongType,
+              "updateBodysizeEstimation.weight");
+
+  o = minimumObject();
+  o["failOnAutomaticEstimationFailure"] = 1;
+  expectError({{"updateBodysizeEstimation", o}}, DecodingErrorCode::wrongType,
+              "updateBodysizeEstimation.failOnAutomaticEstimationFailure");
+
+  expectError({{"updateBodysizeEstimation", "r1"}}, DecodingErrorCode::notAnObject,
+              "updateBodysizeEstimation");
+  expectError(json::array(), DecodingErrorCode::notAnObject, "data");
+}
+
+TEST(Decoding, ChecksNestedImagesAndListElements) {
+  json item = {{"__typename", "BodysizeEstimation"},
+               {"id", "a"},
+               {"createdAt", 5},
+               {"status", "requested"},
+               {"userId", "u"},
+               {"frontImageThumb", nullptr},
+               {"sideImageThumb",
+                {{"__typename", "S3Object"}, {"bucket", "b"}, {"key", 7}, {"region", "r"}}}};
+  json connection = {{"__typename", "BodysizeEstimationConnection"}, {"items", {item}}};
+  auto result = ListBodysizeEstimationsQuery::decode({{"listBodysizeEstimations", connection}});
+  ASSERT_FALSE(result);
+  EXPECT_EQ(result.error().userInfo()->at("path"),
+            "listBodysizeEstimations.items.0.sideImageThumb.key");
+
+  connection["items"] = json::array({json{{"k", 1}}});
+  result = ListBodysizeEstimationsQuery::decode({{"listBodysizeEstimations", connection}});
+  ASSERT_FALSE(result);
+  EXPECT_EQ(result.error().code(), static_cast<int>(DecodingErrorCode::missingField));
+
+  connection["items"] = "nope";
+  EXPECT_FALSE(ListBodysizeEstimationsQuery::decode({{"listBodysizeEstimations", connection}}));
+}
+
+TEST(Decoding, MissingNullableRootIsNullAndExtraFieldsAreIgnored) {
+  auto empty = GetBodysizeEstimationQuery::decode(json::object());
+  ASSERT_TRUE(empty);
+  EXPECT_FALSE(empty->getBodysizeEstimation());
+
+  json o = minimumObject();
+  o["somethingNew"] = {{"deep", {1, 2}}};
+  o.erase("gender");
+  auto ok = UpdateBodysizeEstimationMutation::decode({{"updateBodysizeEstimation", o}});
+  ASSERT_TRUE(ok);
+  auto fragment = ok->updateBodysizeEstimation()->fragments().bodysizeEstimationMinimumOutput();
+  EXPECT_FALSE(fragment.gender());
+  EXPECT_EQ(fragment.age(), 30);
+}
+
+// Random and truncated documents: the decoders may fail but must not crash
+// (run under the sanitizers to catch memory errors).
+TEST(Decoding, SurvivesRandomAndTruncatedInput) {
+  json full = {{"getBodysizeEstimation",
+                {{"__typename", "BodysizeEstimation"},
+                 {"id", "r1"},
+                 {"userId", "u"},
+                 {"createdAt", -5},
+                 {"status", "failed"},
+                 {"age", 3},
+                 {"height", 1.5},
+                 {"weight", 2},
+                 {"frontImage",
+                  {{"__typename", "S3Object"}, {"bucket", "b"}, {"key", "k"}, {"region", "r"}}},
+                 {"errorCode", "X"}}}};
+  const std::string text = full.dump();
+  std::mt19937 rng(12345);
+  int decoded = 0;
+  auto feed = [&](const std::string& input) {
+    json parsed = json::parse(input, nullptr, /*allow_exceptions=*/false);
+    if (parsed.is_discarded()) return;
+    if (GetBodysizeEstimationQuery::decode(parsed)) ++decoded;
+    (void)ListBodysizeEstimationsQuery::decode(parsed);
+    (void)OnCreateEstimationRequestSubscription::decode(parsed);
+  };
+  for (std::size_t cut = 0; cut <= text.size(); ++cut) feed(text.substr(0, cut));
+  const std::string alphabet = "{}[]\":,0123456789.-eEtrufalsn abc\\";
+  for (int round = 0; round < 3000; ++round) {
+    std::string mutated = text;
+    int edits = 1 + static_cast<int>(rng() % 4);
+    for (int i = 0; i < edits; ++i) {
+      std::size_t at = rng() % mutated.size();
+      mutated[at] = alphabet[rng() % alphabet.size()];
+    }
+    feed(mutated);
+    std::string noise(rng() % 64, ' ');
+    for (auto& c : noise) c = alphabet[rng() % alphabet.size()];
+    feed(noise);
+  }
+  EXPECT_GE(decoded, 1);  // the untruncated document itself decodes
+}
+
+}  // namespace
+}  // namespace corvenza::graphql

@@ -17,6 +17,7 @@
 
 #include <corvenza/config.h>
 #include <corvenza/error.h>
+#include <corvenza/estimation.h>
 #include <corvenza/main_queue.h>
 #include <corvenza/region.h>
 #include <corvenza/token.h>
@@ -28,6 +29,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace corvenza {
 
@@ -42,6 +44,18 @@ class CorvenzaEnterpriseDelegate {
   virtual ~CorvenzaEnterpriseDelegate() = default;
   virtual void estimationProgressDidChange(EstimationProgressType progress) = 0;
 };
+
+/// Receives the outcome of get, update, delete and create: a record and no
+/// errors, or no record and errors; exactly one of the two. Runs once, on the
+/// main queue, never inline from the call that started the operation.
+using RequestCallback =
+    std::function<void(std::shared_ptr<EstimationRequest> request, std::optional<Errors> errors)>;
+
+/// Receives one page of the list: the records (possibly none) and the next
+/// page's token, or errors. Runs once, on the main queue, never inline.
+using ListCallback =
+    std::function<void(std::optional<std::vector<std::shared_ptr<EstimationRequest>>> requests,
+                       std::optional<std::string> nextToken, std::optional<Errors> errors)>;
 
 /// Thrown by the two operations declared to fail (`initialize` and
 /// `getS3Image`); carries the error.
@@ -102,6 +116,31 @@ class CorvenzaEnterprise {
   static bool getS3Image(const std::string& requestId, EstimationImageType dir,
                          std::function<void(std::optional<std::string> url)> completion);
 
+  /// Reads one request. A request that does not exist, or another user's,
+  /// is reported as CorvenzaError code 2000. When the device is offline the
+  /// answer comes from the local cache only. See RequestCallback.
+  static void getEstimationRequest(const std::string& id, RequestCallback callback = {});
+
+  /// Lists the user's requests, one page of at most @p limit (the service's
+  /// default when absent), continuing after @p nextToken. Offline, the answer
+  /// comes from the local cache only. See ListCallback.
+  static void listEstimationRequests(std::optional<int> limit = std::nullopt,
+                                     std::optional<std::string> nextToken = std::nullopt,
+                                     ListCallback callback = {});
+
+  /// Changes height, weight, age and gender of a request (gender is sent as
+  /// null when the parameter has none; the photos and the fail flag are not
+  /// changed). Failures the library detects are errors of domain
+  /// "CorvenzaUnknownError", code 1999. See RequestCallback.
+  static void updateEstimationRequest(const std::string& id,
+                                      const EstimationParameter& estimationParameter,
+                                      RequestCallback callback = {});
+
+  /// Deletes a request; the record handed back carries only its id.
+  /// Failures the library detects are errors of domain "CorvenzaUnknownError",
+  /// code 1999. See RequestCallback.
+  static void deleteEstimationRequest(const std::string& id, RequestCallback callback = {});
+
   /// Replaces the main queue on which every callback runs. Call it before
   /// initialize; the default runs on a thread the library owns.
   static void setMainQueue(std::shared_ptr<MainQueue> queue);
@@ -137,6 +176,19 @@ class CorvenzaEnterprise::Instance {
   void initializeAWS();
   /// Builds the GraphQL client (start-up only).
   void initializeAppSync();
+
+  /// See CorvenzaEnterprise::getEstimationRequest.
+  void getEstimationRequest(const std::string& id, RequestCallback callback = {});
+  /// See CorvenzaEnterprise::listEstimationRequests.
+  void listEstimationRequests(std::optional<int> limit = std::nullopt,
+                              std::optional<std::string> nextToken = std::nullopt,
+                              ListCallback callback = {});
+  /// See CorvenzaEnterprise::updateEstimationRequest.
+  void updateEstimationRequest(const std::string& id,
+                               const EstimationParameter& estimationParameter,
+                               RequestCallback callback = {});
+  /// See CorvenzaEnterprise::deleteEstimationRequest.
+  void deleteEstimationRequest(const std::string& id, RequestCallback callback = {});
 
   /// Returns false at once and never calls @p completion.
   bool getEstimationImageURL(const std::string& requestId, EstimationImageType dir,

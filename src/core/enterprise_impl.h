@@ -9,6 +9,10 @@
 
 #include "platform/device/reachability.h"
 
+namespace corvenza::requests {
+class GraphQLGateway;
+}
+
 namespace corvenza::auth {
 class DeveloperAuthenticatedIdentityProvider;
 }
@@ -43,6 +47,9 @@ struct CorvenzaEnterprise::Instance::Impl {
   std::shared_ptr<auth::DeveloperAuthenticatedIdentityProvider> developerIdentityProvider;
   std::shared_ptr<identity::CredentialsProvider> cognitoCredentialsProvider;
   std::shared_ptr<const identity::ServiceConfiguration> serviceConfiguration;
+
+  // The GraphQL client; absent until start-up builds one.
+  std::shared_ptr<requests::GraphQLGateway> appSyncClient;
 
   // Outside components, replaceable by tests.
   device::ReachabilityFactory reachabilityFactory = device::makeSystemReachability;

@@ -1,0 +1,55 @@
+// Deleting a request.
+
+#include <corvenza/console.h>
+
+#include "model/estimation_request_builder.h"
+#include "requests/request_support.h"
+#include "requests/typed_graphql.h"
+
+namespace corvenza {
+
+void CorvenzaEnterprise::deleteEstimationRequest(const std::string& id, RequestCallback callback) {
+  shared().deleteEstimationRequest(id, std::move(callback));
+}
+
+void CorvenzaEnterprise::Instance::deleteEstimationRequest(const std::string& id,
+                                                           RequestCallback callback) {
+  auto client = requests::graphQLClient(*impl_);
+  if (!client) {
+    requests::callBackWithErrors(std::move(callback), {requests::notInitializedError()});
+    return;
+  }
+  using Mutation = graphql::DeleteBodysizeEstimationMutation;
+  graphql::DeleteBodysizeEstimationInput input(graphql::InputValue<std::int64_t>::notGiven(), id);
+  auto handler = [callback = std::move(callback)](
+                     std::optional<requests::TypedResult<Mutation::Data>> result,
+                     std::optional<Error> error) mutable {
+    auto answer = [&](std::shared_ptr<EstimationRequest> record, std::optional<Errors> errors) {
+      if (callback) callback(std::move(record), std::move(errors));
+    };
+    if (error) {
+      consoleLine(error->localizedDescription());
+      answer(nullptr, Errors{*error});
+      return;
+    }
+    if (!result) {
+      answer(nullptr, Errors{makeInvalidResponseError()});
+      return;
+    }
+    if (result->errors) {
+      requests::printErrors(*result->errors);
+      requests::callBackWithErrors(std::move(callback), std::move(*result->errors));
+      return;
+    }
+    auto root = result->data ? result->data->deleteBodysizeEstimation() : std::nullopt;
+    if (!root) {
+      answer(nullptr, Errors{makeInvalidResponseError()});
+      return;
+    }
+    answer(model::makeEstimationRequest(*root), std::nullopt);
+  };
+  requests::performTyped<Mutation>(*client, Mutation(std::move(input)),
+                                   CorvenzaEnterprise::mainQueue(), std::move(handler));
+}
+
+}  // namespace corvenza

@@ -1,0 +1,71 @@
+// Listing requests page by page.
+
+#include <corvenza/console.h>
+
+#include "model/estimation_request_builder.h"
+#include "requests/request_support.h"
+#include "requests/typed_graphql.h"
+
+namespace corvenza {
+
+void CorvenzaEnterprise::listEstimationRequests(std::optional<int> limit,
+                                                std::optional<std::string> nextToken,
+                                                ListCallback callback) {
+  shared().listEstimationRequests(limit, std::move(nextToken), std::move(callback));
+}
+
+void CorvenzaEnterprise::Instance::listEstimationRequests(std::optional<int> limit,
+                                                          std::optional<std::string> nextToken,
+                                                          ListCallback callback) {
+  auto client = requests::graphQLClient(*impl_);
+  if (!client) {
+    CorvenzaEnterprise::mainQueue()->async([callback = std::move(callback)] {
+      if (callback) callback(std::nullopt, std::nullopt, Errors{requests::notInitializedError()});
+    });
+    return;
+  }
+  using Query = graphql::ListBodysizeEstimationsQuery;
+  auto handler = [callback = std::move(callback)](
+                     std::optional<requests::TypedResult<Query::Data>> result,
+                     std::optional<Error> error) {
+    auto fail = [&](Errors errors) {
+      if (callback) callback(std::nullopt, std::nullopt, std::move(errors));
+    };
+    if (error) {
+      consoleLine(error->localizedDescription());
+      fail(Errors{*error});
+      return;
+    }
+    if (!result) {
+      fail(Errors{CorvenzaEnterprise::unknownError()});
+      return;
+    }
+    if (result->errors) {
+      requests::printErrors(*result->errors);
+      fail(std::move(*result->errors));
+      return;
+    }
+    auto connection = result->data ? result->data->listBodysizeEstimations() : std::nullopt;
+    auto items = connection ? connection->items() : std::nullopt;
+    if (!items) {
+      fail(Errors{CorvenzaEnterprise::unknownError()});
+      return;
+    }
+    std::vector<std::shared_ptr<EstimationRequest>> records;
+    records.reserve(items->size());
+    for (const auto& item : *items) {
+      if (item) {
+        records.push_back(
+            model::makeEstimationRequest(item->fragments().bodysizeEstimationIndexOutput()));
+      }
+    }
+    if (callback) callback(std::move(records), connection->nextToken(), std::nullopt);
+  };
+  std::optional<std::int64_t> pageSize;
+  if (limit) pageSize = *limit;
+  requests::fetchTyped<Query>(*client, Query(std::nullopt, pageSize, std::move(nextToken)),
+                              requests::readCachePolicy(*impl_), CorvenzaEnterprise::mainQueue(),
+                              std::move(handler));
+}
+
+}  // namespace corvenza

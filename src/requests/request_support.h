@@ -1,0 +1,31 @@
+#pragma once
+// Small pieces every request operation shares.
+
+#include <corvenza/enterprise.h>
+
+#include <memory>
+
+#include "core/enterprise_impl.h"
+#include "platform/appsync/graphql_request.h"
+
+namespace corvenza::requests {
+
+class GraphQLGateway;
+
+/// Writes each error's description on a line of its own.
+void printErrors(const Errors& errors);
+
+/// Offline (a probe reports no connection): answer from the cache only.
+/// Otherwise, and when no probe can be made, always ask the service.
+appsync::CachePolicy readCachePolicy(const CorvenzaEnterprise::Instance::Impl& impl);
+
+/// The GraphQL client, or nothing before start-up has built one.
+std::shared_ptr<GraphQLGateway> graphQLClient(const CorvenzaEnterprise::Instance::Impl& impl);
+
+/// The error an operation reports when there is no client to run it.
+Error notInitializedError();
+
+/// Queues @p callback on the main queue with no record and @p errors.
+void callBackWithErrors(RequestCallback callback, Errors errors);
+
+}  // namespace corvenza::requests

@@ -1,0 +1,73 @@
+#pragma once
+// Typed operations over the generic gateway: the request string and variables
+// go out, the answer's data comes back decoded into the operation's Data.
+
+#include <functional>
+#include <optional>
+#include <utility>
+
+#include "graphql/operations.h"
+#include "requests/graphql_gateway.h"
+
+namespace corvenza::requests {
+
+template <typename Data>
+struct TypedResult {
+  std::optional<Data> data;
+  /// Present (possibly empty) exactly when the service sent an "errors" member.
+  std::optional<Errors> errors;
+};
+
+template <typename Operation>
+using TypedHandler = std::function<void(std::optional<TypedResult<typename Operation::Data>>,
+                                        std::optional<Error>)>;
+
+template <typename Operation>
+appsync::GraphQLRequest makeGraphQLRequest(const Operation& operation) {
+  return appsync::GraphQLRequest{Operation::requestString(),
+                                 graphql::variablesJson(operation.variables()), std::nullopt};
+}
+
+/// Turns the generic answer into the typed one. Data that does not match the
+/// operation's selection is reported as the handler's error.
+template <typename Operation>
+appsync::ResultHandler typedHandler(TypedHandler<Operation> handler) {
+  return [handler = std::move(handler)](std::optional<appsync::GraphQLResult> result,
+                                        std::optional<Error> error) {
+    if (error || !result) {
+      handler(std::nullopt, std::move(error));
+      return;
+    }
+    TypedResult<typename Operation::Data> typed;
+    typed.errors = std::move(result->errors);
+    if (result->data && !result->data->is_null()) {
+      auto decoded = Operation::decode(*result->data);
+      if (!decoded) {
+        handler(std::nullopt, decoded.error());
+        return;
+      }
+      typed.data.emplace(std::move(decoded.value()));
+    }
+    handler(std::move(typed), std::nullopt);
+  };
+}
+
+template <typename Operation>
+std::shared_ptr<http::Cancellable> fetchTyped(GraphQLGateway& gateway, const Operation& operation,
+                                              appsync::CachePolicy policy,
+                                              std::shared_ptr<MainQueue> queue,
+                                              TypedHandler<Operation> handler) {
+  return gateway.fetch(makeGraphQLRequest(operation), policy, std::move(queue),
+                       typedHandler<Operation>(std::move(handler)));
+}
+
+template <typename Operation>
+std::shared_ptr<http::Cancellable> performTyped(GraphQLGateway& gateway,
+                                                const Operation& operation,
+                                                std::shared_ptr<MainQueue> queue,
+                                                TypedHandler<Operation> handler) {
+  return gateway.perform(makeGraphQLRequest(operation), std::move(queue),
+                         typedHandler<Operation>(std::move(handler)));
+}
+
+}  // namespace corvenza::requests

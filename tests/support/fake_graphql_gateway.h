@@ -1,0 +1,99 @@
+#pragma once
+// A GraphQL gateway that records every call and answers only when told to.
+
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "requests/graphql_gateway.h"
+
+namespace corvenza::test {
+
+class FakeGraphQLGateway final : public requests::GraphQLGateway {
+ public:
+  struct Call {
+    bool isMutation = false;
+    appsync::GraphQLRequest request;
+    std::optional<appsync::CachePolicy> cachePolicy;
+    std::shared_ptr<MainQueue> queue;
+    appsync::ResultHandler handler;
+    std::shared_ptr<bool> cancelled = std::make_shared<bool>(false);
+  };
+
+  std::shared_ptr<http::Cancellable> fetch(appsync::GraphQLRequest request,
+                                           appsync::CachePolicy cachePolicy,
+                                           std::shared_ptr<MainQueue> queue,
+                                           appsync::ResultHandler handler) override {
+    return record(Call{false, std::move(request), cachePolicy, std::move(queue),
+                       std::move(handler)});
+  }
+
+  std::shared_ptr<http::Cancellable> perform(appsync::GraphQLRequest request,
+                                             std::shared_ptr<MainQueue> queue,
+                                             appsync::ResultHandler handler) override {
+    return record(Call{true, std::move(request), std::nullopt, std::move(queue),
+                       std::move(handler)});
+  }
+
+  std::size_t callCount() const {
+    std::lock_guard lock(mutex_);
+    return calls_.size();
+  }
+  Call call(std::size_t index) const {
+    std::lock_guard lock(mutex_);
+    return calls_.at(index);
+  }
+  bool wasCancelled(std::size_t index) const { return *call(index).cancelled; }
+
+  /// Queues call @p index's handler on its queue with a result.
+  void answer(std::size_t index, std::optional<appsync::GraphQLResult> result) {
+    deliver(index, std::move(result), std::nullopt);
+  }
+  /// Queues call @p index's handler with the "data" and optional "errors" of @p body.
+  void answerJson(std::size_t index, const nlohmann::json& body) {
+    appsync::GraphQLResult result;
+    if (body.contains("data") && !body["data"].is_null()) result.data = body["data"];
+    if (body.contains("errors")) {
+      result.errors = Errors{};
+      for (const auto& e : body["errors"]) {
+        result.errors->push_back(Error("GraphQLError", 0, std::nullopt, e.value("message", "")));
+      }
+    }
+    answer(index, std::move(result));
+  }
+  /// Queues call @p index's handler with a transport error.
+  void fail(std::size_t index, Error error) { deliver(index, std::nullopt, std::move(error)); }
+
+ private:
+  class Handle final : public http::Cancellable {
+   public:
+    explicit Handle(std::shared_ptr<bool> flag) : flag_(std::move(flag)) {}
+    void cancel() override { *flag_ = true; }
+
+   private:
+    std::shared_ptr<bool> flag_;
+  };
+
+  std::shared_ptr<http::Cancellable> record(Call call) {
+    auto handle = std::make_shared<Handle>(call.cancelled);
+    std::lock_guard lock(mutex_);
+    calls_.push_back(std::move(call));
+    return handle;
+  }
+
+  void deliver(std::size_t index, std::optional<appsync::GraphQLResult> result,
+               std::optional<Error> error) {
+    Call c = call(index);
+    c.queue->async([handler = c.handler, result = std::move(result), error = std::move(error)] {
+      handler(result, error);
+    });
+  }
+
+  mutable std::mutex mutex_;
+  std::vector<Call> calls_;
+};
+
+}  // namespace corvenza::test

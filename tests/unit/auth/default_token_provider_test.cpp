@@ -5,6 +5,7 @@
 
 #include "auth/token_provider_environment.h"
 #include "support/console_capture.h"
+#include "support/temp_dir.h"
 #include "unit/auth/auth_fakes.h"
 
 namespace corvenza {
@@ -152,13 +153,25 @@ TEST_F(DefaultTokenProviderTest, ClearOnEmptyProviderDeletesBothEntriesTwice) {
   EXPECT_FALSE(provider->token());
 }
 
-TEST_F(DefaultTokenProviderTest, LoadsWhatAnEarlierProviderSaved) {
-  CorvenzaToken saved(makeJwt(testNowPlus(minutes(30))), "id-saved");
-  makeProvider()->setToken(saved);
+TEST_F(DefaultTokenProviderTest, TokenSavedInTheKeychainIsFoundByTheNextRun) {
+  test::TempDir dir;
+  auto providerOnDisk = [&] {
+    auto environment = std::make_shared<DefaultTokenProvider::Environment>();
+    environment->keyStore = device::makeKeychainStore(auth::kKeychainPrefix, dir.path());
+    environment->now = [] { return test::testNow(); };
+    return std::make_shared<DefaultTokenProvider>(environment);
+  };
+  CorvenzaToken saved(makeJwt(testNowPlus(minutes(30))), "ap-northeast-1:id");
+  providerOnDisk()->setToken(saved);
 
-  auto next = makeProvider();
+  auto next = providerOnDisk();
   next->loadFromKeyChain();
   EXPECT_EQ(next->token(), saved);
+
+  next->clear();
+  auto afterClear = providerOnDisk();
+  afterClear->loadFromKeyChain();
+  EXPECT_EQ(afterClear->token(), CorvenzaToken());
 }
 
 TEST_F(DefaultTokenProviderTest, RestoreWithoutRefreshFunctionAnswersWithErrorAndKeepsToken) {

@@ -1,0 +1,42 @@
+#include "control_service.h"
+
+#include <nlohmann/json.hpp>
+
+#include <mutex>
+
+namespace corvenza::emulator {
+
+ControlService::ControlService(EmulatorContext& context) {
+  addHook("/clock", [&context](const Request& request) {
+    if (request.method == "POST") {
+      const auto body = nlohmann::json::parse(request.body, nullptr, false);
+      const auto advance = body.is_object() ? body.find("advance_seconds") : body.end();
+      if (!body.is_object() || advance == body.end() || !advance->is_number_integer()) {
+        return simpleError(400, "BadRequest", "expected {\"advance_seconds\": integer}");
+      }
+      context.clock.advance(advance->get<std::int64_t>());
+    } else if (request.method != "GET") {
+      return simpleError(405, "MethodNotAllowed", "use GET or POST");
+    }
+    return jsonResponse(200, {{"now", context.clock.nowSeconds()},
+                              {"offset_seconds", context.clock.offsetSeconds()}});
+  });
+}
+
+void ControlService::addHook(std::string subpath, Hook hook) {
+  std::unique_lock lock(mutex_);
+  hooks_[std::move(subpath)] = std::move(hook);
+}
+
+Response ControlService::handle(const Request& request) {
+  Hook hook;
+  {
+    std::shared_lock lock(mutex_);
+    const auto it = hooks_.find(request.subpath);
+    if (it == hooks_.end()) return simpleError(404, "NotFound", "unknown control hook");
+    hook = it->second;
+  }
+  return hook(request);
+}
+
+}  // namespace corvenza::emulator

@@ -1,0 +1,115 @@
+#include "emulator.h"
+
+#include <nlohmann/json.hpp>
+
+#include <cstdlib>
+#include <fstream>
+#include <system_error>
+
+#include "auth_service.h"
+#include "control_service.h"
+#include "encoding.h"
+#include "http_server.h"
+#include "identity_service.h"
+
+namespace corvenza::emulator {
+namespace {
+
+constexpr const char* kSetupErrorDomain = "EmulatorSetupError";
+
+Error setupError(std::string description) {
+  return Error(kSetupErrorDomain, 1, std::nullopt, std::move(description));
+}
+
+detail::Result<std::filesystem::path> makeTemporaryDirectory() {
+  auto pattern = (std::filesystem::temp_directory_path() / "corvenza-emulator-XXXXXX").string();
+  if (!mkdtemp(pattern.data())) return setupError("cannot make a temporary data directory");
+  return std::filesystem::path(pattern);
+}
+
+// The signing key persists in the data directory so that tokens issued
+// before a restart on the same directory still verify.
+detail::Result<std::string> loadOrMakeSecret(const std::filesystem::path& dataDir) {
+  const auto file = dataDir / "token-secret";
+  if (std::ifstream in(file); in) {
+    std::string secret;
+    std::getline(in, secret);
+    if (!secret.empty()) return secret;
+  }
+  auto secret = base64UrlEncode(randomBytes(32));
+  std::ofstream out(file, std::ios::trunc);
+  out << secret << '\n';
+  if (!out) return setupError("cannot write the token key into the data directory");
+  std::error_code ignored;
+  std::filesystem::permissions(file, std::filesystem::perms::owner_read |
+                                         std::filesystem::perms::owner_write,
+                               ignored);
+  return secret;
+}
+
+}  // namespace
+
+Emulator::Emulator() = default;
+
+Emulator::~Emulator() { stop(); }
+
+detail::Result<std::uint16_t> Emulator::start(EmulatorOptions options) {
+  if (options.dataDir.empty()) {
+    auto dir = makeTemporaryDirectory();
+    if (!dir) return dir.error();
+    options.dataDir = std::move(*dir);
+    ownsDataDir_ = true;
+  } else {
+    std::error_code ec;
+    std::filesystem::create_directories(options.dataDir, ec);
+    if (ec) return setupError("cannot make the data directory " + options.dataDir.string());
+  }
+
+  auto secret = options.tokenSecret ? detail::Result<std::string>(*options.tokenSecret)
+                                    : loadOrMakeSecret(options.dataDir);
+  if (!secret) return secret.error();
+  auto store = IdentityStore::open(options.dataDir / "identities.sqlite3", options.region);
+  if (!store) return store.error();
+  context_ = std::make_unique<EmulatorContext>(std::move(options), std::move(*store),
+                                               std::move(*secret));
+
+  router_.mount("/auth", std::make_shared<AuthService>(*context_));
+  router_.mount("/identity", std::make_shared<IdentityService>(*context_));
+  router_.mount("/_control", std::make_shared<ControlService>(*context_));
+  router_.mount("/graphql", std::make_shared<NotImplementedService>("graphql"));
+  router_.mount("/s3", std::make_shared<NotImplementedService>("s3"));
+
+  server_ = std::make_unique<HttpServer>(router_);
+  auto port = server_->start(context_->options.host, context_->options.port,
+                             context_->options.threads);
+  if (!port) return port.error();
+  port_ = *port;
+  return port_;
+}
+
+void Emulator::stop() {
+  if (server_) server_->stop();
+  if (ownsDataDir_ && context_) {
+    std::error_code ignored;
+    std::filesystem::remove_all(context_->options.dataDir, ignored);
+    ownsDataDir_ = false;
+  }
+}
+
+nlohmann::json Emulator::endpoints() const {
+  const auto& options = context_->options;
+  const auto hostPort = options.host + ":" + std::to_string(port_);
+  const auto base = "http://" + hostPort;
+  return {{"base", base},
+          {"auth", base + "/auth"},
+          {"identity", base + "/identity"},
+          {"graphql", base + "/graphql"},
+          {"realtime", "ws://" + hostPort + "/graphql/realtime"},
+          {"s3", base + "/s3"},
+          {"api_key", options.apiKey},
+          {"region", options.region},
+          {"identity_pool_id", options.identityPoolId},
+          {"data_dir", options.dataDir.string()}};
+}
+
+}  // namespace corvenza::emulator

@@ -1,0 +1,31 @@
+#pragma once
+// State shared by the emulator's services: what one service issues (tokens,
+// credentials) another one verifies.
+
+#include <memory>
+
+#include "credentials_registry.h"
+#include "emulator_clock.h"
+#include "emulator_options.h"
+#include "identity_store.h"
+#include "jwt_signer.h"
+
+namespace corvenza::emulator {
+
+/// Issuer written into and required of every token.
+inline constexpr const char* kTokenIssuer = "corvenza-emulator";
+
+struct EmulatorContext {
+  EmulatorContext(EmulatorOptions opts, std::unique_ptr<IdentityStore> store, std::string secret)
+      : options(std::move(opts)),
+        identities(std::move(store)),
+        jwt(std::move(secret), kTokenIssuer, options.identityPoolId) {}
+
+  const EmulatorOptions options;
+  EmulatorClock clock;
+  CredentialsRegistry credentials;
+  const std::unique_ptr<IdentityStore> identities;
+  const JwtSigner jwt;
+};
+
+}  // namespace corvenza::emulator

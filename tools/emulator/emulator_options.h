@@ -1,0 +1,32 @@
+#pragma once
+// How an emulator instance is set up. Defaults match the command line's.
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+
+namespace corvenza::emulator {
+
+struct EmulatorOptions {
+  /// Loopback address the server binds to.
+  std::string host = "127.0.0.1";
+  /// TCP port; 0 picks a free ephemeral one.
+  std::uint16_t port = 0;
+  /// Where state is kept. Empty: a fresh temporary directory, removed on stop.
+  std::filesystem::path dataDir;
+  /// The authentication service's "x-api-key".
+  std::string apiKey = "corvenza-emulator-key";
+  /// Key that signs tokens. Absent: a random one kept in the data directory,
+  /// so tokens stay valid across restarts on the same directory.
+  std::optional<std::string> tokenSecret;
+  std::string region = "ap-northeast-1";
+  std::string identityPoolId = "ap-northeast-1:00000000-0000-4000-8000-000000000001";
+  /// Lifetime of the temporary credentials the identity service issues.
+  std::chrono::seconds credentialsDuration{3600};
+  /// Server threads (1 or 2 suffice on loopback).
+  int threads = 2;
+};
+
+}  // namespace corvenza::emulator

@@ -1,0 +1,40 @@
+#pragma once
+// The emulator's HTTP/1.1 server: keep-alive connections on loopback, each
+// request handed to the router. The HTTP library stays inside the .cpp so
+// that only one translation unit pays for it.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "core/result.h"
+#include "router.h"
+
+namespace corvenza::emulator {
+
+class HttpServer {
+ public:
+  /// Largest request body accepted; larger ones get 413 (photos are far smaller).
+  static constexpr std::uint64_t kBodyLimit = 50ull * 1024 * 1024;
+
+  /// @p router must outlive the server.
+  explicit HttpServer(const Router& router);
+  /// Stops the server when still running.
+  ~HttpServer();
+  HttpServer(const HttpServer&) = delete;
+  HttpServer& operator=(const HttpServer&) = delete;
+
+  /// Binds @p host:@p port (0: an ephemeral port), starts @p threads threads
+  /// that the server owns, and returns the bound port. Errors when binding fails.
+  detail::Result<std::uint16_t> start(const std::string& host, std::uint16_t port, int threads);
+
+  /// Stops accepting, drops open connections and joins the threads. Safe to
+  /// call more than once; not from one of the server's own threads.
+  void stop();
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace corvenza::emulator

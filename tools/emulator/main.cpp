@@ -1,0 +1,68 @@
+// corvenza-emulator: the cloud side of Corvenza on loopback, for demos and tests.
+// Prints one JSON line with its endpoints when ready; stops on SIGINT/SIGTERM.
+
+#include <CLI/CLI.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/signal_set.hpp>
+#include <nlohmann/json.hpp>
+
+#include <csignal>
+#include <cstdio>
+#include <iostream>
+
+#include "emulator.h"
+#include "log.h"
+
+int main(int argc, char** argv) {
+  using corvenza::emulator::EmulatorOptions;
+  EmulatorOptions options;
+  std::string dataDir;
+  std::string tokenSecret;
+  long long credentialsDuration = options.credentialsDuration.count();
+
+  CLI::App app{"corvenza-emulator: the Corvenza cloud services on a loopback port"};
+  app.add_option("--port", options.port, "TCP port on 127.0.0.1; 0 picks a free one")
+      ->capture_default_str();
+  app.add_option("--data-dir", dataDir, "Directory for state (default: a fresh temporary one)");
+  app.add_option("--api-key", options.apiKey, "API key of the authentication service")
+      ->capture_default_str();
+  app.add_option("--token-secret", tokenSecret,
+                 "Key that signs tokens (default: a random one kept in the data directory)");
+  app.add_option("--region", options.region, "Region of the emulated services")
+      ->capture_default_str();
+  app.add_option("--identity-pool-id", options.identityPoolId, "Identity pool id")
+      ->capture_default_str();
+  app.add_option("--credentials-duration", credentialsDuration,
+                 "Lifetime of issued temporary credentials, in seconds")
+      ->capture_default_str()
+      ->check(CLI::Range(1LL, 43'200LL));
+  CLI11_PARSE(app, argc, argv);
+
+  if (!dataDir.empty()) options.dataDir = dataDir;
+  if (!tokenSecret.empty()) options.tokenSecret = tokenSecret;
+  options.credentialsDuration = std::chrono::seconds(credentialsDuration);
+
+  // Catch the stop signals before announcing readiness, so that a parent that
+  // signals right after reading the ready line still gets a clean stop.
+  boost::asio::io_context signalContext;
+  boost::asio::signal_set signals(signalContext, SIGINT, SIGTERM);
+  int stopSignal = 0;
+  signals.async_wait([&](const boost::system::error_code& ec, int signal) {
+    if (!ec) stopSignal = signal;
+  });
+  // A client that hangs up mid-answer must not kill the emulator.
+  std::signal(SIGPIPE, SIG_IGN);
+
+  corvenza::emulator::Emulator emulator;
+  auto port = emulator.start(std::move(options));
+  if (!port) {
+    std::cerr << "corvenza-emulator: " << port.error().localizedDescription() << std::endl;
+    return 1;
+  }
+  std::cout << emulator.endpoints().dump() << std::endl;
+
+  signalContext.run();
+  corvenza::emulator::logLine("stopping on signal " + std::to_string(stopSignal));
+  emulator.stop();
+  return 0;
+}

@@ -1,7 +1,44 @@
+#include <corvenza/console.h>
+
 #include "core/enterprise_impl.h"
+#include "platform/appsync/graphql_client.h"
+#include "platform/identity/credentials_provider.h"
+#include "platform/identity/request_signing.h"
+#include "platform/identity/service_configuration.h"
+#include "requests/graphql_gateway.h"
 
 namespace corvenza {
 
-void CorvenzaEnterprise::Instance::initializeAppSync() {}
+void CorvenzaEnterprise::Instance::initializeAppSync() {
+  std::string endpoint;
+  AWSRegionType region;
+  std::shared_ptr<identity::CredentialsProvider> credentials;
+  std::shared_ptr<appsync::ObjectManager> objectManager;
+  {
+    std::lock_guard lock(impl_->mutex);
+    endpoint = impl_->graphQLEndpoint;
+    region = impl_->graphQLRegion;
+    credentials = impl_->cognitoCredentialsProvider;
+    objectManager = impl_->s3ObjectManager;
+  }
+
+  appsync::ClientConfiguration configuration;
+  configuration.endpointURL = endpoint;
+  configuration.region = region.stringValue();
+  // Signing sits inside the retry loop, so every attempt carries a fresh signature.
+  configuration.transport = identity::makeSignedTransport(
+      http::sharedTransport(), credentials, {region.stringValue(), "appsync"});
+  configuration.databaseURL = databaseURL();
+  configuration.objectManager = std::move(objectManager);
+  configuration.cacheKeyForObject = appsync::cacheKeyFromId;
+
+  auto client = appsync::GraphQLClient::create(std::move(configuration));
+  if (!client) {
+    consoleLine("Error initializing AppSync client. " + client.error().localizedDescription());
+    return;
+  }
+  std::lock_guard lock(impl_->mutex);
+  impl_->appSyncClient = requests::makeClientGateway(std::move(client.value()));
+}
 
 }  // namespace corvenza

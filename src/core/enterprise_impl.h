@@ -12,6 +12,9 @@
 namespace corvenza::requests {
 class GraphQLGateway;
 }
+namespace corvenza::appsync {
+class ObjectManager;
+}
 
 namespace corvenza::auth {
 class DeveloperAuthenticatedIdentityProvider;
@@ -48,6 +51,8 @@ struct CorvenzaEnterprise::Instance::Impl {
   std::shared_ptr<identity::CredentialsProvider> cognitoCredentialsProvider;
   std::shared_ptr<const identity::ServiceConfiguration> serviceConfiguration;
 
+  // The object manager the GraphQL client uploads photos through.
+  std::shared_ptr<appsync::ObjectManager> s3ObjectManager;
   // The GraphQL client; absent until start-up builds one.
   std::shared_ptr<requests::GraphQLGateway> appSyncClient;
 

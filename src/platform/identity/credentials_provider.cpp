@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "platform/http/retrying_transport.h"
 #include "platform/identity/identity_service_messages.h"
 
 namespace corvenza::identity {
@@ -121,7 +122,8 @@ void CredentialsProvider::endRefresh(std::uint64_t generation,
 
 std::shared_ptr<http::HttpTransport> CredentialsProvider::transport() {
   std::lock_guard lock(mutex_);
-  if (!transport_) transport_ = http::sharedTransport();
+  // The call is idempotent, so throttling and transient failures are retried.
+  if (!transport_) transport_ = std::make_shared<http::RetryingTransport>(http::sharedTransport());
   return transport_;
 }
 

@@ -2,9 +2,8 @@
 // Finds the file uploads a mutation's variables ask for: every object with
 // string "bucket", "key", "region", "localUri" and "mimeType" members.
 
-#include <vector>
-
 #include <nlohmann/json_fwd.hpp>
+#include <vector>
 
 #include "core/result.h"
 #include "platform/appsync/object_manager.h"

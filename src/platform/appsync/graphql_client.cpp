@@ -3,10 +3,9 @@
 #include <corvenza/console.h>
 
 #include <atomic>
+#include <nlohmann/json.hpp>
 #include <utility>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 #include "platform/appsync/client_error.h"
 #include "platform/appsync/complex_objects.h"
@@ -76,9 +75,9 @@ struct GraphQLClient::Core : std::enable_shared_from_this<GraphQLClient::Core> {
       http.body = body.dump();
       return http;
     } catch (const std::exception& e) {
-      return makeGraphQLClientError(kGraphQLClientInvalidRequest,
-                                    std::string("The GraphQL request could not be encoded: ") +
-                                        e.what());
+      return makeGraphQLClientError(
+          kGraphQLClientInvalidRequest,
+          std::string("The GraphQL request could not be encoded: ") + e.what());
     }
   }
 
@@ -97,10 +96,10 @@ struct GraphQLClient::Core : std::enable_shared_from_this<GraphQLClient::Core> {
              });
     } catch (const std::exception& e) {
       if (once->exchange(true)) return;
-      operation->finish(std::nullopt,
-                        makeGraphQLClientError(kGraphQLClientInvalidRequest,
-                                               std::string("Signing the GraphQL request failed: ") +
-                                                   e.what()));
+      operation->finish(
+          std::nullopt,
+          makeGraphQLClientError(kGraphQLClientInvalidRequest,
+                                 std::string("Signing the GraphQL request failed: ") + e.what()));
     }
   }
 
@@ -158,8 +157,8 @@ struct GraphQLClient::Core : std::enable_shared_from_this<GraphQLClient::Core> {
     }
     auto self = shared_from_this();
     auto once = std::make_shared<std::atomic<bool>>(false);
-    auto completion = [self, operation, request, uploads, index, once](
-                          bool success, std::optional<Error> error) {
+    auto completion = [self, operation, request, uploads, index, once](bool success,
+                                                                       std::optional<Error> error) {
       if (once->exchange(true)) return;
       if (success && !error) return self->uploadNext(operation, request, uploads, index + 1);
       if (!error) {
@@ -194,8 +193,8 @@ detail::Result<std::shared_ptr<GraphQLClient>> GraphQLClient::create(
   core->endpointURL = std::move(configuration.endpointURL);
   core->region = std::move(configuration.region);
   core->signer = std::move(configuration.signer);
-  core->transport = configuration.transport ? std::move(configuration.transport)
-                                            : http::sharedTransport();
+  core->transport =
+      configuration.transport ? std::move(configuration.transport) : http::sharedTransport();
   core->objectManager = std::move(configuration.objectManager);
   CacheKeyFunction cacheKey = configuration.cacheKeyForObject
                                   ? std::move(configuration.cacheKeyForObject)
@@ -253,7 +252,8 @@ std::shared_ptr<http::Cancellable> GraphQLClient::perform(GraphQLRequest request
     uploads = std::move(found).value();
   }
   core_->uploadNext(operation, request,
-                    std::make_shared<const std::vector<S3UploadDescription>>(std::move(uploads)), 0);
+                    std::make_shared<const std::vector<S3UploadDescription>>(std::move(uploads)),
+                    0);
   return operation;
 }
 

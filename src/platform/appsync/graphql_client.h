@@ -65,8 +65,7 @@ class GraphQLClient {
   /// returnCacheDataDontFetch the answer comes from the cache only, and a miss
   /// is a result with no data and no errors.
   std::shared_ptr<http::Cancellable> fetch(GraphQLRequest request, CachePolicy cachePolicy,
-                                           std::shared_ptr<MainQueue> queue,
-                                           ResultHandler handler);
+                                           std::shared_ptr<MainQueue> queue, ResultHandler handler);
 
   /// Runs a mutation. Every complex-object input in its variables is uploaded
   /// first, one after the other; the mutation is sent (variables unchanged)

@@ -1,8 +1,7 @@
 #include "platform/appsync/graphql_error.h"
 
-#include <string>
-
 #include <nlohmann/json.hpp>
+#include <string>
 
 namespace corvenza::appsync {
 namespace {

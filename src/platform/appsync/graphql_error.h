@@ -4,9 +4,8 @@
 
 #include <corvenza/error.h>
 
-#include <vector>
-
 #include <nlohmann/json_fwd.hpp>
+#include <vector>
 
 namespace corvenza::appsync {
 

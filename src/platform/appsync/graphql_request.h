@@ -5,11 +5,10 @@
 #include <corvenza/error.h>
 
 #include <functional>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 namespace corvenza::appsync {
 

@@ -1,10 +1,9 @@
 #include "platform/appsync/response_mapping.h"
 
+#include <nlohmann/json.hpp>
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 #include "platform/appsync/client_error.h"
 #include "platform/appsync/graphql_error.h"
@@ -30,7 +29,8 @@ std::string stringMember(const json& object, const char* name) {
 // its signature, and the session token.
 std::vector<std::string> secretsOf(const http::HttpRequest& sent) {
   std::vector<std::string> secrets;
-  if (auto token = http::findHeader(sent.headers, "x-amz-security-token"); token && !token->empty()) {
+  if (auto token = http::findHeader(sent.headers, "x-amz-security-token");
+      token && !token->empty()) {
     secrets.push_back(*token);
   }
   if (auto auth = http::findHeader(sent.headers, "authorization"); auth && !auth->empty()) {
@@ -82,7 +82,8 @@ Error statusError(const http::HttpResponse& response, const http::HttpRequest& s
   message = safeText(std::move(message), secrets);
   errorType = safeText(std::move(errorType), secrets);
   if (message.empty()) {
-    message = "The GraphQL service answered with HTTP status " + std::to_string(response.status) + ".";
+    message =
+        "The GraphQL service answered with HTTP status " + std::to_string(response.status) + ".";
   }
   UserInfo info{{"statusCode", std::to_string(response.status)}};
   if (!errorType.empty()) info["errorType"] = errorType;
@@ -96,11 +97,10 @@ detail::Result<GraphQLResult> mapGraphQLResponse(const http::HttpResponse& respo
   if (response.status < 200 || response.status > 299) return statusError(response, sent);
   auto body = parseObject(response.body);
   if (!body) {
-    return makeGraphQLClientError(
-        kGraphQLClientResponseNotJSON,
-        "The GraphQL service's response was not JSON (HTTP status " +
-            std::to_string(response.status) + ").",
-        UserInfo{{"statusCode", std::to_string(response.status)}});
+    return makeGraphQLClientError(kGraphQLClientResponseNotJSON,
+                                  "The GraphQL service's response was not JSON (HTTP status " +
+                                      std::to_string(response.status) + ").",
+                                  UserInfo{{"statusCode", std::to_string(response.status)}});
   }
   GraphQLResult result;
   if (auto data = body->find("data"); data != body->end() && !data->is_null()) {

@@ -53,7 +53,8 @@ detail::Result<std::unique_ptr<SqliteDatabase>> SqliteDatabase::openWith(const s
   sqlite3* handle = nullptr;
   const int code = sqlite3_open_v2(name.c_str(), &handle, flags | SQLITE_OPEN_NOMUTEX, nullptr);
   if (code != SQLITE_OK) {
-    Error error = databaseError(code, "cannot open " + name, handle ? sqlite3_errmsg(handle) : nullptr);
+    Error error =
+        databaseError(code, "cannot open " + name, handle ? sqlite3_errmsg(handle) : nullptr);
     sqlite3_close_v2(handle);
     return error;
   }

@@ -21,7 +21,8 @@ class SqliteDatabase {
  public:
   /// Opens (creating it if needed, readable by its owner only) the database
   /// file at @p path.
-  static detail::Result<std::unique_ptr<SqliteDatabase>> openFile(const std::filesystem::path& path);
+  static detail::Result<std::unique_ptr<SqliteDatabase>> openFile(
+      const std::filesystem::path& path);
   /// A private database that lives in memory only.
   static detail::Result<std::unique_ptr<SqliteDatabase>> openInMemory();
 

@@ -1,27 +1,33 @@
+#include "platform/appsync/graphql_client.h"
+
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
 
-#include "unit/appsync/fake_object_manager.h"
 #include "platform/appsync/client_error.h"
-#include "platform/appsync/graphql_client.h"
 #include "support/console_capture.h"
 #include "support/fake_http_transport.h"
 #include "support/temp_dir.h"
+#include "unit/appsync/fake_object_manager.h"
 
 namespace corvenza::appsync {
 namespace {
 
 using nlohmann::json;
 
-const GraphQLRequest kGet{"query GetBodysizeEstimation($id: ID!) { getBodysizeEstimation(id: $id) { id age } }",
-                          json{{"id", "r1"}}, std::nullopt};
-const GraphQLRequest kUpdate{"mutation Update($input: UpdateInput!) { update(input: $input) { id age } }",
-                             json{{"input", {{"id", "r1"}, {"age", 41}}}}, std::nullopt};
+const GraphQLRequest kGet{
+    "query GetBodysizeEstimation($id: ID!) { getBodysizeEstimation(id: $id) { id age } }",
+    json{{"id", "r1"}}, std::nullopt};
+const GraphQLRequest kUpdate{
+    "mutation Update($input: UpdateInput!) { update(input: $input) { id age } }",
+    json{{"input", {{"id", "r1"}, {"age", 41}}}}, std::nullopt};
 
 json s3Input(const std::string& key) {
-  return json{{"bucket", "photos"}, {"key", key}, {"region", "ap-northeast-1"},
-              {"localUri", "file:///tmp/dir%20x/" + key}, {"mimeType", "image/jpeg"}};
+  return json{{"bucket", "photos"},
+              {"key", key},
+              {"region", "ap-northeast-1"},
+              {"localUri", "file:///tmp/dir%20x/" + key},
+              {"mimeType", "image/jpeg"}};
 }
 
 struct Outcome {
@@ -168,10 +174,12 @@ TEST_F(GraphQLClientTest, CancelStopsTheTransferAndDropsLateResults) {
 
 TEST_F(GraphQLClientTest, UploadsEveryFileBeforeSendingTheMutation) {
   auto client = makeClient();
-  GraphQLRequest attach{"mutation Attach($input: AttachInput!) { attach(input: $input) { id } }",
-                        json{{"input", {{"id", "r1"}, {"images", {s3Input("front.jpg"), nullptr,
-                                                                    {{"side", s3Input("side.jpg")}}}}}}},
-                        std::nullopt};
+  GraphQLRequest attach{
+      "mutation Attach($input: AttachInput!) { attach(input: $input) { id } }",
+      json{{"input",
+            {{"id", "r1"},
+             {"images", {s3Input("front.jpg"), nullptr, {{"side", s3Input("side.jpg")}}}}}}},
+      std::nullopt};
   Outcome outcome;
   client->perform(attach, queue, recordInto(outcome));
   ASSERT_EQ(objects->uploads().size(), 1u);
@@ -210,6 +218,15 @@ TEST_F(GraphQLClientTest, FailedOrCancelledUploadKeepsTheMutationUnsent) {
   queue->runPending();
   ASSERT_TRUE(silent.error);
   EXPECT_EQ(silent.error->code(), kGraphQLClientUploadFailed);
+
+  auto remote = attach;
+  remote.variables->at("i").at("front")["localUri"] = "https://elsewhere.test/front.jpg";
+  Outcome notLocal;
+  client->perform(remote, queue, recordInto(notLocal));
+  queue->runPending();
+  ASSERT_TRUE(notLocal.error);
+  EXPECT_EQ(notLocal.error->code(), kGraphQLClientUploadFailed);
+  EXPECT_EQ(objects->uploads().size(), 2u);
 
   Outcome cancelled;
   auto handle = client->perform(attach, queue, recordInto(cancelled));
@@ -277,7 +294,8 @@ TEST_F(GraphQLClientTest, CacheFileOutlivesTheClientAndBadFilesFallBackToMemory)
 }
 
 TEST(GraphQLClientCreateTest, RejectsEndpointsThatAreNotHttpUrls) {
-  for (const char* url : {"", "not a url", "ftp://host/graphql", "https://", "https://a b/graphql"}) {
+  for (const char* url :
+       {"", "not a url", "ftp://host/graphql", "https://", "https://a b/graphql"}) {
     ClientConfiguration configuration;
     configuration.endpointURL = url;
     configuration.transport = test::FakeHttpTransport::create();

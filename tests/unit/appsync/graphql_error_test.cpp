@@ -1,10 +1,11 @@
+#include "platform/appsync/graphql_error.h"
+
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
 
 #include "core/result.h"
 #include "platform/appsync/client_error.h"
-#include "platform/appsync/graphql_error.h"
 #include "platform/appsync/response_mapping.h"
 
 namespace corvenza::appsync {
@@ -80,12 +81,15 @@ TEST(ResponseMappingTest, NonJsonBodyIsAClientErrorNamingTheStatus) {
 
 TEST(ResponseMappingTest, StatusErrorsTakeTheServiceMessage) {
   auto unauthorized = mapGraphQLResponse(
-      response(401, R"({"errors":[{"errorType":"UnauthorizedException","message":"Valid authorization header not provided."}]})"),
+      response(
+          401,
+          R"({"errors":[{"errorType":"UnauthorizedException","message":"Valid authorization header not provided."}]})"),
       {});
   ASSERT_FALSE(unauthorized);
   EXPECT_EQ(unauthorized.error().domain(), kGraphQLClientErrorDomain);
   EXPECT_EQ(unauthorized.error().code(), 401);
-  EXPECT_EQ(unauthorized.error().localizedDescription(), "Valid authorization header not provided.");
+  EXPECT_EQ(unauthorized.error().localizedDescription(),
+            "Valid authorization header not provided.");
   EXPECT_EQ(unauthorized.error().userInfo()->at("errorType"), "UnauthorizedException");
 
   auto headerOnly = mapGraphQLResponse(
@@ -108,7 +112,9 @@ TEST(ResponseMappingTest, EchoedSecretsNeverReachTheDescription) {
                   {"Authorization",
                    "AWS4-HMAC-SHA256 Credential=AK/x, SignedHeaders=host, Signature=abcdef0123"}};
   auto mapped = mapGraphQLResponse(
-      response(403, R"({"message":"Signature abcdef0123 does not match for SESSIONTOKEN123\nPOST\n/graphql\nx-amz-security-token:SESSIONTOKEN123"})"),
+      response(
+          403,
+          R"({"message":"Signature abcdef0123 does not match for SESSIONTOKEN123\nPOST\n/graphql\nx-amz-security-token:SESSIONTOKEN123"})"),
       sent);
   const auto& text = mapped.error().localizedDescription();
   EXPECT_EQ(text.find("SESSIONTOKEN123"), std::string::npos) << text;

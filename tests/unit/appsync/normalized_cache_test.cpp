@@ -1,12 +1,12 @@
-#include <gtest/gtest.h>
+#include "platform/appsync/normalized_cache.h"
 
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <nlohmann/json.hpp>
 
 #include "platform/appsync/graphql_client.h"
-#include "platform/appsync/normalized_cache.h"
 #include "support/temp_dir.h"
 
 namespace corvenza::appsync {

@@ -1,6 +1,7 @@
 #pragma once
 /// @file
-/// Image: a decoded picture, the library's platform image type.
+/// Image: a decoded picture, the library's platform image type, and the
+/// preparation of a photo for upload.
 
 #include <cstdint>
 #include <filesystem>
@@ -14,9 +15,22 @@
 
 namespace corvenza {
 
+/// Domain of the errors of decoding, scaling and encoding pictures.
+inline constexpr const char* kCorvenzaImageErrorDomain = "CorvenzaImageError";
+
+/// Codes of the "CorvenzaImageError" domain.
+enum class ImageErrorCode {
+  unreadableFile = 1,  ///< the file is missing or cannot be read
+  undecodable = 2,     ///< the data is not a complete JPEG or PNG picture
+  scalingFailed = 3,   ///< scaling yielded no picture
+  encodingFailed = 4,  ///< JPEG encoding yielded no data
+};
+
 /// A decoded picture as the person sees it (EXIF orientation applied), held
 /// as 8-bit RGB pixels. Its size in points is its pixel size divided by its
-/// scale factor. Immutable after construction; share it freely.
+/// scale factor; pictures decoded from files or bytes have scale factor 1, so
+/// their points are pixels. Immutable after construction; share it freely
+/// across threads.
 class Image {
  public:
   /// Wraps @p rgb (width * height * 3 bytes, rows top to bottom).
@@ -24,11 +38,12 @@ class Image {
   static std::shared_ptr<const Image> fromPixels(int pixelWidth, int pixelHeight,
                                                  std::vector<std::uint8_t> rgb,
                                                  double scale = 1.0);
-  /// Decodes a JPEG or PNG file. On failure returns nothing and, when given,
-  /// sets @p error.
+  /// Decodes a JPEG or PNG file at full resolution and turns it as its EXIF
+  /// orientation says. On failure returns nothing and, when given, sets
+  /// @p error (domain "CorvenzaImageError"). Runs on the caller's thread.
   static std::shared_ptr<const Image> fromFile(const std::filesystem::path& path,
                                                Error* error = nullptr);
-  /// Decodes JPEG or PNG bytes.
+  /// Decodes JPEG or PNG bytes, as fromFile.
   static std::shared_ptr<const Image> fromData(std::span<const std::uint8_t> bytes,
                                                Error* error = nullptr);
 
@@ -41,10 +56,13 @@ class Image {
   double height() const noexcept { return pixelHeight_ / scale_; }
   const std::vector<std::uint8_t>& rgb() const noexcept { return rgb_; }
 
-  /// A copy scaled to @p width points wide; the height is width / own width ×
-  /// own height, rounded up. Nothing when no image can be made.
+  /// A copy @p width points wide at the same scale factor; its height in
+  /// points is width / own width × own height (division first), rounded up.
+  /// Shrinking averages areas, enlarging interpolates. Nothing when @p width
+  /// is not positive or the result would be unreasonably large.
   std::shared_ptr<const Image> resized(double width) const;
-  /// JPEG bytes at @p quality from 0 (smallest) to 1 (best). Empty on failure.
+  /// JPEG bytes at @p quality from 0 (smallest) to 1 (best), 4:2:0 chroma.
+  /// Empty on failure.
   std::vector<std::uint8_t> jpegData(double quality) const;
 
   Image(int pixelWidth, int pixelHeight, std::vector<std::uint8_t> rgb, double scale);
@@ -55,5 +73,22 @@ class Image {
   double scale_;
   std::vector<std::uint8_t> rgb_;
 };
+
+/// A photo ready for upload: JPEG bytes and their size in pixels.
+struct PreparedPhoto {
+  std::vector<std::uint8_t> jpeg;
+  int pixelWidth = 0;
+  int pixelHeight = 0;
+};
+
+/// Prepares the photo file at @p path exactly as the create chain prepares a
+/// photo: turned as its EXIF orientation says, scaled to 1080 points wide when
+/// it is wider (never enlarged), encoded as JPEG at quality 1.0. Decodes only
+/// as many pixels as the result needs, so it is much cheaper than fromFile
+/// followed by resized and jpegData, with the same result size. On failure
+/// returns nothing and, when given, sets @p error (domain
+/// "CorvenzaImageError"). Runs on the caller's thread; thread-safe.
+std::optional<PreparedPhoto> preparePhotoForUpload(const std::filesystem::path& path,
+                                                   Error* error = nullptr);
 
 }  // namespace corvenza

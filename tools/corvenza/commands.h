@@ -12,5 +12,7 @@ inline constexpr int kExitUsage = 2;
 
 /// `corvenza config`: prints the configuration as start-up reads it.
 void addConfigCommand(CLI::App& app, int& exitCode);
+/// `corvenza prepare-photo IN OUT`: writes the JPEG a photo becomes for upload.
+void addPreparePhotoCommand(CLI::App& app, int& exitCode);
 
 }  // namespace corvenza::cli

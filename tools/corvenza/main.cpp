@@ -12,6 +12,7 @@ int main(int argc, char** argv) {
   app.require_subcommand(1);
   int exitCode = corvenza::cli::kExitOk;
   corvenza::cli::addConfigCommand(app, exitCode);
+  corvenza::cli::addPreparePhotoCommand(app, exitCode);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {

@@ -1,0 +1,49 @@
+#pragma once
+// The platform's image facilities: decoding encoded pictures to pixels and
+// encoding pixels as JPEG. The real implementation (JPEG through TurboJPEG,
+// PNG through libpng) is the default; tests may pass a fake.
+
+#include <cstdint>
+#include <filesystem>
+#include <span>
+#include <vector>
+
+#include "core/result.h"
+#include "platform/device/image_pixels.h"
+
+namespace corvenza::device {
+
+/// A decoded picture, turned as the person sees it (EXIF orientation applied).
+struct DecodedImage {
+  /// The pixels; possibly smaller than the full size when a width hint allowed it.
+  PixelBuffer pixels;
+  /// Size of the picture at full resolution, after orientation.
+  int fullWidth = 0;
+  int fullHeight = 0;
+};
+
+class ImageCodec {
+ public:
+  virtual ~ImageCodec() = default;
+
+  /// Decodes JPEG or PNG @p bytes. When @p minimumWidth is positive, the
+  /// decoder may return fewer pixels than the full size, but never fewer than
+  /// @p minimumWidth across (after orientation) unless the picture itself is
+  /// narrower; the aspect ratio is kept up to rounding. Errors have domain
+  /// "CorvenzaImageError". Thread-safe.
+  virtual detail::Result<DecodedImage> decode(std::span<const std::uint8_t> bytes,
+                                              int minimumWidth) const = 0;
+
+  /// Encodes @p pixels as a baseline JPEG at @p quality from 1 (smallest) to 100
+  /// (best). Never returns empty bytes: failure is an error. Thread-safe.
+  virtual detail::Result<std::vector<std::uint8_t>> encodeJpeg(PixelView pixels,
+                                                             int quality) const = 0;
+};
+
+/// The TurboJPEG/libpng codec; lives as long as the process.
+const ImageCodec& defaultImageCodec();
+
+/// Reads a whole file; an error of domain "CorvenzaImageError" when it cannot.
+detail::Result<std::vector<std::uint8_t>> readImageFile(const std::filesystem::path& path);
+
+}  // namespace corvenza::device

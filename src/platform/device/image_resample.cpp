@@ -1,0 +1,155 @@
+#include "platform/device/image_resample.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+
+namespace corvenza::device {
+
+namespace {
+
+// Weights are 14-bit fixed point so the inner loops stay in integers.
+constexpr int kWeightBits = 14;
+constexpr int kWeightOne = 1 << kWeightBits;
+
+// For one axis: output index i reads taps source[first[i] .. first[i] + taps),
+// with weights weight[i * taps + k] adding up to kWeightOne.
+struct AxisFilter {
+  int taps = 0;
+  std::vector<int> first;
+  std::vector<std::int32_t> weight;
+};
+
+AxisFilter areaFilter(int in, int out) {
+  const double ratio = static_cast<double>(in) / out;
+  AxisFilter f;
+  f.taps = static_cast<int>(std::ceil(ratio)) + 1;
+  f.first.resize(out);
+  f.weight.assign(static_cast<std::size_t>(out) * f.taps, 0);
+  std::vector<double> w(f.taps);
+  for (int i = 0; i < out; ++i) {
+    const double begin = i * ratio;
+    const double end = std::min<double>(in, (i + 1) * ratio);
+    const int first = std::min(in - 1, static_cast<int>(begin));
+    double sum = 0;
+    for (int k = 0; k < f.taps; ++k) {
+      const int j = first + k;
+      const double overlap = j < in ? std::min<double>(j + 1, end) - std::max<double>(j, begin) : 0;
+      w[k] = std::max(0.0, overlap);
+      sum += w[k];
+    }
+    f.first[i] = first;
+    for (int k = 0; k < f.taps; ++k) w[k] /= sum;
+    std::int32_t total = 0;
+    int heaviest = 0;
+    for (int k = 0; k < f.taps; ++k) {
+      auto& q = f.weight[static_cast<std::size_t>(i) * f.taps + k];
+      q = static_cast<std::int32_t>(std::lround(w[k] * kWeightOne));
+      total += q;
+      if (w[k] > w[heaviest]) heaviest = k;
+    }
+    // Rounding must not brighten or darken a flat area.
+    f.weight[static_cast<std::size_t>(i) * f.taps + heaviest] += kWeightOne - total;
+  }
+  return f;
+}
+
+AxisFilter bilinearFilter(int in, int out) {
+  const double ratio = static_cast<double>(in) / out;
+  AxisFilter f;
+  f.taps = 2;
+  f.first.resize(out);
+  f.weight.resize(static_cast<std::size_t>(out) * 2);
+  for (int i = 0; i < out; ++i) {
+    // Pixel centres line up: output centre i + 0.5 maps to source (i + 0.5) * ratio.
+    const double x = std::clamp((i + 0.5) * ratio - 0.5, 0.0, static_cast<double>(in - 1));
+    int first = static_cast<int>(x);
+    if (first >= in - 1) first = std::max(0, in - 2);
+    const double t = std::clamp(x - first, 0.0, 1.0);
+    const auto w1 = static_cast<std::int32_t>(std::lround(t * kWeightOne));
+    f.first[i] = first;
+    f.weight[static_cast<std::size_t>(i) * 2] = kWeightOne - w1;
+    f.weight[static_cast<std::size_t>(i) * 2 + 1] = in > 1 ? w1 : 0;
+  }
+  return f;
+}
+
+AxisFilter filterFor(int in, int out) {
+  return out < in ? areaFilter(in, out) : bilinearFilter(in, out);
+}
+
+std::uint8_t settle(std::int32_t acc) {
+  return static_cast<std::uint8_t>(
+      std::clamp((acc + (kWeightOne >> 1)) >> kWeightBits, 0, 255));
+}
+
+// Resamples every row from in.width to width pixels.
+PixelBuffer horizontal(PixelView in, int width) {
+  const AxisFilter f = filterFor(in.width, width);
+  PixelBuffer out{width, in.height, {}};
+  out.rgb.resize(out.stride() * in.height);
+  const int lastTap = in.width - 1;
+  const std::size_t inStride = static_cast<std::size_t>(in.width) * 3;
+  for (int y = 0; y < in.height; ++y) {
+    const std::uint8_t* src = in.rgb.data() + inStride * y;
+    std::uint8_t* dst = out.rgb.data() + out.stride() * y;
+    for (int x = 0; x < width; ++x) {
+      const std::int32_t* w = f.weight.data() + static_cast<std::size_t>(x) * f.taps;
+      std::int32_t r = 0, g = 0, b = 0;
+      for (int k = 0; k < f.taps; ++k) {
+        if (w[k] == 0) continue;
+        const std::uint8_t* p = src + std::min(f.first[x] + k, lastTap) * 3;
+        r += w[k] * p[0];
+        g += w[k] * p[1];
+        b += w[k] * p[2];
+      }
+      dst[x * 3] = settle(r);
+      dst[x * 3 + 1] = settle(g);
+      dst[x * 3 + 2] = settle(b);
+    }
+  }
+  return out;
+}
+
+// Resamples every column from in.height to height pixels, a whole row at a time.
+PixelBuffer vertical(PixelView in, int height) {
+  const AxisFilter f = filterFor(in.height, height);
+  PixelBuffer out{in.width, height, {}};
+  const std::size_t stride = static_cast<std::size_t>(in.width) * 3;
+  out.rgb.resize(stride * height);
+  std::vector<std::int32_t> acc(stride);
+  for (int y = 0; y < height; ++y) {
+    std::fill(acc.begin(), acc.end(), kWeightOne >> 1);
+    const std::int32_t* w = f.weight.data() + static_cast<std::size_t>(y) * f.taps;
+    for (int k = 0; k < f.taps; ++k) {
+      if (w[k] == 0) continue;
+      const std::int32_t weight = w[k];
+      const std::uint8_t* src =
+          in.rgb.data() + stride * std::min(f.first[y] + k, in.height - 1);
+      std::int32_t* a = acc.data();
+      for (std::size_t i = 0; i < stride; ++i) a[i] += weight * src[i];
+    }
+    std::uint8_t* dst = out.rgb.data() + stride * y;
+    for (std::size_t i = 0; i < stride; ++i) {
+      dst[i] = static_cast<std::uint8_t>(std::clamp(acc[i] >> kWeightBits, 0, 255));
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+PixelBuffer resample(PixelView in, int width, int height) {
+  if (!in.valid() || width <= 0 || height <= 0) return {};
+  if (static_cast<std::int64_t>(width) * height > kMaxPixelCount) return {};
+  if (width == in.width && height == in.height) {
+    return {width, height, std::vector<std::uint8_t>(in.rgb.begin(), in.rgb.end())};
+  }
+  if (width == in.width) return vertical(in, height);
+  if (height == in.height) return horizontal(in, width);
+  // Shrink across rows first when narrowing so the intermediate picture stays small.
+  if (width <= in.width) return vertical(horizontal(in, width).view(), height);
+  return horizontal(vertical(in, height).view(), width);
+}
+
+}  // namespace corvenza::device

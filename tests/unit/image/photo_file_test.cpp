@@ -1,0 +1,157 @@
+// Decoding real photo files, the fast upload path, and inputs that are not
+// pictures.
+
+#include <corvenza/image.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <random>
+#include <string_view>
+
+#include "image_test_helpers.h"
+#include "platform/device/photo_preparation.h"
+#include "support/temp_dir.h"
+
+namespace corvenza {
+namespace {
+
+using test::photoPath;
+
+std::string readAll(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+std::shared_ptr<const Image> decodeJpeg(const std::vector<std::uint8_t>& jpeg) {
+  return Image::fromData(jpeg);
+}
+
+// Mean absolute difference per channel between two pictures of one size.
+double meanAbsoluteDifference(const Image& a, const Image& b) {
+  EXPECT_EQ(a.rgb().size(), b.rgb().size());
+  double sum = 0;
+  for (std::size_t i = 0; i < a.rgb().size(); ++i) sum += std::abs(a.rgb()[i] - b.rgb()[i]);
+  return sum / static_cast<double>(a.rgb().size());
+}
+
+TEST(PhotoFileTest, PortraitPhotoStoredSidewaysIsTurnedThenScaled) {
+  Error error("", 0);
+  auto front = Image::fromFile(photoPath("front-4032x3024-exif6.jpg"), &error);
+  ASSERT_TRUE(front) << error.localizedDescription();
+  EXPECT_EQ(front->width(), 3024);
+  EXPECT_EQ(front->height(), 4032);
+  EXPECT_EQ(front->scale(), 1.0);
+
+  // The general path and the fast file path agree on size and, closely, on pixels.
+  auto slow = device::prepareJpegForUpload(*front);
+  ASSERT_TRUE(slow.ok());
+  auto fast = device::preparePhotoFile(photoPath("front-4032x3024-exif6.jpg"));
+  ASSERT_TRUE(fast.ok()) << fast.error().localizedDescription();
+  EXPECT_EQ(fast->width, 1080);
+  EXPECT_EQ(fast->height, 1440);
+  auto slowImage = decodeJpeg(*slow);
+  auto fastImage = decodeJpeg(fast->bytes);
+  ASSERT_TRUE(slowImage && fastImage);
+  EXPECT_EQ(slowImage->pixelWidth(), fastImage->pixelWidth());
+  EXPECT_EQ(slowImage->pixelHeight(), fastImage->pixelHeight());
+  EXPECT_LT(meanAbsoluteDifference(*slowImage, *fastImage), 4.0);
+}
+
+TEST(PhotoFileTest, FastPathKeepsTheScalingRuleForEveryPhoto) {
+  struct Case {
+    const char* name;
+    int width, height;
+  };
+  for (auto c : {Case{"side-3024x4032.jpg", 1080, 1440}, Case{"edge-1081x1000.jpg", 1080, 1000},
+                 Case{"small-800x1200.png", 800, 1200}}) {
+    Error error("", 0);
+    auto photo = preparePhotoForUpload(photoPath(c.name), &error);
+    ASSERT_TRUE(photo) << c.name << ": " << error.localizedDescription();
+    EXPECT_EQ(photo->pixelWidth, c.width) << c.name;
+    EXPECT_EQ(photo->pixelHeight, c.height) << c.name;
+    auto decoded = decodeJpeg(photo->jpeg);  // the bytes really are a JPEG of that size
+    ASSERT_TRUE(decoded) << c.name;
+    EXPECT_EQ(decoded->pixelWidth(), c.width);
+    EXPECT_EQ(decoded->pixelHeight(), c.height);
+  }
+}
+
+TEST(PhotoFileTest, PngIsDecodedAtFullSize) {
+  auto png = Image::fromFile(photoPath("small-800x1200.png"));
+  ASSERT_TRUE(png);
+  EXPECT_EQ(png->pixelWidth(), 800);
+  EXPECT_EQ(png->pixelHeight(), 1200);
+}
+
+TEST(JpegEncodingTest, BestQualityRoundTripsSizeAndColours) {
+  std::vector<std::uint8_t> gradient;
+  for (int y = 0; y < 30; ++y)
+    for (int x = 0; x < 40; ++x)
+      gradient.insert(gradient.end(), {static_cast<std::uint8_t>(x * 6),
+                                       static_cast<std::uint8_t>(y * 8), 120});
+  auto image = Image::fromPixels(40, 30, gradient);
+  const auto best = image->jpegData(1.0);
+  const auto worst = image->jpegData(0.0);
+  ASSERT_FALSE(best.empty());
+  ASSERT_FALSE(worst.empty());
+  EXPECT_LT(worst.size(), best.size());
+  auto back = decodeJpeg(best);
+  ASSERT_TRUE(back);
+  EXPECT_EQ(back->pixelWidth(), 40);
+  EXPECT_EQ(back->pixelHeight(), 30);
+  EXPECT_LT(meanAbsoluteDifference(*image, *back), 3.0);
+}
+
+TEST(MalformedInputTest, NonPicturesAreErrors) {
+  std::mt19937 random(7);
+  std::vector<std::uint8_t> noise(4096);
+  for (auto& b : noise) b = static_cast<std::uint8_t>(random());
+  std::vector<std::uint8_t> jpegNoise = noise;  // a JPEG signature with garbage after it
+  jpegNoise[0] = 0xFF;
+  jpegNoise[1] = 0xD8;
+  jpegNoise[2] = 0xFF;
+  std::vector<std::uint8_t> pngNoise = noise;
+  const std::uint8_t signature[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  std::copy(std::begin(signature), std::end(signature), pngNoise.begin());
+
+  for (const auto& bytes : {std::vector<std::uint8_t>{}, noise, jpegNoise, pngNoise}) {
+    Error error("", 0);
+    EXPECT_FALSE(Image::fromData(bytes, &error));
+    EXPECT_EQ(error.domain(), kCorvenzaImageErrorDomain);
+    EXPECT_EQ(error.code(), static_cast<int>(ImageErrorCode::undecodable));
+  }
+}
+
+// Cut at every interesting place: inside the headers, inside the EXIF block,
+// mid-scan and just before the end marker. Run under ASan to catch over-reads.
+TEST(MalformedInputTest, TruncatedPhotoFilesAreErrorsAndWriteNothing) {
+  test::TempDir dir;
+  for (const char* name : {"edge-1081x1000.jpg", "front-4032x3024-exif6.jpg",
+                           "small-800x1200.png"}) {
+    const std::string whole = readAll(photoPath(name));
+    ASSERT_GT(whole.size(), 1000u) << name;
+    std::vector<std::size_t> cuts = {0, 2, 20, 300, whole.size() / 2, whole.size() * 9 / 10};
+    // A PNG without its closing chunks is still a whole picture; a JPEG is not.
+    if (std::string_view(name).ends_with(".jpg")) cuts.push_back(whole.size() - 2);
+    for (std::size_t cut : cuts) {
+      const auto path = dir.write("cut.bin", whole.substr(0, cut));
+      Error error("", 0);
+      EXPECT_FALSE(Image::fromFile(path, &error)) << name << " cut at " << cut;
+      EXPECT_EQ(error.domain(), kCorvenzaImageErrorDomain);
+      auto prepared = device::prepareJpegFileForUpload(path);
+      EXPECT_FALSE(prepared.ok()) << name << " cut at " << cut;
+    }
+  }
+}
+
+TEST(MalformedInputTest, MissingFileIsUnreadable) {
+  Error error("", 0);
+  EXPECT_FALSE(preparePhotoForUpload("/nonexistent/photo.jpg", &error));
+  EXPECT_EQ(error.code(), static_cast<int>(ImageErrorCode::unreadableFile));
+  EXPECT_FALSE(Image::fromFile(std::filesystem::temp_directory_path(), &error));  // a directory
+  EXPECT_EQ(error.code(), static_cast<int>(ImageErrorCode::unreadableFile));
+}
+
+}  // namespace
+}  // namespace corvenza

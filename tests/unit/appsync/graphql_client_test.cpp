@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <nlohmann/json.hpp>
+#include <thread>
 
 #include "platform/appsync/client_error.h"
 #include "support/console_capture.h"
@@ -291,6 +293,39 @@ TEST_F(GraphQLClientTest, CacheFileOutlivesTheClientAndBadFilesFallBackToMemory)
   auto unwritable = makeClient({}, dir.path() / "no" / "such" / "dir" / "db");
   ASSERT_TRUE(unwritable);
   EXPECT_FALSE(unwritable->cacheIsPersistent());
+}
+
+TEST_F(GraphQLClientTest, ConcurrentCallersAllGetTheirAnswerOnTheQueue) {
+  transport = test::FakeHttpTransport::create(test::FakeHttpTransport::Mode::threaded);
+  transport->setResponder([](const http::HttpRequest& request) {
+    const bool mutation = request.body.find("mutation") != std::string::npos;
+    return test::FakeHttpTransport::Outcome(http::HttpResponse{
+        200,
+        {},
+        mutation ? R"({"data":{"update":{"id":"r1","age":41}}})"
+                 : R"({"data":{"getBodysizeEstimation":{"id":"r1","age":40}}})"});
+  });
+  auto client = makeClient();
+  constexpr int kPerThread = 20;
+  std::atomic<int> answered{0};
+  std::atomic<int> offQueue{0};
+  auto handler = [&](std::optional<GraphQLResult> result, std::optional<Error>) {
+    if (!queue->isCurrent() || !result || !result->data) ++offQueue;
+    ++answered;
+  };
+  std::vector<std::thread> callers;
+  for (int t = 0; t < 2; ++t) {
+    callers.emplace_back([&, t] {
+      for (int i = 0; i < kPerThread; ++i) {
+        if (t == 0) client->fetch(kGet, CachePolicy::fetchIgnoringCacheData, queue, handler);
+        if (t == 1) client->perform(kUpdate, queue, handler);
+      }
+    });
+  }
+  for (auto& caller : callers) caller.join();
+  EXPECT_TRUE(
+      queue->runUntil([&] { return answered == 2 * kPerThread; }, std::chrono::seconds(30)));
+  EXPECT_EQ(offQueue, 0);
 }
 
 TEST(GraphQLClientCreateTest, RejectsEndpointsThatAreNotHttpUrls) {

@@ -116,6 +116,16 @@ class CorvenzaEnterprise {
   static bool getS3Image(const std::string& requestId, EstimationImageType dir,
                          std::function<void(std::optional<std::string> url)> completion);
 
+  /// Creates a request from @p estimationParameter: creates it on the
+  /// service, uploads and attaches the front photo, then the side photo (each
+  /// scaled to at most 1080 points wide, JPEG, stored encrypted), and hands
+  /// back the request as the service then holds it. Each network step has 45
+  /// seconds (`appSyncClientTimeOut`, code 1995). Progress goes to the
+  /// delegate. Without both photos nothing happens and the callback is never
+  /// called. See RequestCallback.
+  static void createEstimationRequest(const EstimationParameter& estimationParameter,
+                                      RequestCallback callback = {});
+
   /// Reads one request. A request that does not exist, or another user's,
   /// is reported as CorvenzaError code 2000. When the device is offline the
   /// answer comes from the local cache only. See RequestCallback.
@@ -140,6 +150,34 @@ class CorvenzaEnterprise {
   /// Failures the library detects are errors of domain "CorvenzaUnknownError",
   /// code 1999. See RequestCallback.
   static void deleteEstimationRequest(const std::string& id, RequestCallback callback = {});
+
+  /// Listens to the signed-in user's requests being created, updated or
+  /// deleted, under @p name (a later listener under the same name of the same
+  /// kind replaces the earlier one). Asks the DefaultTokenProvider, if that is
+  /// the provider, to ensure a token first. Each event reaches every listener
+  /// of its kind on the main queue as a record with only id and status; a
+  /// failure to start (no signed-in user: CorvenzaError notSignedIn, or
+  /// unexpectedError for deletions) reaches only @p callback, which stays
+  /// registered. Thread-safe.
+  static void subscribeCreationOfEstimationRequests(RequestCallback callback,
+                                                    const std::string& name);
+  /// See subscribeCreationOfEstimationRequests.
+  static void subscribeUpdateOfEstimationRequests(RequestCallback callback,
+                                                  const std::string& name);
+  /// See subscribeCreationOfEstimationRequests.
+  static void subscribeDeletionOfEstimationRequesets(RequestCallback callback,
+                                                     const std::string& name);
+  /// Removes the listener under @p name; the last one of a kind ends that
+  /// kind's subscription. An unknown name changes nothing. Thread-safe.
+  static void unsubscribeCreationOfEstimationRequests(const std::string& name);
+  /// See unsubscribeCreationOfEstimationRequests.
+  static void unsubscribeUpdationOfEstimationRequests(const std::string& name);
+  /// See unsubscribeCreationOfEstimationRequests.
+  static void unsubscribeDeletionOfEstimationRequesets(const std::string& name);
+  /// Removes @p name from all three kinds.
+  static void unsubscribeEstimationRequests(const std::string& name);
+  /// Removes every listener and ends every subscription.
+  static void unsubscribeAll();
 
   /// Replaces the main queue on which every callback runs. Call it before
   /// initialize; the default runs on a thread the library owns.
@@ -177,6 +215,9 @@ class CorvenzaEnterprise::Instance {
   /// Builds the GraphQL client (start-up only).
   void initializeAppSync();
 
+  /// See CorvenzaEnterprise::createEstimationRequest.
+  void createEstimationRequest(const EstimationParameter& estimationParameter,
+                               RequestCallback callback = {});
   /// See CorvenzaEnterprise::getEstimationRequest.
   void getEstimationRequest(const std::string& id, RequestCallback callback = {});
   /// See CorvenzaEnterprise::listEstimationRequests.
@@ -189,6 +230,22 @@ class CorvenzaEnterprise::Instance {
                                RequestCallback callback = {});
   /// See CorvenzaEnterprise::deleteEstimationRequest.
   void deleteEstimationRequest(const std::string& id, RequestCallback callback = {});
+
+  /// See CorvenzaEnterprise::subscribeCreationOfEstimationRequests. The
+  /// instance-level operations do not ask the token provider to refresh.
+  void subscribeCreationOfEstimationRequests(RequestCallback callback, const std::string& name);
+  void subscribeUpdateOfEstimationRequests(RequestCallback callback,
+                                           const std::string& name = "default");
+  void subscribeDeletionOfEstimationRequesets(RequestCallback callback,
+                                              const std::string& name = "default");
+  /// See CorvenzaEnterprise::unsubscribeCreationOfEstimationRequests.
+  void unsubscribeCreationOfEstimationRequests(const std::string& name = "default");
+  void unsubscribeUpdationOfEstimationRequests(const std::string& name = "default");
+  void unsubscribeDeletionOfEstimationRequests(const std::string& name = "default");
+  /// See CorvenzaEnterprise::unsubscribeEstimationRequests.
+  void unsubscribeEstimationRequests(const std::string& name = "default");
+  /// See CorvenzaEnterprise::unsubscribeAll.
+  void unsubscribeAll();
 
   /// Returns false at once and never calls @p completion.
   bool getEstimationImageURL(const std::string& requestId, EstimationImageType dir,

@@ -4,6 +4,7 @@
 #include <corvenza/enterprise.h>
 
 #include <filesystem>
+#include <map>
 #include <mutex>
 #include <string>
 
@@ -14,6 +15,10 @@ class GraphQLGateway;
 }
 namespace corvenza::appsync {
 class ObjectManager;
+class SubscriptionWatcher;
+}
+namespace corvenza::storage {
+class PresignedURLBuilder;
 }
 
 namespace corvenza::auth {
@@ -45,16 +50,30 @@ struct CorvenzaEnterprise::Instance::Impl {
   std::shared_ptr<CorvenzaEnterpriseDelegate> delegate;
   EstimationProgressType estimationProgress = EstimationProgressType::none;
   const double estimationTimeOutSec = 45.0;
+  // The time-out of the latest creation step (each creation also keeps its own).
+  std::shared_ptr<DispatchWorkItem> timeoutDispatchWorkItem;
 
   // Identity side, built by initializeAWS() (see core/enterprise_identity.h).
   std::shared_ptr<auth::DeveloperAuthenticatedIdentityProvider> developerIdentityProvider;
   std::shared_ptr<identity::CredentialsProvider> cognitoCredentialsProvider;
   std::shared_ptr<const identity::ServiceConfiguration> serviceConfiguration;
 
+  // Makes the download links of stored photos; built by initializeAWS().
+  std::shared_ptr<storage::PresignedURLBuilder> presignedURLBuilder;
   // The object manager the GraphQL client uploads photos through.
   std::shared_ptr<appsync::ObjectManager> s3ObjectManager;
   // The GraphQL client; absent until start-up builds one.
   std::shared_ptr<requests::GraphQLGateway> appSyncClient;
+
+  // Subscriptions: one map of listeners and one watcher per event kind. Guarded
+  // by subscriptionMutex (not `mutex`), never held while calling out.
+  mutable std::mutex subscriptionMutex;
+  std::map<std::string, RequestCallback> createSubscriptionCallbacks;
+  std::map<std::string, RequestCallback> updateSubscriptionCallbacks;
+  std::map<std::string, RequestCallback> deleteSubscriptionCallbacks;
+  std::shared_ptr<appsync::SubscriptionWatcher> createBodysizeEstimationSubscriptionWatcher;
+  std::shared_ptr<appsync::SubscriptionWatcher> updateBodysizeEstimationSubscriptionWatcher;
+  std::shared_ptr<appsync::SubscriptionWatcher> deleteBodysizeEstimationSubscriptionWatcher;
 
   // Outside components, replaceable by tests.
   device::ReachabilityFactory reachabilityFactory = device::makeSystemReachability;

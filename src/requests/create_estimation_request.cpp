@@ -1,0 +1,260 @@
+// Creating a request: create, attach the front photo, attach the side photo,
+// read it back. One step at a time, each guarded by its own time-out.
+
+#include <corvenza/console.h>
+#include <corvenza/main_queue.h>
+
+#include <mutex>
+
+#include "core/time_format.h"
+#include "requests/image_upload_input.h"
+#include "requests/request_support.h"
+#include "requests/typed_graphql.h"
+
+namespace corvenza {
+
+namespace {
+
+/// The console's quoted form of a line: in double quotes, with string escapes.
+std::string quoted(const std::string& text) {
+  std::string out = "\"";
+  for (char c : text) {
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default: out += c;
+    }
+  }
+  return out + "\"";
+}
+
+void printQuoted(const std::string& text) { consoleLine(quoted(text)); }
+
+using Impl = CorvenzaEnterprise::Instance::Impl;
+
+/// Everything one creation carries from step to step. Each creation has its
+/// own, so overlapping creations never touch each other's time-outs.
+struct Creation {
+  RequestCallback callback;
+  std::shared_ptr<const Image> frontImage;
+  std::shared_ptr<const Image> sideImage;
+  std::string id;
+
+  std::mutex mutex;
+  std::shared_ptr<http::Cancellable> operation;  // the step the time-out guards
+  std::shared_ptr<DispatchWorkItem> timeout;
+  bool finished = false;  // the callback has been handed its outcome
+
+  void setOperation(std::shared_ptr<http::Cancellable> handle) {
+    std::lock_guard lock(mutex);
+    operation = std::move(handle);
+  }
+  void cancelTimeout() {
+    std::shared_ptr<DispatchWorkItem> item;
+    {
+      std::lock_guard lock(mutex);
+      item = timeout;
+    }
+    if (item) item->cancel();
+  }
+  /// Marks the creation finished; false when it already was.
+  bool finish() {
+    std::lock_guard lock(mutex);
+    return !std::exchange(finished, true);
+  }
+};
+
+void setProgress(Impl& impl, EstimationProgressType progress) {
+  std::shared_ptr<CorvenzaEnterpriseDelegate> delegate;
+  {
+    std::lock_guard lock(impl.mutex);
+    impl.estimationProgress = progress;
+    delegate = impl.delegate;
+  }
+  if (!delegate) return;
+  auto queue = CorvenzaEnterprise::mainQueue();
+  if (queue->isCurrent()) {
+    delegate->estimationProgressDidChange(progress);
+  } else {
+    queue->async([delegate, progress] { delegate->estimationProgressDidChange(progress); });
+  }
+}
+
+/// Prints the errors, then queues the callback with them on the main queue.
+void handleErrorInMainQueue(const std::shared_ptr<Creation>& creation, Errors errors) {
+  if (!creation->finish()) return;
+  requests::printErrors(errors);
+  requests::callBackWithErrors(creation->callback, std::move(errors));
+}
+
+/// Arms the time-out of the step now in flight. The facade's slot keeps the
+/// latest item; only the creation itself cancels its own.
+void armTimeout(Impl& impl, const std::shared_ptr<Creation>& creation) {
+  std::weak_ptr<Creation> weak = creation;
+  auto item = std::make_shared<DispatchWorkItem>([weak] {
+    auto creation = weak.lock();
+    if (!creation || !creation->finish()) return;
+    printQuoted("CorvenzaError: appSyncClientTimeOut in createEstimationRequest mutation");
+    std::shared_ptr<http::Cancellable> operation;
+    {
+      std::lock_guard lock(creation->mutex);
+      operation = creation->operation;
+    }
+    if (operation) operation->cancel();
+    if (creation->callback) {
+      creation->callback(nullptr, Errors{CorvenzaError(CorvenzaErrorReason::appSyncClientTimeOut)});
+    }
+  });
+  {
+    std::lock_guard lock(creation->mutex);
+    creation->timeout = item;
+  }
+  {
+    std::lock_guard lock(impl.mutex);
+    impl.timeoutDispatchWorkItem = item;
+  }
+  CorvenzaEnterprise::mainQueue()->asyncAfter(
+      std::chrono::duration_cast<MainQueue::Duration>(
+          std::chrono::duration<double>(impl.estimationTimeOutSec)),
+      item);
+}
+
+template <typename Mutation>
+using Result = std::optional<requests::TypedResult<typename Mutation::Data>>;
+
+void attachSide(Impl& impl, std::shared_ptr<requests::GraphQLGateway> client,
+                std::shared_ptr<Creation> creation);
+
+/// Reports a failed step: a transport error, or the service's errors array.
+/// Returns false when the step succeeded as far as errors go.
+template <typename Data>
+bool reportStepFailure(const std::shared_ptr<Creation>& creation,
+                       std::optional<requests::TypedResult<Data>>& result,
+                       std::optional<Error>& error) {
+  if (error) {
+    creation->cancelTimeout();
+    handleErrorInMainQueue(creation, Errors{*error});
+    return true;
+  }
+  if (result && result->errors) {
+    creation->cancelTimeout();
+    handleErrorInMainQueue(creation, std::move(*result->errors));
+    return true;
+  }
+  return false;
+}
+
+/// Builds an attach mutation for one photo; a photo that cannot be prepared
+/// ends the creation with that error.
+template <typename Mutation>
+std::optional<Mutation> attachMutation(const std::shared_ptr<Creation>& creation,
+                                       const Image& image, bool isFront) {
+  auto input = requests::prepareImageUploadInput(creation->id, image, isFront);
+  if (!input) {
+    handleErrorInMainQueue(creation, Errors{input.error()});
+    return std::nullopt;
+  }
+  return Mutation(creation->id, std::move(input.value()));
+}
+
+void attachFront(Impl& impl, std::shared_ptr<requests::GraphQLGateway> client,
+                 std::shared_ptr<Creation> creation) {
+  using Mutation = graphql::AttachFrontImageMutation;
+  auto mutation = attachMutation<Mutation>(creation, *creation->frontImage, true);
+  if (!mutation) return;
+  armTimeout(impl, creation);
+  auto handle = requests::performTyped<Mutation>(
+      *client, *mutation, CorvenzaEnterprise::mainQueue(),
+      [&impl, client, creation](Result<Mutation> result, std::optional<Error> error) {
+        if (creation->finished) return;
+        printQuoted("[SPEED_TEST]:endFront:" + detail::getNow() + "[" + creation->id + "]");
+        setProgress(impl, EstimationProgressType::putFrontImage);
+        if (reportStepFailure(creation, result, error)) return;
+        // The returned data is not inspected: an answer without errors is success.
+        creation->cancelTimeout();
+        attachSide(impl, client, creation);
+      });
+  creation->setOperation(std::move(handle));
+}
+
+void attachSide(Impl& impl, std::shared_ptr<requests::GraphQLGateway> client,
+                std::shared_ptr<Creation> creation) {
+  using Mutation = graphql::AttachSideImageMutation;
+  auto mutation = attachMutation<Mutation>(creation, *creation->sideImage, false);
+  if (!mutation) return;
+  armTimeout(impl, creation);
+  auto handle = requests::performTyped<Mutation>(
+      *client, *mutation, CorvenzaEnterprise::mainQueue(),
+      [&impl, creation](Result<Mutation> result, std::optional<Error> error) {
+        if (creation->finished) return;
+        printQuoted("[SPEED_TEST]:endSide :" + detail::getNow() + "[" + creation->id + "]");
+        setProgress(impl, EstimationProgressType::putSideImage);
+        if (reportStepFailure(creation, result, error)) return;
+        creation->cancelTimeout();
+        if (!creation->finish()) return;
+        // Whatever the read delivers is the creation's outcome.
+        CorvenzaEnterprise::shared().getEstimationRequest(creation->id, creation->callback);
+      });
+  creation->setOperation(std::move(handle));
+}
+
+}  // namespace
+
+void CorvenzaEnterprise::createEstimationRequest(const EstimationParameter& estimationParameter,
+                                                 RequestCallback callback) {
+  shared().createEstimationRequest(estimationParameter, std::move(callback));
+}
+
+void CorvenzaEnterprise::Instance::createEstimationRequest(
+    const EstimationParameter& estimationParameter, RequestCallback callback) {
+  printQuoted("[SPEED_TEST]:setParam:" + detail::getNow());
+  if (!estimationParameter.frontImage || !estimationParameter.sideImage) return;
+
+  auto client = requests::graphQLClient(*impl_);
+  if (!client) {
+    requests::callBackWithErrors(std::move(callback), {requests::notInitializedError()});
+    return;
+  }
+
+  // Values pass unchanged: centimetres, kilograms, years; gender as null when absent.
+  graphql::CreateBodysizeEstimationInput input(
+      std::int64_t{estimationParameter.age}, estimationParameter.failOnAutomaticEstimationFailure,
+      graphql::InputValue<Gender>(estimationParameter.gender), estimationParameter.heightInCm,
+      estimationParameter.weightInKg);
+  using Mutation = graphql::CreateBodysizeEstimationMutation;
+
+  auto creation = std::make_shared<Creation>();
+  creation->callback = std::move(callback);
+  creation->frontImage = estimationParameter.frontImage;
+  creation->sideImage = estimationParameter.sideImage;
+
+  Impl& impl = *impl_;
+  setProgress(impl, EstimationProgressType::none);
+  // Armed before the hand-off, so a result handled at once on the main queue
+  // always finds its time-out to cancel, whatever thread started the creation.
+  armTimeout(impl, creation);
+  auto handle = requests::performTyped<Mutation>(
+      *client, Mutation(std::move(input)), CorvenzaEnterprise::mainQueue(),
+      [&impl, client, creation](Result<Mutation> result, std::optional<Error> error) {
+        if (creation->finished) return;
+        auto created = result && result->data ? result->data->createBodysizeEstimation()
+                                              : std::nullopt;
+        if (created) {
+          // Errors that come with the created object are ignored.
+          creation->id = created->fragments().bodysizeEstimationMinimumOutput().id();
+          setProgress(impl, EstimationProgressType::setParameter);
+          printQuoted("[SPEED_TEST]:endParam:" + detail::getNow() + "[" + creation->id + "]");
+          creation->cancelTimeout();
+          attachFront(impl, client, creation);
+          return;
+        }
+        reportStepFailure(creation, result, error);
+        // Neither data, errors nor a transport error: the time-out reports.
+      });
+  creation->setOperation(std::move(handle));
+}
+
+}  // namespace corvenza

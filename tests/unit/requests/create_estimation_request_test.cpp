@@ -1,0 +1,287 @@
+#include "requests_fixture.h"
+#include "support/fake_clock.h"
+
+namespace corvenza::test {
+namespace {
+
+using Json = nlohmann::json;
+using namespace std::chrono_literals;
+
+class RecordingDelegate final : public CorvenzaEnterpriseDelegate {
+ public:
+  void estimationProgressDidChange(EstimationProgressType progress) override {
+    seen.push_back(progress);
+  }
+  std::vector<EstimationProgressType> seen;
+};
+
+class CreateTest : public RequestsTest {
+ protected:
+  void SetUp() override {
+    RequestsTest::SetUp();
+    clock_ = std::make_shared<FakeClock>();
+    queue_ = MainQueue::callerDriven(clock_);
+    CorvenzaEnterprise::setMainQueue(queue_);
+    delegate_ = std::make_shared<RecordingDelegate>();
+    CorvenzaEnterprise::shared().setDelegate(delegate_);
+    parameter_.heightInCm = 170.5;
+    parameter_.weightInKg = 62.25;
+    parameter_.age = 35;
+    parameter_.gender = Gender::female();
+    parameter_.frontImage = photo(8, 6);
+    parameter_.sideImage = photo(6, 8);
+  }
+
+  static std::shared_ptr<const Image> photo(int w, int h) {
+    return Image::fromPixels(w, h, std::vector<std::uint8_t>(w * h * 3, 128));
+  }
+
+  static Json created(const std::string& id) {
+    return {{"data", {{"createBodysizeEstimation", minimumObject(id)}}}};
+  }
+  static Json attached(const char* root, const std::string& id) {
+    return {{"data", {{root, minimumObject(id)}}}};
+  }
+
+  /// Answers the create and both attaches successfully; the read stays open.
+  void answerUpToTheRead(const std::string& id) {
+    gateway_->answerJson(0, created(id));
+    drain();
+    gateway_->answerJson(1, attached("attachFrontImage", id));
+    drain();
+    gateway_->answerJson(2, attached("attachSideImage", id));
+    drain();
+  }
+
+  std::shared_ptr<FakeClock> clock_;
+  std::shared_ptr<RecordingDelegate> delegate_;
+  EstimationParameter parameter_;
+};
+
+TEST_F(CreateTest, SuccessRunsTheThreeMutationsInOrderThenReadsBack) {
+  Outcome out;
+  CorvenzaEnterprise::createEstimationRequest(parameter_, out.callback());
+  ASSERT_EQ(gateway_->callCount(), 1u);
+  auto create = gateway_->call(0);
+  EXPECT_TRUE(create.isMutation);
+  EXPECT_EQ(create.request.query.size(), 361u);
+  EXPECT_EQ(*create.request.variables, (Json{{"input",
+                                              {{"age", 35},
+                                               {"failOnAutomaticEstimationFailure", false},
+                                               {"gender", "female"},
+                                               {"height", 170.5},
+                                               {"weight", 62.25}}}}));
+
+  gateway_->answerJson(0, created("req-9"));
+  drain();
+  ASSERT_EQ(gateway_->callCount(), 2u);
+  auto front = gateway_->call(1);
+  EXPECT_EQ(front.request.query.size(), 348u);
+  EXPECT_EQ((*front.request.variables)["id"], "req-9");
+  EXPECT_EQ((*front.request.variables)["image"]["mimeType"], "image/jpeg");
+  EXPECT_EQ(gateway_->callCount(), 2u);  // strictly one step at a time
+
+  gateway_->answerJson(1, attached("attachFrontImage", "req-9"));
+  drain();
+  ASSERT_EQ(gateway_->callCount(), 3u);
+  EXPECT_EQ(gateway_->call(2).request.query.size(), 346u);
+
+  gateway_->answerJson(2, attached("attachSideImage", "req-9"));
+  drain();
+  ASSERT_EQ(gateway_->callCount(), 4u);
+  auto read = gateway_->call(3);
+  EXPECT_FALSE(read.isMutation);
+  EXPECT_EQ(read.request.query.size(), 1815u);
+  EXPECT_EQ(out.calls, 0);
+
+  gateway_->answerJson(3, {{"data", {{"getBodysizeEstimation", fullObject("req-9", "requested")}}}});
+  drain();
+  ASSERT_EQ(out.calls, 1);
+  ASSERT_TRUE(out.record);
+  EXPECT_EQ(out.record->id, "req-9");
+  EXPECT_EQ(out.record->gender, Gender::female());  // the full shape, not the minimum one
+  EXPECT_FALSE(out.errors);
+  EXPECT_EQ(delegate_->seen,
+            (std::vector<EstimationProgressType>{
+                EstimationProgressType::none, EstimationProgressType::setParameter,
+                EstimationProgressType::putFrontImage, EstimationProgressType::putSideImage}));
+  EXPECT_EQ(CorvenzaEnterprise::shared().estimationProgress(), EstimationProgressType::putSideImage);
+  for (const char* line : {"\"[SPEED_TEST]:setParam:", "\"[SPEED_TEST]:endParam:",
+                           "\"[SPEED_TEST]:endFront:", "\"[SPEED_TEST]:endSide :"}) {
+    EXPECT_TRUE(console_.contains(line)) << line;
+  }
+  // No time-out is left to fire after success.
+  clock_->advance(120s);
+  drain();
+  EXPECT_EQ(out.calls, 1);
+}
+
+TEST_F(CreateTest, WithoutBothPhotosNothingHappens) {
+  parameter_.sideImage.reset();
+  Outcome out;
+  CorvenzaEnterprise::createEstimationRequest(parameter_, out.callback());
+  clock_->advance(60s);
+  drain();
+  EXPECT_EQ(gateway_->callCount(), 0u);
+  EXPECT_EQ(out.calls, 0);
+  EXPECT_TRUE(delegate_->seen.empty());
+  EXPECT_TRUE(console_.contains("\"[SPEED_TEST]:setParam:"));
+}
+
+TEST_F(CreateTest, CreatedObjectWithErrorsStillProceeds) {
+  CorvenzaEnterprise::createEstimationRequest(parameter_, {});
+  auto answer = created("r");
+  answer["errors"] = Json::array({{{"message", "partial"}}});
+  gateway_->answerJson(0, answer);
+  drain();
+  EXPECT_EQ(gateway_->callCount(), 2u);
+}
+
+TEST_F(CreateTest, CreateFailuresEndTheChain) {
+  for (int variant = 0; variant < 2; ++variant) {
+    SCOPED_TRACE(variant == 0 ? "transport error" : "graphql errors");
+    gateway_ = std::make_shared<FakeGraphQLGateway>();
+    CorvenzaEnterprise::shared().impl().appSyncClient = gateway_;
+    Outcome out;
+    CorvenzaEnterprise::createEstimationRequest(parameter_, out.callback());
+    if (variant == 0) {
+      gateway_->fail(0, Error("Transport", -1004, std::nullopt, "could not connect"));
+    } else {
+      gateway_->answerJson(0, {{"data", {{"createBodysizeEstimation", nullptr}}},
+                               {"errors", {{{"message", "bad input"}}}}});
+    }
+    drain();
+    ASSERT_EQ(out.calls, 1);
+    EXPECT_FALSE(out.record);
+    EXPECT_EQ(out.errors->size(), 1u);
+    EXPECT_EQ(CorvenzaEnterprise::shared().estimationProgress(), EstimationProgressType::none);
+    clock_->advance(100s);
+    drain();
+    EXPECT_EQ(out.calls, 1);  // no time-out follows
+    EXPECT_EQ(gateway_->callCount(), 1u);
+  }
+}
+
+TEST_F(CreateTest, EmptyErrorsArrayOnAnAttachEndsTheCreation) {
+  Outcome out;
+  CorvenzaEnterprise::createEstimationRequest(parameter_, out.callback());
+  gateway_->answerJson(0, created("r"));
+  drain();
+  gateway_->answerJson(1, {{"errors", Json::array()}});
+  drain();
+  ASSERT_EQ(out.calls, 1);
+  ASSERT_TRUE(out.errors);
+  EXPECT_TRUE(out.errors->empty());
+  EXPECT_EQ(gateway_->callCount(), 2u);
+}
+
+TEST_F(CreateTest, FrontTransportErrorReachesDelegateBeforeCallback) {
+  std::vector<std::string> order;
+  struct OrderDelegate : CorvenzaEnterpriseDelegate {
+    std::vector<std::string>* order;
+    void estimationProgressDidChange(EstimationProgressType p) override {
+      if (p == EstimationProgressType::putFrontImage) order->push_back("putFrontImage");
+    }
+  };
+  auto delegate = std::make_shared<OrderDelegate>();
+  delegate->order = &order;
+  CorvenzaEnterprise::shared().setDelegate(delegate);
+  CorvenzaEnterprise::createEstimationRequest(
+      parameter_, [&](auto, std::optional<Errors> errors) {
+        order.push_back("callback " + std::to_string(errors->front().code()));
+      });
+  gateway_->answerJson(0, created("r"));
+  drain();
+  gateway_->fail(1, Error("Transport", -1005, std::nullopt, "upload failed"));
+  drain();
+  EXPECT_EQ(order, (std::vector<std::string>{"putFrontImage", "callback -1005"}));
+  clock_->advance(100s);
+  drain();
+  EXPECT_EQ(order.size(), 2u);
+  EXPECT_EQ(gateway_->callCount(), 2u);  // the side photo is never sent
+}
+
+TEST_F(CreateTest, UnansweredStepTimesOutOnceAndCancelsTheOperation) {
+  for (int step = 0; step < 3; ++step) {
+    SCOPED_TRACE(step);
+    gateway_ = std::make_shared<FakeGraphQLGateway>();
+    CorvenzaEnterprise::shared().impl().appSyncClient = gateway_;
+    Outcome out;
+    CorvenzaEnterprise::createEstimationRequest(parameter_, out.callback());
+    if (step >= 1) {
+      gateway_->answerJson(0, created("r"));
+      drain();
+    }
+    if (step >= 2) {
+      gateway_->answerJson(1, attached("attachFrontImage", "r"));
+      drain();
+    }
+    clock_->advance(44s);
+    drain();
+    EXPECT_EQ(out.calls, 0);
+    clock_->advance(1s);
+    drain();
+    ASSERT_EQ(out.calls, 1);
+    EXPECT_EQ(out.errors->front().code(), 1995);
+    EXPECT_TRUE(gateway_->wasCancelled(static_cast<std::size_t>(step)));
+    EXPECT_TRUE(console_.contains(
+        "\"CorvenzaError: appSyncClientTimeOut in createEstimationRequest mutation\""));
+    clock_->advance(100s);
+    drain();
+    EXPECT_EQ(out.calls, 1);
+  }
+}
+
+TEST_F(CreateTest, AnswerAfter44SecondsGivesTheNextStepAFresh45) {
+  Outcome out;
+  CorvenzaEnterprise::createEstimationRequest(parameter_, out.callback());
+  clock_->advance(44s);
+  drain();
+  gateway_->answerJson(0, created("r"));
+  drain();
+  clock_->advance(44s);
+  drain();
+  EXPECT_EQ(out.calls, 0);
+  clock_->advance(1s);
+  drain();
+  ASSERT_EQ(out.calls, 1);
+  EXPECT_EQ(out.errors->front().code(), 1995);
+}
+
+TEST_F(CreateTest, OverlappingCreationsKeepTheirOwnTimeouts) {
+  Outcome first, second;
+  CorvenzaEnterprise::createEstimationRequest(parameter_, first.callback());
+  clock_->advance(10s);
+  CorvenzaEnterprise::createEstimationRequest(parameter_, second.callback());
+  // The first finishes completely; its time-outs must all be cancelled.
+  gateway_->answerJson(0, created("a"));
+  drain();
+  gateway_->answerJson(2, attached("attachFrontImage", "a"));
+  drain();
+  gateway_->answerJson(3, attached("attachSideImage", "a"));
+  drain();
+  gateway_->answerJson(4, {{"data", {{"getBodysizeEstimation", fullObject("a", "requested")}}}});
+  drain();
+  ASSERT_EQ(first.calls, 1);
+  EXPECT_TRUE(first.record);
+  // The second never answers: only it times out, 45 s after its own start.
+  clock_->advance(44s);
+  drain();
+  EXPECT_EQ(second.calls, 0);
+  clock_->advance(1s);
+  drain();
+  EXPECT_EQ(second.calls, 1);
+  EXPECT_EQ(first.calls, 1);
+}
+
+TEST_F(CreateTest, WithoutAClientReportsNotInitialized) {
+  CorvenzaEnterprise::shared().impl().appSyncClient = nullptr;
+  Outcome out;
+  CorvenzaEnterprise::createEstimationRequest(parameter_, out.callback());
+  drain();
+  ASSERT_EQ(out.calls, 1);
+  EXPECT_EQ(out.errors->front().code(), 1998);
+}
+
+}  // namespace
+}  // namespace corvenza::test

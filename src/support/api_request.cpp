@@ -5,7 +5,10 @@
 #include <curl/curl.h>
 #include <nlohmann/json.hpp>
 
+#include <cctype>
 #include <memory>
+
+#include "platform/http/http_transport.h"
 
 namespace corvenza::support {
 
@@ -35,7 +38,43 @@ std::optional<std::string> existingQuery(std::string_view url) {
   return std::string(url.substr(mark + 1));
 }
 
+bool looksSecret(std::string_view name) {
+  std::string lower(name);
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  for (const char* marker : {"signature", "credential", "token", "secret", "password", "key",
+                             "auth", "sig", "session"}) {
+    if (lower.find(marker) != std::string::npos) return true;
+  }
+  return false;
+}
+
 }  // namespace
+
+std::string urlForLog(std::string_view url) {
+  url = url.substr(0, url.find('#'));
+  std::string shown = http::redactedUrl(url);
+  const auto existing = existingQuery(url);
+  if (!existing) return shown;
+  shown += '?';
+  std::string_view rest(*existing);
+  bool first = true;
+  while (true) {
+    const auto amp = rest.find('&');
+    const std::string_view item = rest.substr(0, amp);
+    const auto equals = item.find('=');
+    const std::string_view name = item.substr(0, equals);
+    if (!first) shown += '&';
+    first = false;
+    if (equals != std::string_view::npos && looksSecret(name)) {
+      shown += std::string(name) + "=REDACTED";
+    } else {
+      shown += item;
+    }
+    if (amp == std::string_view::npos) break;
+    rest = rest.substr(amp + 1);
+  }
+  return shown;
+}
 
 std::string percentEncode(std::string_view text) {
   static constexpr char kHex[] = "0123456789ABCDEF";
@@ -78,7 +117,8 @@ bool isParsableUrl(std::string_view url) {
 BuiltRequest createRequest(const std::string& url, HTTPMethod method,
                            const std::map<std::string, std::string>& parameters) {
   if (!isParsableUrl(url)) return {};
-  consoleLine("[H] Connect:" + url);
+  // The application's URL may carry a presigned signature or a token.
+  consoleLine("[H] Connect:" + urlForLog(url));
 
   http::HttpRequest request;
   request.url = url;

@@ -20,6 +20,11 @@ std::string percentEncode(std::string_view text);
 /// empty for no parameters.
 std::string createQuery(const std::map<std::string, std::string>& parameters);
 
+/// @p url for a console line: no user information, and the values of query
+/// items whose names look secret (signature, credential, token, key, ...)
+/// replaced by "REDACTED".
+std::string urlForLog(std::string_view url);
+
 /// Whether @p url parses as an absolute URL with a scheme and a host.
 bool isParsableUrl(std::string_view url);
 

@@ -17,6 +17,8 @@
 
 namespace corvenza::http {
 
+/// Destroying the transport joins its thread, so its last reference must not
+/// be dropped from one of its own completion callbacks.
 class CurlTransport final : public HttpTransport,
                             public std::enable_shared_from_this<CurlTransport> {
  public:

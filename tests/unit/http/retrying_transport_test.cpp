@@ -144,6 +144,8 @@ TEST_F(RetryingTransportTest, RetriesOnlyTransientFailures) {
     settle();
     EXPECT_EQ(inner_->requests().size(), c.retried ? 2u : 1u);
     EXPECT_EQ(outcomes_.size(), c.retried ? 0u : 1u);
+    inner_->respond(200);  // ends the retry, which holds the fake through its callback
+    settle();
   }
 }
 

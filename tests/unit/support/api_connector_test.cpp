@@ -203,6 +203,17 @@ TEST_F(APIConnectorTest, PutWithoutParametersIsSent) {
   EXPECT_EQ(delegate_->received.size(), 1u);
 }
 
+TEST_F(APIConnectorTest, ConnectLineHidesSecretQueryValues) {
+  auto connector = make("/p?X-Amz-Signature=abc123&keep=1&access_token=t0k&flag");
+  connector->startConnection();
+  ASSERT_TRUE(connector->waitFinished());
+  EXPECT_EQ(server_.requests().at(0).target, "/p?X-Amz-Signature=abc123&keep=1&access_token=t0k&flag");
+  EXPECT_TRUE(console_.contains("[H] Connect:" + server_.url("/p") +
+                                "?X-Amz-Signature=REDACTED&keep=1&access_token=REDACTED&flag"));
+  EXPECT_FALSE(console_.contains("abc123"));
+  EXPECT_FALSE(console_.contains("t0k"));
+}
+
 TEST(HTTPMethodTest, RawValuesRoundTripExactly) {
   for (auto method : {HTTPMethod::get, HTTPMethod::post, HTTPMethod::put, HTTPMethod::delete_}) {
     EXPECT_EQ(httpMethodFromRawValue(rawValue(method)), method);

@@ -9,6 +9,7 @@
 #include "auth_service.h"
 #include "control_service.h"
 #include "encoding.h"
+#include "graphql/estimation_backend.h"
 #include "http_server.h"
 #include "identity_service.h"
 
@@ -76,7 +77,11 @@ detail::Result<std::uint16_t> Emulator::start(EmulatorOptions options) {
   router_.mount("/auth", std::make_shared<AuthService>(*context_));
   router_.mount("/identity", std::make_shared<IdentityService>(*context_));
   router_.mount("/_control", std::make_shared<ControlService>(*context_));
-  router_.mount("/graphql", std::make_shared<NotImplementedService>("graphql"));
+  auto estimation = gql::EstimationBackend::start(*context_, context_->options.dataDir,
+                                                  context_->options.estimationDelay);
+  if (!estimation) return estimation.error();
+  estimation_ = std::move(*estimation);
+  router_.mount("/graphql", estimation_->httpService());
   router_.mount("/s3", std::make_shared<NotImplementedService>("s3"));
 
   server_ = std::make_unique<HttpServer>(router_);
@@ -89,6 +94,7 @@ detail::Result<std::uint16_t> Emulator::start(EmulatorOptions options) {
 
 void Emulator::stop() {
   if (server_) server_->stop();
+  if (estimation_) estimation_->stop();
   if (ownsDataDir_ && context_) {
     std::error_code ignored;
     std::filesystem::remove_all(context_->options.dataDir, ignored);

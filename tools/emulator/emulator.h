@@ -16,6 +16,9 @@
 namespace corvenza::emulator {
 
 class HttpServer;
+namespace gql {
+class EstimationBackend;
+}
 
 class Emulator {
  public:
@@ -43,10 +46,13 @@ class Emulator {
   EmulatorContext& context() { return *context_; }
   /// Where services are mounted; later services mount themselves here.
   Router& router() { return router_; }
+  /// The estimation store, estimator and GraphQL service; only after a successful start().
+  gql::EstimationBackend& estimation() { return *estimation_; }
 
  private:
   Router router_;
   std::unique_ptr<EmulatorContext> context_;
+  std::unique_ptr<gql::EstimationBackend> estimation_;
   // Declared last so that it stops before the services and state it calls into go.
   std::unique_ptr<HttpServer> server_;
   std::uint16_t port_ = 0;

@@ -25,6 +25,8 @@ struct EmulatorOptions {
   std::string identityPoolId = "ap-northeast-1:00000000-0000-4000-8000-000000000001";
   /// Lifetime of the temporary credentials the identity service issues.
   std::chrono::seconds credentialsDuration{3600};
+  /// How long after both photos are attached the estimator decides a request.
+  std::chrono::milliseconds estimationDelay{2000};
   /// Server threads (1 or 2 suffice on loopback).
   int threads = 2;
 };

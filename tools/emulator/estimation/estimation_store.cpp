@@ -86,6 +86,8 @@ EstimationRecord readRow(const Statement& row) {
 
 // The token names a position (createdAt, id) and carries a MAC over it and
 // the owner, so a token cannot be forged, altered or used by someone else.
+constexpr std::size_t kTokenMacBytes = 16;
+
 std::string tokenPayload(const EstimationRecord& last) {
   return std::to_string(last.createdAt) + "/" + last.id;
 }
@@ -239,7 +241,7 @@ detail::Result<std::optional<EstimationRecord>> EstimationStore::get(const std::
 std::string EstimationStore::makeToken(const std::string& owner,
                                        const EstimationRecord& last) const {
   const auto payload = tokenPayload(last);
-  const auto mac = hmacSha256(tokenKey_, owner + "\n" + payload).substr(0, 16);
+  const auto mac = hmacSha256(tokenKey_, owner + "\n" + payload).substr(0, kTokenMacBytes);
   return base64UrlEncode(payload + "\n" + mac);
 }
 
@@ -251,11 +253,13 @@ detail::Result<Page> EstimationStore::list(
   std::int64_t afterCreatedAt = std::numeric_limits<std::int64_t>::min();
   std::string afterId;
   if (nextToken) {
+    // The MAC is binary and may hold any byte: split by its fixed length.
     const auto decoded = base64UrlDecode(*nextToken);
-    const auto newline = decoded ? decoded->rfind('\n') : std::string::npos;
-    if (newline == std::string::npos) return invalidToken();
+    if (!decoded || decoded->size() < kTokenMacBytes + 1) return invalidToken();
+    const auto newline = decoded->size() - kTokenMacBytes - 1;
+    if ((*decoded)[newline] != '\n') return invalidToken();
     const auto payload = decoded->substr(0, newline);
-    const auto expected = hmacSha256(tokenKey_, owner + "\n" + payload).substr(0, 16);
+    const auto expected = hmacSha256(tokenKey_, owner + "\n" + payload).substr(0, kTokenMacBytes);
     if (!constantTimeEquals(decoded->substr(newline + 1), expected)) return invalidToken();
     const auto slash = payload.find('/');
     if (slash == std::string::npos) return invalidToken();

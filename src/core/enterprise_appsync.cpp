@@ -2,14 +2,31 @@
 
 #include "core/enterprise_impl.h"
 #include "platform/appsync/graphql_client.h"
+#include "platform/appsync/realtime/realtime_client.h"
 #include "platform/identity/credentials_provider.h"
 #include "platform/identity/request_signing.h"
 #include "platform/identity/service_configuration.h"
+#include "platform/storage/s3_object_manager.h"
 #include "requests/graphql_gateway.h"
 
 namespace corvenza {
 
 void CorvenzaEnterprise::Instance::initializeAppSync() {
+  // The transfer utility, in its role as the client's object manager. Every
+  // upload reads the encryption key afresh.
+  std::shared_ptr<const identity::ServiceConfiguration> storageConfiguration;
+  {
+    std::lock_guard lock(impl_->mutex);
+    storageConfiguration = impl_->serviceConfiguration;
+  }
+  if (storageConfiguration) {
+    storage::TransferUtility::registerTransferUtility(*storageConfiguration, "CorvenzaEnterprise");
+    auto manager = std::make_shared<storage::S3ObjectManager>(
+        storage::TransferUtility::forKey("CorvenzaEnterprise"), [this] { return encryptionKey(); });
+    std::lock_guard lock(impl_->mutex);
+    impl_->s3ObjectManager = std::move(manager);
+  }
+
   std::string endpoint;
   AWSRegionType region;
   std::shared_ptr<identity::CredentialsProvider> credentials;
@@ -37,8 +54,19 @@ void CorvenzaEnterprise::Instance::initializeAppSync() {
     consoleLine("Error initializing AppSync client. " + client.error().localizedDescription());
     return;
   }
+  // Subscriptions share one socket signed with the same credentials.
+  appsync::RealtimeConfiguration realtimeConfiguration;
+  realtimeConfiguration.endpointURL = endpoint;
+  realtimeConfiguration.region = region.stringValue();
+  realtimeConfiguration.credentials = credentials;
+  auto realtime = appsync::makeRealtimeClient(std::move(realtimeConfiguration));
+  if (!realtime) {
+    consoleLine("Error initializing AppSync client. " + realtime.error().localizedDescription());
+    return;
+  }
   std::lock_guard lock(impl_->mutex);
-  impl_->appSyncClient = requests::makeClientGateway(std::move(client.value()));
+  impl_->appSyncClient =
+      requests::makeClientGateway(std::move(client.value()), std::move(realtime.value()));
 }
 
 }  // namespace corvenza

@@ -1,10 +1,17 @@
 #include "auth/developer_identity_provider.h"
 #include "core/enterprise_impl.h"
+#include "core/presigned_links.h"
 #include "platform/endpoints.h"
 #include "platform/identity/credentials_provider.h"
 #include "platform/identity/service_configuration.h"
+#include "platform/storage/presigned_url_builder.h"
 
 namespace corvenza {
+
+namespace {
+// Both object-storage facilities are registered and looked up under this key.
+constexpr const char* kStorageServiceKey = "CorvenzaEnterprise";
+}  // namespace
 
 void CorvenzaEnterprise::Instance::initializeAWS() {
   AWSRegionType region;
@@ -30,10 +37,19 @@ void CorvenzaEnterprise::Instance::initializeAWS() {
           identity::ServiceConfiguration{region, credentials});
   identity::ServiceManager::defaultServiceManager().setDefaultServiceConfiguration(configuration);
 
+  storage::PresignedURLBuilder::registerPresignedURLBuilder(*configuration, kStorageServiceKey);
+  auto builder = storage::PresignedURLBuilder::forKey(kStorageServiceKey);
+  // RemoteImageProxy reaches the builder through this hook (the model layer
+  // cannot see the platform's).
+  detail::setPresignedLinkBuilder([builder](const S3Object& object) {
+    return builder->getPresignedURL(object.getBucketName(), object.getKeyName());
+  });
+
   std::lock_guard lock(impl_->mutex);
   impl_->developerIdentityProvider = std::move(bridge);
   impl_->cognitoCredentialsProvider = std::move(credentials);
   impl_->serviceConfiguration = std::move(configuration);
+  impl_->presignedURLBuilder = std::move(builder);
 }
 
 }  // namespace corvenza

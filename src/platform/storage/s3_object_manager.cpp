@@ -1,0 +1,69 @@
+#include "platform/storage/s3_object_manager.h"
+
+#include <utility>
+
+#include "platform/storage/storage_error.h"
+
+namespace corvenza::storage {
+
+S3ObjectManager::S3ObjectManager(std::shared_ptr<TransferUtility> transferUtility,
+                                 std::function<std::string()> encryptionKey,
+                                 std::shared_ptr<dispatch::Executor> executor)
+    : transferUtility_(std::move(transferUtility)),
+      encryptionKey_(std::move(encryptionKey)),
+      executor_(executor ? std::move(executor) : dispatch::defaultExecutor()) {}
+
+UploadExpression S3ObjectManager::uploadExpression() const {
+  UploadExpression expression;
+  expression.setValue("aws:kms", "x-amz-server-side-encryption");
+  expression.setValue(encryptionKey_ ? encryptionKey_() : std::string(),
+                      "x-amz-server-side-encryption-aws-kms-key-id");
+  return expression;
+}
+
+DownloadExpression S3ObjectManager::downloadExpression() const { return {}; }
+
+std::shared_ptr<http::Cancellable> S3ObjectManager::start(
+    TransferTask task, const appsync::ObjectCompletion& completion) {
+  if (auto outcome = task.outcome(); outcome && *outcome) return outcome->value();
+  // A transfer that could not start never runs its own completion, so the
+  // failed task is the only report; it goes through the executor so that the
+  // caller never hears back inline.
+  task.continueWith([completion, executor = executor_](
+                        const detail::Result<std::shared_ptr<http::Cancellable>>& outcome) {
+    if (outcome) return;
+    executor->execute([completion, error = outcome.error()] { completion(false, error); });
+  });
+  return nullptr;
+}
+
+std::shared_ptr<http::Cancellable> S3ObjectManager::upload(
+    const appsync::S3UploadDescription& object, appsync::ObjectCompletion completion) {
+  if (!transferUtility_) {
+    executor_->execute([completion] {
+      completion(false, makeStorageError(kStorageInvalidLocation, "No transfer utility is set up"));
+    });
+    return nullptr;
+  }
+  auto task = transferUtility_->uploadFile(
+      object.localPath, object.bucket, object.key, object.mimeType, uploadExpression(),
+      [completion](std::optional<Error> error) { completion(!error, std::move(error)); });
+  return start(std::move(task), completion);
+}
+
+std::shared_ptr<http::Cancellable> S3ObjectManager::download(
+    const std::string& bucket, const std::string& key, const std::filesystem::path& to,
+    appsync::ObjectCompletion completion) {
+  if (!transferUtility_) {
+    executor_->execute([completion] {
+      completion(false, makeStorageError(kStorageInvalidLocation, "No transfer utility is set up"));
+    });
+    return nullptr;
+  }
+  auto task = transferUtility_->download(
+      bucket, key, to, downloadExpression(),
+      [completion](std::optional<Error> error) { completion(!error, std::move(error)); });
+  return start(std::move(task), completion);
+}
+
+}  // namespace corvenza::storage

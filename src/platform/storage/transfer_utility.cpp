@@ -1,0 +1,121 @@
+#include "platform/storage/transfer_utility.h"
+
+#include <system_error>
+#include <utility>
+
+#include "platform/identity/request_signing.h"
+#include "platform/sigv4/encoding.h"
+#include "platform/storage/storage_error.h"
+
+namespace corvenza::storage {
+namespace {
+
+identity::ServiceRegistry& registry() {
+  // Separate from the process-wide registry: the presigned-URL builder is
+  // registered under the same key.
+  static identity::ServiceRegistry instance;
+  return instance;
+}
+
+http::ResponseCallback finishWith(TransferCompletion completion) {
+  return [completion = std::move(completion)](detail::Result<http::HttpResponse> outcome) {
+    if (!outcome) return completion(outcome.error());
+    const auto& response = outcome.value();
+    if (response.status >= 200 && response.status < 300) return completion(std::nullopt);
+    completion(storageErrorFromResponse(response));
+  };
+}
+
+}  // namespace
+
+TransferUtility::TransferUtility(identity::ServiceConfiguration configuration,
+                                 TransferUtilityOptions options)
+    : configuration_(std::move(configuration)),
+      options_(std::move(options)),
+      region_(configuration_.region.stringValue()) {}
+
+void TransferUtility::registerTransferUtility(const identity::ServiceConfiguration& configuration,
+                                              const std::string& key,
+                                              TransferUtilityOptions options) {
+  registry().put(key, std::make_shared<TransferUtility>(configuration, std::move(options)));
+}
+
+std::shared_ptr<TransferUtility> TransferUtility::forKey(const std::string& key) {
+  return registry().get<TransferUtility>(key);
+}
+
+void TransferUtility::removeForKey(const std::string& key) { registry().remove(key); }
+
+std::string TransferUtility::objectUrl(const std::string& bucket, const std::string& key) const {
+  const auto endpoint = detail::s3Endpoint(region_, options_.environment);
+  return endpoint.bucketUrl(bucket) + "/" + sigv4::uriEncode(key, /*keepSlash=*/true);
+}
+
+std::shared_ptr<http::HttpTransport> TransferUtility::signedTransport() {
+  std::call_once(transportOnce_, [this] {
+    auto inner = options_.transport ? options_.transport : http::sharedTransport();
+    identity::SigningSettings settings{region_, "s3", /*storageRules=*/true,
+                                       options_.unsignedPayload};
+    transport_ = identity::makeSignedTransport(
+        std::move(inner), configuration_.credentialsProvider, std::move(settings),
+        options_.skew ? *options_.skew : sigv4::sharedClockSkew());
+  });
+  return transport_;
+}
+
+std::optional<Error> TransferUtility::checkLocation(const std::string& bucket,
+                                                    const std::string& key) const {
+  // An empty key would address the bucket itself, which is another operation.
+  if (bucket.empty()) return makeStorageError(kStorageInvalidLocation, "The bucket name is empty");
+  if (key.empty()) return makeStorageError(kStorageInvalidLocation, "The object key is empty");
+  if (!configuration_.credentialsProvider) {
+    return makeStorageError(kStorageNoCredentials, "No credentials provider is configured");
+  }
+  return std::nullopt;
+}
+
+TransferTask TransferUtility::uploadFile(const std::filesystem::path& file,
+                                         const std::string& bucket, const std::string& key,
+                                         const std::string& contentType,
+                                         UploadExpression expression,
+                                         TransferCompletion completion) {
+  if (auto error = checkLocation(bucket, key)) return TransferTask::failed(std::move(*error));
+  std::error_code ec;
+  const bool regular = std::filesystem::is_regular_file(file, ec);
+  const auto size = regular ? std::filesystem::file_size(file, ec) : 0;
+  if (!regular || ec) {
+    return TransferTask::failed(makeStorageError(
+        kStorageFileUnreadable, "The file to upload cannot be read: " + file.filename().string()));
+  }
+
+  http::HttpRequest request;
+  request.method = "PUT";
+  request.url = objectUrl(bucket, key);
+  request.timeout = options_.timeout;
+  request.bodyFile = file;
+  for (auto& [name, value] : expression.requestHeaders) {
+    http::setHeader(request.headers, name, std::move(value));
+  }
+  if (!contentType.empty()) http::setHeader(request.headers, "Content-Type", contentType);
+  // Stated up front (and signed) so that the body is never sent chunked.
+  http::setHeader(request.headers, "Content-Length", std::to_string(size));
+  return TransferTask::completed(signedTransport()->send(
+      std::move(request), finishWith(std::move(completion)), std::move(expression.progressBlock)));
+}
+
+TransferTask TransferUtility::download(const std::string& bucket, const std::string& key,
+                                       const std::filesystem::path& to,
+                                       DownloadExpression expression,
+                                       TransferCompletion completion) {
+  if (auto error = checkLocation(bucket, key)) return TransferTask::failed(std::move(*error));
+  http::HttpRequest request;
+  request.method = "GET";
+  request.url = objectUrl(bucket, key);
+  request.timeout = options_.timeout;
+  request.headers = std::move(expression.requestHeaders);
+  request.responseFile = to;
+  return TransferTask::completed(signedTransport()->send(
+      std::move(request), finishWith(std::move(completion)), std::move(expression.progressBlock)));
+}
+
+}  // namespace corvenza::storage

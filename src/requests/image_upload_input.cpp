@@ -1,0 +1,53 @@
+#include "requests/image_upload_input.h"
+
+#include <corvenza/enterprise.h>
+
+#include <mutex>
+
+#include "core/enterprise_impl.h"
+#include "platform/device/image_error.h"
+#include "platform/device/photo_preparation.h"
+#include "requests/file_util.h"
+#include "requests/storage_backed_s3_object_proxy.h"
+
+namespace corvenza::requests {
+namespace {
+
+constexpr const char* kMimeType = "image/jpeg";
+
+bool holdsPicture(const Image& image) {
+  const auto w = static_cast<std::size_t>(image.pixelWidth() > 0 ? image.pixelWidth() : 0);
+  const auto h = static_cast<std::size_t>(image.pixelHeight() > 0 ? image.pixelHeight() : 0);
+  return w > 0 && h > 0 && image.scale() > 0 && image.rgb().size() == w * h * 3;
+}
+
+}  // namespace
+
+detail::Result<graphql::S3ObjectInput> prepareImageUploadInput(const std::string& requestId,
+                                                               const Image& image, bool isFront) {
+  const std::string name = isFront ? "front.jpg" : "side.jpg";
+  if (!holdsPicture(image)) {
+    return device::makeImageError(ImageErrorCode::undecodable, "The photo holds no picture");
+  }
+  auto jpeg = device::prepareJpegForUpload(image);
+  if (!jpeg) return jpeg.error();
+  if (jpeg->empty()) {
+    return device::makeImageError(ImageErrorCode::encodingFailed, "JPEG encoding yielded no data");
+  }
+
+  StorageBackedS3ObjectProxy object(name, std::move(jpeg.value()), kMimeType);
+  if (object.storeError()) return *object.storeError();
+
+  const auto key = FileUtil::generateBucketKeyPathFor(requestId, name);
+  std::string region;
+  std::string bucket;
+  {
+    auto& impl = CorvenzaEnterprise::shared().impl();
+    std::lock_guard lock(impl.mutex);
+    region = impl.imageBucketRegion;
+    bucket = impl.imageBucketName;
+  }
+  return object.generateS3ObjectInput(region, bucket, key);
+}
+
+}  // namespace corvenza::requests

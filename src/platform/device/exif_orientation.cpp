@@ -1,5 +1,6 @@
 #include "platform/device/exif_orientation.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "platform/device/image_error.h"
@@ -119,6 +120,27 @@ PixelBuffer applyOrientation(PixelBuffer in, Orientation orientation) {
       (static_cast<std::ptrdiff_t>(xdy) * w + xdx) * 3;  // source step per output x
   const std::uint8_t* src = in.rgb.data();
   std::uint8_t* dst = out.rgb.data();
+  if (swapsAxes(orientation)) {
+    // A quarter turn reads columns; going down a band of output rows at each x
+    // reads along a source row instead, and the band's rows stay in cache.
+    constexpr int kBand = 16;
+    const std::size_t outStride = out.stride();
+    for (int y0 = 0; y0 < out.height; y0 += kBand) {
+      const int y1 = std::min(out.height, y0 + kBand);
+      for (int x = 0; x < out.width; ++x) {
+        const int sy = baseY + x * xdy;
+        for (int y = y0; y < y1; ++y) {
+          const int sx = baseX + y * ydx;
+          const std::uint8_t* s = src + (static_cast<std::ptrdiff_t>(sy) * w + sx) * 3;
+          std::uint8_t* d = dst + outStride * y + static_cast<std::size_t>(x) * 3;
+          d[0] = s[0];
+          d[1] = s[1];
+          d[2] = s[2];
+        }
+      }
+    }
+    return out;
+  }
   for (int y = 0; y < out.height; ++y) {
     const int sx = baseX + y * ydx;
     const int sy = baseY + y * ydy;

@@ -19,7 +19,7 @@ std::shared_ptr<const Image> fromDecoded(detail::Result<device::DecodedImage> de
     if (error) *error = decoded.error();
     return nullptr;
   }
-  auto& pixels = decoded->pixels;
+  auto pixels = decoded->takeOriented();
   return Image::fromPixels(pixels.width, pixels.height, std::move(pixels.rgb));
 }
 

@@ -6,20 +6,29 @@
 #include <cstdint>
 #include <filesystem>
 #include <span>
+#include <utility>
 #include <vector>
 
 #include "core/result.h"
+#include "platform/device/exif_orientation.h"
 #include "platform/device/image_pixels.h"
 
 namespace corvenza::device {
 
-/// A decoded picture, turned as the person sees it (EXIF orientation applied).
+/// A decoded picture. The pixels stay as stored; `orientation` says how to
+/// turn them to show the picture as taken. Turning is left to the caller
+/// because it is cheaper after scaling down, and can be merged into it.
 struct DecodedImage {
-  /// The pixels; possibly smaller than the full size when a width hint allowed it.
+  /// The pixels as stored; possibly fewer than the full size when a width hint
+  /// allowed it.
   PixelBuffer pixels;
-  /// Size of the picture at full resolution, after orientation.
+  Orientation orientation = Orientation::up;
+  /// Size of the picture at full resolution, as taken (after orientation).
   int fullWidth = 0;
   int fullHeight = 0;
+
+  /// The pixels turned as the picture was taken.
+  PixelBuffer takeOriented() { return applyOrientation(std::move(pixels), orientation); }
 };
 
 class ImageCodec {

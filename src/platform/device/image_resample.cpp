@@ -74,13 +74,61 @@ AxisFilter bilinearFilter(int in, int out) {
   return f;
 }
 
-AxisFilter filterFor(int in, int out) {
-  return out < in ? areaFilter(in, out) : bilinearFilter(in, out);
+// Moves windows that would reach past the last source pixel back inside it,
+// shifting their weights along, so the inner loops need no bounds checks.
+void keepInside(AxisFilter& f, int in) {
+  const std::size_t out = f.first.size();
+  if (f.taps > in) {
+    // Only possible for tiny sources: one window covering the whole source.
+    AxisFilter whole;
+    whole.taps = in;
+    whole.first.assign(out, 0);
+    whole.weight.assign(out * in, 0);
+    for (std::size_t i = 0; i < out; ++i) {
+      for (int k = 0; k < f.taps; ++k) {
+        const int j = std::min(f.first[i] + k, in - 1);
+        whole.weight[i * in + j] += f.weight[i * f.taps + k];
+      }
+    }
+    f = std::move(whole);
+    return;
+  }
+  for (std::size_t i = 0; i < f.first.size(); ++i) {
+    const int shift = f.first[i] + f.taps - in;
+    if (shift <= 0) continue;
+    std::int32_t* w = f.weight.data() + i * f.taps;
+    for (int k = f.taps - 1; k >= 0; --k) w[k] = k >= shift ? w[k - shift] : 0;
+    f.first[i] -= shift;
+  }
 }
 
-std::uint8_t settle(std::int32_t acc) {
-  return static_cast<std::uint8_t>(
-      std::clamp((acc + (kWeightOne >> 1)) >> kWeightBits, 0, 255));
+AxisFilter filterFor(int in, int out) {
+  AxisFilter f = out < in ? areaFilter(in, out) : bilinearFilter(in, out);
+  keepInside(f, in);
+  return f;
+}
+
+template <int Taps>
+void horizontalRows(PixelView in, const AxisFilter& f, PixelBuffer& out) {
+  const int taps = Taps > 0 ? Taps : f.taps;
+  const std::size_t inStride = static_cast<std::size_t>(in.width) * 3;
+  for (int y = 0; y < in.height; ++y) {
+    const std::uint8_t* src = in.rgb.data() + inStride * y;
+    std::uint8_t* dst = out.rgb.data() + out.stride() * y;
+    const std::int32_t* w = f.weight.data();
+    for (int x = 0; x < out.width; ++x, w += taps, dst += 3) {
+      const std::uint8_t* p = src + static_cast<std::size_t>(f.first[x]) * 3;
+      std::int32_t r = kWeightOne >> 1, g = r, b = r;
+      for (int k = 0; k < taps; ++k, p += 3) {
+        r += w[k] * p[0];
+        g += w[k] * p[1];
+        b += w[k] * p[2];
+      }
+      dst[0] = static_cast<std::uint8_t>(std::clamp(r >> kWeightBits, 0, 255));
+      dst[1] = static_cast<std::uint8_t>(std::clamp(g >> kWeightBits, 0, 255));
+      dst[2] = static_cast<std::uint8_t>(std::clamp(b >> kWeightBits, 0, 255));
+    }
+  }
 }
 
 // Resamples every row from in.width to width pixels.
@@ -88,25 +136,12 @@ PixelBuffer horizontal(PixelView in, int width) {
   const AxisFilter f = filterFor(in.width, width);
   PixelBuffer out{width, in.height, {}};
   out.rgb.resize(out.stride() * in.height);
-  const int lastTap = in.width - 1;
-  const std::size_t inStride = static_cast<std::size_t>(in.width) * 3;
-  for (int y = 0; y < in.height; ++y) {
-    const std::uint8_t* src = in.rgb.data() + inStride * y;
-    std::uint8_t* dst = out.rgb.data() + out.stride() * y;
-    for (int x = 0; x < width; ++x) {
-      const std::int32_t* w = f.weight.data() + static_cast<std::size_t>(x) * f.taps;
-      std::int32_t r = 0, g = 0, b = 0;
-      for (int k = 0; k < f.taps; ++k) {
-        if (w[k] == 0) continue;
-        const std::uint8_t* p = src + std::min(f.first[x] + k, lastTap) * 3;
-        r += w[k] * p[0];
-        g += w[k] * p[1];
-        b += w[k] * p[2];
-      }
-      dst[x * 3] = settle(r);
-      dst[x * 3 + 1] = settle(g);
-      dst[x * 3 + 2] = settle(b);
-    }
+  // The common window sizes get unrolled loops.
+  switch (f.taps) {
+    case 2: horizontalRows<2>(in, f, out); break;
+    case 3: horizontalRows<3>(in, f, out); break;
+    case 4: horizontalRows<4>(in, f, out); break;
+    default: horizontalRows<0>(in, f, out); break;
   }
   return out;
 }
@@ -124,8 +159,7 @@ PixelBuffer vertical(PixelView in, int height) {
     for (int k = 0; k < f.taps; ++k) {
       if (w[k] == 0) continue;
       const std::int32_t weight = w[k];
-      const std::uint8_t* src =
-          in.rgb.data() + stride * std::min(f.first[y] + k, in.height - 1);
+      const std::uint8_t* src = in.rgb.data() + stride * (f.first[y] + k);
       std::int32_t* a = acc.data();
       for (std::size_t i = 0; i < stride; ++i) a[i] += weight * src[i];
     }
@@ -150,6 +184,22 @@ PixelBuffer resample(PixelView in, int width, int height) {
   // Shrink across rows first when narrowing so the intermediate picture stays small.
   if (width <= in.width) return vertical(horizontal(in, width).view(), height);
   return horizontal(vertical(in, height).view(), width);
+}
+
+PixelBuffer resampleOriented(PixelView in, Orientation orientation, int width, int height) {
+  if (!in.valid() || width <= 0 || height <= 0) return {};
+  if (static_cast<std::int64_t>(width) * height > kMaxPixelCount) return {};
+  if (!swapsAxes(orientation)) {
+    return applyOrientation(resample(in, width, height), orientation);
+  }
+  // Stored rows become displayed columns: first bring the stored height (the
+  // displayed width) to `width`, turn, then bring the rows to `height`.
+  PixelBuffer narrowed = in.height == width
+                             ? PixelBuffer{in.width, in.height, {in.rgb.begin(), in.rgb.end()}}
+                             : vertical(in, width);
+  PixelBuffer turned = applyOrientation(std::move(narrowed), orientation);
+  if (turned.height == height) return turned;
+  return vertical(turned.view(), height);
 }
 
 }  // namespace corvenza::device

@@ -1,6 +1,7 @@
 #pragma once
 // Resampling of RGB pixels to a new size.
 
+#include "platform/device/exif_orientation.h"
 #include "platform/device/image_pixels.h"
 
 namespace corvenza::device {
@@ -12,5 +13,11 @@ namespace corvenza::device {
 /// interpolated bilinearly. Returns an empty buffer when a size is not
 /// positive or too large.
 PixelBuffer resample(PixelView in, int width, int height);
+
+/// Turns the stored pixels @p in as @p orientation says and resamples them to
+/// @p width x @p height (sizes as displayed), in the order that touches the
+/// fewest pixels: a quarter turn is done between two row-wise passes, so no
+/// column-wise pass over interleaved pixels is needed.
+PixelBuffer resampleOriented(PixelView in, Orientation orientation, int width, int height);
 
 }  // namespace corvenza::device

@@ -39,12 +39,15 @@ detail::Result<PreparedJpeg> preparePhotoFile(const std::filesystem::path& path,
   bytes->clear();
   bytes->shrink_to_fit();  // the encoded input is no longer needed; keep the peak low
 
-  PixelBuffer pixels = std::move(decoded->pixels);
+  PixelBuffer pixels;
   if (decoded->fullWidth > kUploadWidth) {
     const auto size = resizedPixelSize(decoded->fullWidth, decoded->fullHeight, 1.0, kUploadWidth);
     if (!size) return scalingFailed();
-    pixels = resample(pixels.view(), size->width, size->height);
+    pixels = resampleOriented(decoded->pixels.view(), decoded->orientation, size->width,
+                              size->height);
     if (pixels.empty()) return scalingFailed();
+  } else {
+    pixels = decoded->takeOriented();
   }
   auto jpeg = codec.encodeJpeg(pixels.view(), kUploadJpegQuality);
   if (!jpeg) return jpeg.error();

@@ -89,7 +89,8 @@ detail::Result<DecodedImage> decodeJpeg(std::span<const std::uint8_t> bytes, int
   DecodedImage out;
   out.fullWidth = swapped ? height : width;
   out.fullHeight = swapped ? width : height;
-  out.pixels = applyOrientation(std::move(pixels), turn);
+  out.orientation = turn;
+  out.pixels = std::move(pixels);
   return out;
 }
 

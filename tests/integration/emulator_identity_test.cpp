@@ -132,24 +132,6 @@ TEST_F(EmulatorIdentityTest, ExpiredTokenIsNotAuthorizedAfterTheClockMoves) {
   EXPECT_EQ(errorType(late), "NotAuthorizedException") << late.body;
 }
 
-TEST_F(EmulatorIdentityTest, MalformedCallsGetTheServiceErrorShape) {
-  const auto unknownTarget =
-      plainRequest("POST", emulator_->endpoint("identity"),
-                   {"Content-Type: application/x-amz-json-1.1",
-                    "X-Amz-Target: AWSCognitoIdentityService.DeleteIdentities"},
-                   "{}");
-  EXPECT_EQ(unknownTarget.status, 400);
-  EXPECT_EQ(errorType(unknownTarget), "UnknownOperationException");
-
-  const auto notJson =
-      plainRequest("POST", emulator_->endpoint("identity"), kIdentityHeaders, "{nope");
-  EXPECT_EQ(errorType(notJson), "InvalidParameterException");
-
-  const auto [jwt, identityId] = token("grace");
-  const auto stranger = credentials("ap-northeast-1:12345678-1234-4234-8234-123456789012", jwt);
-  EXPECT_EQ(errorType(stranger), "ResourceNotFoundException");
-}
-
 TEST_F(EmulatorIdentityTest, UnimplementedAndUnknownPathsAnswerPlainly) {
   EXPECT_EQ(plainRequest("POST", emulator_->endpoint("graphql"), {}, "{}").status, 501);
   EXPECT_EQ(plainRequest("GET", emulator_->endpoint("base") + "/nowhere", {}).status, 404);

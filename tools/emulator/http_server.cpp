@@ -52,7 +52,10 @@ class Session : public std::enable_shared_from_this<Session> {
     if (ec == bhttp::error::body_limit) {
       keepAlive_ = false;
       version_ = 11;
-      return write(simpleError(413, "PayloadTooLarge", "the request body is too large"), "?", "?");
+      const auto& head = parser_->get();
+      const auto target = std::string(head.target());
+      return write(simpleError(413, "PayloadTooLarge", "the request body is too large"),
+                   std::string(head.method_string()), target.substr(0, target.find('?')));
     }
     if (ec) return;  // Timed out, reset or garbled: drop the connection.
 
@@ -161,10 +164,7 @@ detail::Result<std::uint16_t> HttpServer::start(const std::string& host, std::ui
 
 void HttpServer::stop() {
   if (!impl_) return;
-  net::post(impl_->context, [this] {
-    beast::error_code ignored;
-    impl_->acceptor.close(ignored);
-  });
+  // The acceptor is closed only once no server thread can touch it any more.
   impl_->context.stop();
   for (auto& thread : impl_->threads) thread.join();
   impl_->threads.clear();

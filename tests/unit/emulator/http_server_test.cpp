@@ -1,0 +1,118 @@
+// The server end to end on loopback: requests reach the mounted service whole
+// and answers come back on kept-alive connections, from several clients at once.
+
+#include "http_server.h"
+
+#include <curl/curl.h>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+namespace corvenza::emulator {
+namespace {
+
+// Echoes what it received so the test can see nothing was lost on the way.
+class EchoService : public Service {
+ public:
+  std::string_view name() const override { return "echo"; }
+  Response handle(const Request& request) override {
+    ++calls;
+    Response response;
+    response.status = request.subpath == "/teapot" ? 418 : 200;
+    response.headers.emplace_back("X-Echo-Token", request.header("X-Token").value_or("-"));
+    response.body = request.method + " " + request.subpath + " " + request.query + " " + request.body;
+    return response;
+  }
+  std::atomic<int> calls{0};
+};
+
+struct Reply {
+  long status = 0;
+  std::string body;
+  std::string headers;
+  long connects = 0;
+};
+
+size_t append(char* data, size_t size, size_t count, void* out) {
+  static_cast<std::string*>(out)->append(data, size * count);
+  return size * count;
+}
+
+Reply post(CURL* curl, const std::string& url, const std::string& body, const std::string& token) {
+  Reply reply;
+  curl_slist* headers = curl_slist_append(nullptr, ("X-Token: " + token).c_str());
+  curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+  curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.c_str());
+  curl_easy_setopt(curl, CURLOPT_NOPROXY, "*");
+  curl_easy_setopt(curl, CURLOPT_TIMEOUT, 30L);
+  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, append);
+  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &reply.body);
+  curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, append);
+  curl_easy_setopt(curl, CURLOPT_HEADERDATA, &reply.headers);
+  if (curl_easy_perform(curl) == CURLE_OK) {
+    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &reply.status);
+    curl_easy_getinfo(curl, CURLINFO_NUM_CONNECTS, &reply.connects);
+  }
+  curl_slist_free_all(headers);
+  return reply;
+}
+
+TEST(HttpServerTest, ServesConcurrentKeptAliveClients) {
+  Router router;
+  auto echo = std::make_shared<EchoService>();
+  router.mount("/echo", echo);
+  HttpServer server(router);
+  const auto port = server.start("127.0.0.1", 0, 2);
+  ASSERT_TRUE(port.ok()) << port.error().localizedDescription();
+  const auto base = "http://127.0.0.1:" + std::to_string(*port);
+
+  constexpr int kClients = 3;
+  constexpr int kRequests = 20;
+  std::atomic<int> good{0};
+  std::atomic<int> newConnections{0};
+  std::vector<std::thread> clients;
+  for (int c = 0; c < kClients; ++c) {
+    clients.emplace_back([&, c] {
+      CURL* curl = curl_easy_init();
+      for (int i = 0; i < kRequests; ++i) {
+        const auto body = "body-" + std::to_string(c) + "-" + std::to_string(i);
+        const auto reply = post(curl, base + "/echo/x?q=" + std::to_string(i), body, body);
+        if (reply.status == 200 && reply.body == "POST /x q=" + std::to_string(i) + " " + body &&
+            reply.headers.find("X-Echo-Token: " + body) != std::string::npos) {
+          ++good;
+        }
+        newConnections += static_cast<int>(reply.connects);
+      }
+      curl_easy_cleanup(curl);
+    });
+  }
+  for (auto& client : clients) client.join();
+  EXPECT_EQ(good.load(), kClients * kRequests);
+  EXPECT_EQ(echo->calls.load(), kClients * kRequests);
+  // One connection per client: the server keeps them alive.
+  EXPECT_EQ(newConnections.load(), kClients);
+
+  CURL* curl = curl_easy_init();
+  EXPECT_EQ(post(curl, base + "/echo/teapot", "", "t").status, 418);
+  EXPECT_EQ(post(curl, base + "/elsewhere", "", "t").status, 404);
+  curl_easy_cleanup(curl);
+  server.stop();
+}
+
+TEST(HttpServerTest, ReportsAPortThatCannotBeBound) {
+  Router router;
+  HttpServer first(router);
+  const auto port = first.start("127.0.0.1", 0, 1);
+  ASSERT_TRUE(port.ok());
+  HttpServer second(router);
+  const auto clash = second.start("127.0.0.1", *port, 1);
+  ASSERT_FALSE(clash.ok());
+  EXPECT_NE(clash.error().localizedDescription().find(std::to_string(*port)), std::string::npos);
+  EXPECT_FALSE(HttpServer(router).start("not-an-address", 0, 1).ok());
+}
+
+}  // namespace
+}  // namespace corvenza::emulator

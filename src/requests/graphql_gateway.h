@@ -6,11 +6,14 @@
 
 #include <memory>
 
+#include "core/result.h"
 #include "platform/appsync/graphql_request.h"
+#include "platform/appsync/realtime/subscription_watcher.h"
 #include "platform/http/http_transport.h"
 
 namespace corvenza::appsync {
 class GraphQLClient;
+class RealtimeClient;
 }
 
 namespace corvenza::requests {
@@ -28,9 +31,17 @@ class GraphQLGateway {
   virtual std::shared_ptr<http::Cancellable> perform(appsync::GraphQLRequest request,
                                                      std::shared_ptr<MainQueue> queue,
                                                      appsync::ResultHandler handler) = 0;
+  /// Starts a subscription; @p handler runs on @p queue for every message
+  /// until the watcher is cancelled. Fails when the gateway cannot subscribe.
+  virtual detail::Result<std::shared_ptr<appsync::SubscriptionWatcher>> subscribe(
+      appsync::GraphQLRequest request, std::shared_ptr<MainQueue> queue,
+      appsync::SubscriptionHandler handler);
 };
 
 /// The gateway over the real GraphQL client.
-std::shared_ptr<GraphQLGateway> makeClientGateway(std::shared_ptr<appsync::GraphQLClient> client);
+/// Subscriptions go through @p realtime; without one, subscribe fails.
+std::shared_ptr<GraphQLGateway> makeClientGateway(
+    std::shared_ptr<appsync::GraphQLClient> client,
+    std::shared_ptr<appsync::RealtimeClient> realtime = nullptr);
 
 }  // namespace corvenza::requests

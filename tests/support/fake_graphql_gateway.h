@@ -1,6 +1,7 @@
 #pragma once
 // A GraphQL gateway that records every call and answers only when told to.
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -38,6 +39,52 @@ class FakeGraphQLGateway final : public requests::GraphQLGateway {
                        std::move(handler)});
   }
 
+  /// One subscribe call. Events pushed after cancel() never reach the handler.
+  struct Subscription {
+    appsync::GraphQLRequest request;
+    std::shared_ptr<MainQueue> queue;
+    appsync::SubscriptionHandler handler;
+    std::shared_ptr<std::atomic<bool>> cancelled = std::make_shared<std::atomic<bool>>(false);
+  };
+
+  detail::Result<std::shared_ptr<appsync::SubscriptionWatcher>> subscribe(
+      appsync::GraphQLRequest request, std::shared_ptr<MainQueue> queue,
+      appsync::SubscriptionHandler handler) override {
+    std::lock_guard lock(mutex_);
+    if (subscribeFailure_) return *subscribeFailure_;
+    subscriptions_.push_back(Subscription{std::move(request), std::move(queue), std::move(handler)});
+    return std::shared_ptr<appsync::SubscriptionWatcher>(
+        std::make_shared<Watcher>(subscriptions_.back().cancelled));
+  }
+
+  /// Makes every later subscribe fail with @p error (nothing: succeed again).
+  void failSubscriptions(std::optional<Error> error) {
+    std::lock_guard lock(mutex_);
+    subscribeFailure_ = std::move(error);
+  }
+  std::size_t subscriptionCount() const {
+    std::lock_guard lock(mutex_);
+    return subscriptions_.size();
+  }
+  Subscription subscription(std::size_t index) const {
+    std::lock_guard lock(mutex_);
+    return subscriptions_.at(index);
+  }
+  bool subscriptionCancelled(std::size_t index) const { return *subscription(index).cancelled; }
+
+  /// Queues a message of subscription @p index on its queue.
+  void pushEvent(std::size_t index, std::optional<appsync::GraphQLResult> result,
+                 std::optional<Error> error = std::nullopt) {
+    Subscription s = subscription(index);
+    s.queue->async([s, result = std::move(result), error = std::move(error)] {
+      if (!*s.cancelled) s.handler(result, error);
+    });
+  }
+  /// Queues a message made from the "data" and optional "errors" of @p body.
+  void pushJson(std::size_t index, const nlohmann::json& body) {
+    pushEvent(index, resultFromJson(body));
+  }
+
   std::size_t callCount() const {
     std::lock_guard lock(mutex_);
     return calls_.size();
@@ -54,6 +101,9 @@ class FakeGraphQLGateway final : public requests::GraphQLGateway {
   }
   /// Queues call @p index's handler with the "data" and optional "errors" of @p body.
   void answerJson(std::size_t index, const nlohmann::json& body) {
+    answer(index, resultFromJson(body));
+  }
+  static appsync::GraphQLResult resultFromJson(const nlohmann::json& body) {
     appsync::GraphQLResult result;
     if (body.contains("data") && !body["data"].is_null()) result.data = body["data"];
     if (body.contains("errors")) {
@@ -62,7 +112,7 @@ class FakeGraphQLGateway final : public requests::GraphQLGateway {
         result.errors->push_back(Error("GraphQLError", 0, std::nullopt, e.value("message", "")));
       }
     }
-    answer(index, std::move(result));
+    return result;
   }
   /// Queues call @p index's handler with a transport error.
   void fail(std::size_t index, Error error) { deliver(index, std::nullopt, std::move(error)); }
@@ -75,6 +125,15 @@ class FakeGraphQLGateway final : public requests::GraphQLGateway {
 
    private:
     std::shared_ptr<bool> flag_;
+  };
+
+  class Watcher final : public appsync::SubscriptionWatcher {
+   public:
+    explicit Watcher(std::shared_ptr<std::atomic<bool>> flag) : flag_(std::move(flag)) {}
+    void cancel() override { *flag_ = true; }
+
+   private:
+    std::shared_ptr<std::atomic<bool>> flag_;
   };
 
   std::shared_ptr<http::Cancellable> record(Call call) {
@@ -94,6 +153,8 @@ class FakeGraphQLGateway final : public requests::GraphQLGateway {
 
   mutable std::mutex mutex_;
   std::vector<Call> calls_;
+  std::vector<Subscription> subscriptions_;
+  std::optional<Error> subscribeFailure_;
 };
 
 }  // namespace corvenza::test

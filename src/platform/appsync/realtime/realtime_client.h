@@ -1,0 +1,43 @@
+#pragma once
+// The real-time side of the GraphQL client: subscriptions over one shared
+// WebSocket connection, signed with the cloud credentials.
+
+#include <corvenza/main_queue.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+
+#include "core/result.h"
+#include "platform/appsync/realtime/subscription_watcher.h"
+#include "platform/identity/credentials_source.h"
+
+namespace corvenza::appsync {
+
+struct RealtimeConfiguration {
+  /// The GraphQL endpoint (https or http); the socket URL is derived from it.
+  std::string endpointURL;
+  /// Region the service signs in.
+  std::string region;
+  std::shared_ptr<identity::CredentialsSource> credentials;
+  /// Limits for the service's connection_ack and each start_ack.
+  std::chrono::milliseconds ackTimeout{15'000};
+  /// First reconnection delay and its cap; each wait is jittered.
+  std::chrono::milliseconds reconnectBase{500};
+  std::chrono::milliseconds reconnectCap{30'000};
+};
+
+class RealtimeClient {
+ public:
+  virtual ~RealtimeClient() = default;
+  /// Registers a subscription and starts it on the shared connection (opening
+  /// it when needed). Messages go to @p handler on @p queue. Fails at once
+  /// only for a request that cannot be sent. Thread-safe.
+  virtual detail::Result<std::shared_ptr<SubscriptionWatcher>> subscribe(
+      GraphQLRequest request, std::shared_ptr<MainQueue> queue, SubscriptionHandler handler) = 0;
+};
+
+/// The client over a Boost.Beast WebSocket (TLS for wss). Owns one thread.
+detail::Result<std::shared_ptr<RealtimeClient>> makeRealtimeClient(RealtimeConfiguration config);
+
+}  // namespace corvenza::appsync

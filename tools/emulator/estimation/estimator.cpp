@@ -8,17 +8,24 @@
 namespace corvenza::emulator::estimation {
 
 Estimator::Estimator(EstimationStore& store, std::chrono::milliseconds delay)
-    : store_(store), delay_(delay) {
+    : store_(store), delay_(delay), gate_(std::make_shared<Gate>()) {
+  gate_->target = this;
   listener_ = store_.addListener(
-      [this](ChangeKind kind, const std::string&, const nlohmann::json& record) {
-        if (kind == ChangeKind::Update && record.value("status", "") == kStatusPendingAutomatic) {
-          schedule(record.value("id", ""));
+      [gate = gate_](ChangeKind kind, const std::string&, const nlohmann::json& record) {
+        if (kind != ChangeKind::Update || record.value("status", "") != kStatusPendingAutomatic) {
+          return;
         }
+        std::lock_guard lock(gate->mutex);
+        if (gate->target) gate->target->schedule(record.value("id", ""));
       });
 }
 
 Estimator::~Estimator() {
   store_.removeListener(listener_);
+  {
+    std::lock_guard lock(gate_->mutex);
+    gate_->target = nullptr;
+  }
   stop();
 }
 
@@ -90,10 +97,20 @@ void Estimator::run() {
   }
 }
 
+void Estimator::setThumbnailMaker(ThumbnailMaker maker) {
+  std::lock_guard lock(mutex_);
+  thumbnailMaker_ = std::move(maker);
+}
+
 S3Location Estimator::thumbnail(const S3Location& source, const std::string& targetKey) const {
-  if (!thumbnailMaker_) return source;
+  ThumbnailMaker maker;
+  {
+    std::lock_guard lock(mutex_);
+    maker = thumbnailMaker_;
+  }
+  if (!maker) return source;
   try {
-    if (auto made = thumbnailMaker_(source, targetKey)) return *made;
+    if (auto made = maker(source, targetKey)) return *made;
   } catch (...) {
     // A failing thumbnail must not stop the estimation; the original photo serves.
   }

@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -41,8 +42,9 @@ class Estimator {
   Estimator(const Estimator&) = delete;
   Estimator& operator=(const Estimator&) = delete;
 
-  /// Set before start(); not thread-safe against a running estimator.
-  void setThumbnailMaker(ThumbnailMaker maker) { thumbnailMaker_ = std::move(maker); }
+  /// Installs (or, with an empty function, removes) the thumbnail maker.
+  /// Thread-safe: the storage service may plug in after the estimator started.
+  void setThumbnailMaker(ThumbnailMaker maker);
 
   /// Schedules the requests already waiting in the store and starts the
   /// estimator's own thread. Call at most once.
@@ -69,14 +71,22 @@ class Estimator {
   void process(const std::string& id);
   S3Location thumbnail(const S3Location& source, const std::string& targetKey) const;
 
+  // The store may be calling the listener on another thread while the
+  // estimator goes away; the gate makes such a late call a no-op.
+  struct Gate {
+    std::mutex mutex;
+    Estimator* target = nullptr;
+  };
+
   EstimationStore& store_;
   const std::chrono::milliseconds delay_;
-  ThumbnailMaker thumbnailMaker_;
+  std::shared_ptr<Gate> gate_;
   int listener_ = 0;
 
   mutable std::mutex mutex_;
   std::condition_variable wake_;
   std::vector<Job> jobs_;
+  ThumbnailMaker thumbnailMaker_;  // guarded by mutex_
   bool stopping_ = false;
   std::thread thread_;
 };

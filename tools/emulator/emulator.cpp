@@ -12,6 +12,7 @@
 #include "graphql/estimation_backend.h"
 #include "http_server.h"
 #include "identity_service.h"
+#include "storage/storage_service.h"
 
 namespace corvenza::emulator {
 namespace {
@@ -82,7 +83,7 @@ detail::Result<std::uint16_t> Emulator::start(EmulatorOptions options) {
   if (!estimation) return estimation.error();
   estimation_ = std::move(*estimation);
   router_.mount("/graphql", estimation_->httpService());
-  router_.mount("/s3", std::make_shared<NotImplementedService>("s3"));
+  router_.mount("/s3", std::make_shared<StorageService>(*context_));
 
   server_ = std::make_unique<HttpServer>(router_);
   auto port = server_->start(context_->options.host, context_->options.port,
@@ -115,7 +116,9 @@ nlohmann::json Emulator::endpoints() const {
           {"api_key", options.apiKey},
           {"region", options.region},
           {"identity_pool_id", options.identityPoolId},
-          {"data_dir", options.dataDir.string()}};
+          {"data_dir", options.dataDir.string()},
+          {"kms_key_id", options.kmsKeyId},
+          {"bucket", options.bucket}};
 }
 
 }  // namespace corvenza::emulator

@@ -37,8 +37,8 @@ class Emulator {
   void stop();
 
   /// {"base", "auth", "identity", "graphql", "realtime", "s3", "api_key",
-  /// "region", "identity_pool_id", "data_dir"}: what a client needs to reach
-  /// the emulator. Only after a successful start().
+  /// "region", "identity_pool_id", "data_dir", "kms_key_id", "bucket"}: what
+  /// a client needs to reach the emulator. Only after a successful start().
   nlohmann::json endpoints() const;
 
   std::uint16_t port() const { return port_; }

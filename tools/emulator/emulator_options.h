@@ -27,6 +27,10 @@ struct EmulatorOptions {
   std::chrono::seconds credentialsDuration{3600};
   /// How long after both photos are attached the estimator decides a request.
   std::chrono::milliseconds estimationDelay{2000};
+  /// The key id that object storage's bucket policy demands on every upload.
+  std::string kmsKeyId = "corvenza-emulator-key-id";
+  /// The bucket clients are told to store photos in.
+  std::string bucket = "corvenza-photos";
   /// Server threads (1 or 2 suffice on loopback).
   int threads = 2;
 };

@@ -36,6 +36,11 @@ int main(int argc, char** argv) {
                  "Lifetime of issued temporary credentials, in seconds")
       ->capture_default_str()
       ->check(CLI::Range(1LL, 43'200LL));
+  app.add_option("--kms-key-id", options.kmsKeyId,
+                 "Key id every object upload must name for server-side encryption")
+      ->capture_default_str();
+  app.add_option("--bucket", options.bucket, "Bucket name announced to clients")
+      ->capture_default_str();
   CLI11_PARSE(app, argc, argv);
 
   if (!dataDir.empty()) options.dataDir = dataDir;

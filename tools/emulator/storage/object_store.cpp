@@ -1,0 +1,137 @@
+#include "storage/object_store.h"
+
+#include <openssl/evp.h>
+
+#include <nlohmann/json.hpp>
+
+#include <fstream>
+#include <sstream>
+#include <system_error>
+
+#include "encoding.h"
+
+namespace corvenza::emulator {
+namespace {
+
+std::string md5Hex(const std::string& data) {
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  EVP_Digest(data.data(), data.size(), digest, &length, EVP_md5(), nullptr);
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string out;
+  for (unsigned int i = 0; i < length; ++i) {
+    out += kHex[digest[i] >> 4];
+    out += kHex[digest[i] & 0xf];
+  }
+  return out;
+}
+
+Error storeError(std::string description) {
+  return Error("EmulatorStorageError", 1, std::nullopt, std::move(description));
+}
+
+// Writes next to @p target and renames over it, so readers never see half a file.
+bool writeAtomically(const std::filesystem::path& target, const std::string& content) {
+  std::error_code ec;
+  std::filesystem::create_directories(target.parent_path(), ec);
+  if (ec) return false;
+  const auto temporary =
+      target.parent_path() / (".tmp-" + randomString(12, "abcdefghijklmnopqrstuvwxyz0123456789"));
+  {
+    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+    out.write(content.data(), static_cast<std::streamsize>(content.size()));
+    if (!out) {
+      std::filesystem::remove(temporary, ec);
+      return false;
+    }
+  }
+  std::filesystem::rename(temporary, target, ec);
+  if (ec) std::filesystem::remove(temporary, ec);
+  return !ec;
+}
+
+std::optional<std::string> readFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::ostringstream content;
+  content << in.rdbuf();
+  return std::move(content).str();
+}
+
+}  // namespace
+
+bool ObjectStore::validBucket(const std::string& bucket) {
+  if (bucket.size() < 3 || bucket.size() > 63) return false;
+  for (const char c : bucket) {
+    if (!((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.')) return false;
+  }
+  return bucket.front() != '.' && bucket.front() != '-' && bucket != ".meta";
+}
+
+bool ObjectStore::validKey(const std::string& key) {
+  if (key.empty() || key.size() > 1024) return false;
+  std::size_t start = 0;
+  while (start <= key.size()) {
+    const auto end = std::min(key.find('/', start), key.size());
+    const auto segment = std::string_view(key).substr(start, end - start);
+    if (segment.empty() || segment == "." || segment == ".." || segment.find('\0') != segment.npos) {
+      return false;
+    }
+    start = end + 1;
+  }
+  return true;
+}
+
+std::filesystem::path ObjectStore::dataPath(const std::string& bucket,
+                                            const std::string& key) const {
+  return root_ / bucket / key;
+}
+
+std::filesystem::path ObjectStore::metaPath(const std::string& bucket,
+                                            const std::string& key) const {
+  return root_ / ".meta" / bucket / (key + ".json");
+}
+
+detail::Result<ObjectMetadata> ObjectStore::put(const std::string& bucket, const std::string& key,
+                                                const std::string& data, ObjectMetadata metadata) {
+  if (!validBucket(bucket) || !validKey(key)) return storeError("unsupported bucket or key");
+  metadata.contentLength = data.size();
+  metadata.etag = "\"" + md5Hex(data) + "\"";
+  const nlohmann::json sidecar = {{"content_type", metadata.contentType},
+                                  {"content_length", metadata.contentLength},
+                                  {"etag", metadata.etag},
+                                  {"server_side_encryption", metadata.serverSideEncryption},
+                                  {"kms_key_id", metadata.kmsKeyId},
+                                  {"owner_identity_id", metadata.ownerIdentityId},
+                                  {"last_modified", metadata.lastModified}};
+  // Metadata first: an object whose bytes are visible always has its headers.
+  if (!writeAtomically(metaPath(bucket, key), sidecar.dump()) ||
+      !writeAtomically(dataPath(bucket, key), data)) {
+    return storeError("the object cannot be written");
+  }
+  return metadata;
+}
+
+std::optional<StoredObject> ObjectStore::get(const std::string& bucket,
+                                             const std::string& key) const {
+  if (!validBucket(bucket) || !validKey(key)) return std::nullopt;
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(dataPath(bucket, key), ec)) return std::nullopt;
+  auto data = readFile(dataPath(bucket, key));
+  auto meta = readFile(metaPath(bucket, key));
+  if (!data || !meta) return std::nullopt;
+  const auto sidecar = nlohmann::json::parse(*meta, nullptr, false);
+  if (!sidecar.is_object()) return std::nullopt;
+  StoredObject object;
+  object.data = std::move(*data);
+  object.metadata.contentType = sidecar.value("content_type", "");
+  object.metadata.contentLength = object.data.size();
+  object.metadata.etag = sidecar.value("etag", "");
+  object.metadata.serverSideEncryption = sidecar.value("server_side_encryption", "");
+  object.metadata.kmsKeyId = sidecar.value("kms_key_id", "");
+  object.metadata.ownerIdentityId = sidecar.value("owner_identity_id", "");
+  object.metadata.lastModified = sidecar.value("last_modified", std::int64_t{0});
+  return object;
+}
+
+}  // namespace corvenza::emulator

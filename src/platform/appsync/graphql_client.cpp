@@ -36,6 +36,13 @@ bool isHttpUrl(const std::string& url) {
   return true;
 }
 
+// Callbacks hold the client weakly so that an answer that never comes (or a
+// client dropped mid-flight) cannot keep it alive through its own transport.
+Error clientGoneError() {
+  return http::makeTransportError(http::kTransportCancelled,
+                                  "The GraphQL client was shut down before the request was sent.");
+}
+
 // Where the request goes once it is signed: what the cache does with the answer.
 struct Destination {
   bool isMutation = false;
@@ -59,7 +66,9 @@ struct GraphQLClient::Core : std::enable_shared_from_this<GraphQLClient::Core> {
   RequestSigner signer;
   std::shared_ptr<http::HttpTransport> transport;
   std::shared_ptr<ObjectManager> objectManager;
-  std::unique_ptr<NormalizedCache> cache;
+  // Shared with in-flight transfers, which must not keep the client (and
+  // through it the transport) alive from the transport's own thread.
+  std::shared_ptr<NormalizedCache> cache;
   bool persistent = false;
 
   detail::Result<http::HttpRequest> buildRequest(const GraphQLRequest& request) const {
@@ -85,13 +94,15 @@ struct GraphQLClient::Core : std::enable_shared_from_this<GraphQLClient::Core> {
     auto built = buildRequest(request);
     if (!built) return operation->finish(std::nullopt, built.error());
     if (!signer) return transmit(operation, std::move(built).value(), std::move(destination));
-    auto self = shared_from_this();
+    std::weak_ptr<Core> weak = weak_from_this();
     auto once = std::make_shared<std::atomic<bool>>(false);
     try {
       signer(std::move(built).value(),
-             [self, operation, destination, once](detail::Result<http::HttpRequest> signed_) {
+             [weak, operation, destination, once](detail::Result<http::HttpRequest> signed_) {
                if (once->exchange(true)) return;
                if (!signed_) return operation->finish(std::nullopt, signed_.error());
+               auto self = weak.lock();
+               if (!self) return operation->finish(std::nullopt, clientGoneError());
                self->transmit(operation, std::move(signed_).value(), destination);
              });
     } catch (const std::exception& e) {
@@ -108,14 +119,13 @@ struct GraphQLClient::Core : std::enable_shared_from_this<GraphQLClient::Core> {
     // Only the headers are needed later, to keep secrets out of error texts.
     http::HttpRequest sentHeaders;
     sentHeaders.headers = request.headers;
-    auto self = shared_from_this();
     std::shared_ptr<http::Cancellable> transfer;
     try {
       transfer = transport->send(
           std::move(request),
-          [self, operation, sentHeaders = std::move(sentHeaders),
+          [cache = cache, operation, sentHeaders = std::move(sentHeaders),
            destination = std::move(destination)](detail::Result<http::HttpResponse> response) {
-            self->receive(operation, response, sentHeaders, destination);
+            receive(*cache, operation, response, sentHeaders, destination);
           });
     } catch (const std::exception& e) {
       return operation->finish(
@@ -125,8 +135,9 @@ struct GraphQLClient::Core : std::enable_shared_from_this<GraphQLClient::Core> {
     operation->attach(std::move(transfer));
   }
 
-  void receive(const OperationPtr& operation, const detail::Result<http::HttpResponse>& response,
-               const http::HttpRequest& sent, const Destination& destination) {
+  static void receive(NormalizedCache& cache, const OperationPtr& operation,
+                      const detail::Result<http::HttpResponse>& response,
+                      const http::HttpRequest& sent, const Destination& destination) {
     if (operation->isCancelled()) return;
     if (!response) return operation->finish(std::nullopt, response.error());
     auto mapped = mapGraphQLResponse(response.value(), sent);
@@ -136,9 +147,9 @@ struct GraphQLClient::Core : std::enable_shared_from_this<GraphQLClient::Core> {
     if (mapped->data && !mapped->errors) {
       // The cache is best effort: a failed write never fails the operation.
       if (destination.isMutation) {
-        (void)cache->mergeObjects(*mapped->data);
+        (void)cache.mergeObjects(*mapped->data);
       } else {
-        (void)cache->writeQueryData(destination.rootKey, *mapped->data);
+        (void)cache.writeQueryData(destination.rootKey, *mapped->data);
       }
     }
     operation->finish(std::move(mapped).value(), std::nullopt);
@@ -155,12 +166,16 @@ struct GraphQLClient::Core : std::enable_shared_from_this<GraphQLClient::Core> {
                                                "No object manager is set to upload the file of "
                                                "this mutation; the mutation was not sent."));
     }
-    auto self = shared_from_this();
+    std::weak_ptr<Core> weak = weak_from_this();
     auto once = std::make_shared<std::atomic<bool>>(false);
-    auto completion = [self, operation, request, uploads, index, once](bool success,
+    auto completion = [weak, operation, request, uploads, index, once](bool success,
                                                                        std::optional<Error> error) {
       if (once->exchange(true)) return;
-      if (success && !error) return self->uploadNext(operation, request, uploads, index + 1);
+      if (success && !error) {
+        auto self = weak.lock();
+        if (!self) return operation->finish(std::nullopt, clientGoneError());
+        return self->uploadNext(operation, request, uploads, index + 1);
+      }
       if (!error) {
         error = makeGraphQLClientError(
             kGraphQLClientUploadFailed,

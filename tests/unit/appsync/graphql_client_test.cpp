@@ -174,6 +174,24 @@ TEST_F(GraphQLClientTest, CancelStopsTheTransferAndDropsLateResults) {
   EXPECT_EQ(late.calls, 0);
 }
 
+TEST_F(GraphQLClientTest, ReleasingTheClientStillAnswersOperationsInFlight) {
+  auto client = makeClient();
+  Outcome sent, uploading;
+  client->fetch(kGet, CachePolicy::fetchIgnoringCacheData, queue, recordInto(sent));
+  client->perform(GraphQLRequest{"mutation A($i: I!) { a(input: $i) { id } }",
+                                 json{{"i", s3Input("front.jpg")}}, std::nullopt},
+                  queue, recordInto(uploading));
+  client.reset();
+  transport->respond(200, R"({"data":{"getBodysizeEstimation":null}})");
+  objects->complete(true);
+  settle();
+  EXPECT_EQ(sent.calls, 1);
+  EXPECT_TRUE(sent.result);
+  EXPECT_EQ(uploading.calls, 1);
+  EXPECT_EQ(uploading.error->code(), http::kTransportCancelled);
+  EXPECT_EQ(transport->requests().size(), 1u);
+}
+
 TEST_F(GraphQLClientTest, UploadsEveryFileBeforeSendingTheMutation) {
   auto client = makeClient();
   GraphQLRequest attach{

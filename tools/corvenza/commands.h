@@ -14,5 +14,10 @@ inline constexpr int kExitUsage = 2;
 void addConfigCommand(CLI::App& app, int& exitCode);
 /// `corvenza prepare-photo IN OUT`: writes the JPEG a photo becomes for upload.
 void addPreparePhotoCommand(CLI::App& app, int& exitCode);
+void addGetCommand(CLI::App& app, int& exitCode);
+void addListCommand(CLI::App& app, int& exitCode);
+void addUpdateCommand(CLI::App& app, int& exitCode);
+void addDeleteCommand(CLI::App& app, int& exitCode);
+void addCreateCommand(CLI::App& app, int& exitCode);
 
 }  // namespace corvenza::cli

@@ -13,6 +13,11 @@ int main(int argc, char** argv) {
   int exitCode = corvenza::cli::kExitOk;
   corvenza::cli::addConfigCommand(app, exitCode);
   corvenza::cli::addPreparePhotoCommand(app, exitCode);
+  corvenza::cli::addCreateCommand(app, exitCode);
+  corvenza::cli::addGetCommand(app, exitCode);
+  corvenza::cli::addListCommand(app, exitCode);
+  corvenza::cli::addUpdateCommand(app, exitCode);
+  corvenza::cli::addDeleteCommand(app, exitCode);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <iostream>
 
+#include "bundle_writer.h"
 #include "emulator.h"
 #include "log.h"
 
@@ -41,6 +42,9 @@ int main(int argc, char** argv) {
       ->capture_default_str();
   app.add_option("--bucket", options.bucket, "Bucket name announced to clients")
       ->capture_default_str();
+  std::string bundleDir;
+  app.add_option("--write-bundle", bundleDir,
+                 "Write corvenza-config.json and emulator.env for this emulator into DIR");
   CLI11_PARSE(app, argc, argv);
 
   if (!dataDir.empty()) options.dataDir = dataDir;
@@ -63,6 +67,14 @@ int main(int argc, char** argv) {
   if (!port) {
     std::cerr << "corvenza-emulator: " << port.error().localizedDescription() << std::endl;
     return 1;
+  }
+  if (!bundleDir.empty()) {
+    auto written = corvenza::emulator::writeBundle(bundleDir, emulator.endpoints());
+    if (!written) {
+      std::cerr << "corvenza-emulator: " << written.error().localizedDescription() << std::endl;
+      emulator.stop();
+      return 1;
+    }
   }
   std::cout << emulator.endpoints().dump() << std::endl;
 

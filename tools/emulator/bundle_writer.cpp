@@ -1,0 +1,59 @@
+#include "bundle_writer.h"
+
+#include <fstream>
+
+namespace corvenza::emulator {
+
+namespace {
+
+// Values are written single-quoted so the file can be sourced by a shell.
+std::string shellQuoted(const std::string& value) {
+  std::string out = "'";
+  for (char c : value) {
+    if (c == '\'') {
+      out += "'\\''";
+    } else {
+      out += c;
+    }
+  }
+  return out + "'";
+}
+
+detail::Status writeFile(const std::filesystem::path& path, const std::string& content) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << content;
+  out.close();
+  if (!out) {
+    return Error("CorvenzaEmulatorError", 1, std::nullopt, "cannot write " + path.string());
+  }
+  return detail::okStatus();
+}
+
+}  // namespace
+
+detail::Status writeBundle(const std::filesystem::path& directory, const nlohmann::ordered_json& endpoints) {
+  std::error_code ec;
+  std::filesystem::create_directories(directory, ec);
+  auto text = [&](const char* key) { return endpoints.value(key, std::string()); };
+  const std::string region = text("region");
+  nlohmann::json config = {{"graph_ql_endpoint", text("graphql")},
+                           {"graph_ql_region", region},
+                           {"bucket_name", text("bucket")},
+                           {"bucket_region", region},
+                           {"id_pool_id", text("identity_pool_id")},
+                           {"id_pool_region", region},
+                           {"encryption_key", text("kms_key_id")}};
+  auto status = writeFile(directory / "corvenza-config.json", config.dump(2) + "\n");
+  if (!status) return status;
+
+  const auto absolute = std::filesystem::absolute(directory, ec);
+  std::string env;
+  env += "export AWS_ENDPOINT_URL_COGNITO_IDENTITY=" + shellQuoted(text("identity")) + "\n";
+  env += "export AWS_ENDPOINT_URL_S3=" + shellQuoted(text("s3")) + "\n";
+  env += "export CORVENZA_API_URL=" + shellQuoted(text("auth")) + "\n";
+  env += "export CORVENZA_API_KEY=" + shellQuoted(text("api_key")) + "\n";
+  env += "export CORVENZA_BUNDLE_DIR=" + shellQuoted(absolute.string()) + "\n";
+  return writeFile(directory / "emulator.env", env);
+}
+
+}  // namespace corvenza::emulator

@@ -1,0 +1,16 @@
+#pragma once
+// Writes what an application needs to talk to a running emulator: a bundle
+// configuration file and an environment file with the endpoint overrides.
+
+#include <filesystem>
+#include <nlohmann/json.hpp>
+
+#include "core/result.h"
+
+namespace corvenza::emulator {
+
+/// Writes DIR/corvenza-config.json and DIR/emulator.env from the emulator's
+/// ready line (@p endpoints). Creates DIR when missing.
+detail::Status writeBundle(const std::filesystem::path& directory, const nlohmann::ordered_json& endpoints);
+
+}  // namespace corvenza::emulator

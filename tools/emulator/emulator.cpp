@@ -10,6 +10,7 @@
 #include "control_service.h"
 #include "encoding.h"
 #include "graphql/estimation_backend.h"
+#include "realtime/realtime_service.h"
 #include "http_server.h"
 #include "identity_service.h"
 #include "storage/storage_service.h"
@@ -85,7 +86,12 @@ detail::Result<std::uint16_t> Emulator::start(EmulatorOptions options) {
   router_.mount("/graphql", estimation_->httpService());
   router_.mount("/s3", std::make_shared<StorageService>(*context_));
 
+  realtime_ = std::make_unique<RealtimeService>(*context_, *estimation_,
+                                                context_->options.realtimeKeepAlive);
+  router_.mount("/_control/drop-realtime-connections", realtime_->dropControl());
+
   server_ = std::make_unique<HttpServer>(router_);
+  server_->onUpgrade("/graphql/realtime", realtime_->upgradeHandler());
   auto port = server_->start(context_->options.host, context_->options.port,
                              context_->options.threads);
   if (!port) return port.error();
@@ -94,7 +100,12 @@ detail::Result<std::uint16_t> Emulator::start(EmulatorOptions options) {
 }
 
 void Emulator::stop() {
-  if (server_) server_->stop();
+  // The server goes first: its connections call into the real-time service.
+  if (server_) {
+    server_->stop();
+    server_.reset();
+  }
+  realtime_.reset();
   if (estimation_) estimation_->stop();
   if (ownsDataDir_ && context_) {
     std::error_code ignored;

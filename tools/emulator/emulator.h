@@ -16,6 +16,7 @@
 namespace corvenza::emulator {
 
 class HttpServer;
+class RealtimeService;
 namespace gql {
 class EstimationBackend;
 }
@@ -53,6 +54,7 @@ class Emulator {
   Router router_;
   std::unique_ptr<EmulatorContext> context_;
   std::unique_ptr<gql::EstimationBackend> estimation_;
+  std::unique_ptr<RealtimeService> realtime_;
   // Declared last so that it stops before the services and state it calls into go.
   std::unique_ptr<HttpServer> server_;
   std::uint16_t port_ = 0;

@@ -31,6 +31,8 @@ struct EmulatorOptions {
   std::string kmsKeyId = "corvenza-emulator-key-id";
   /// The bucket clients are told to store photos in.
   std::string bucket = "corvenza-photos";
+  /// How often the real-time service sends "ka" on each connection.
+  std::chrono::milliseconds realtimeKeepAlive{60'000};
   /// Server threads (1 or 2 suffice on loopback).
   int threads = 2;
 };

@@ -5,13 +5,16 @@
 #include <boost/asio/strand.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
+#include <boost/beast/websocket/rfc6455.hpp>
 
 #include <chrono>
+#include <map>
 #include <optional>
 #include <thread>
 #include <vector>
 
 #include "log.h"
+#include "realtime/websocket_upgrade.h"
 
 namespace corvenza::emulator {
 namespace {
@@ -28,8 +31,11 @@ constexpr std::uint32_t kHeaderLimit = 64 * 1024;
 
 class Session : public std::enable_shared_from_this<Session> {
  public:
-  Session(tcp::socket socket, const Router& router)
-      : stream_(std::move(socket)), router_(router) {}
+  using UpgradeHandlers =
+      std::map<std::string, std::function<void(std::unique_ptr<WebSocketUpgrade>)>>;
+
+  Session(tcp::socket socket, const Router& router, const UpgradeHandlers& upgrades)
+      : stream_(std::move(socket)), router_(router), upgrades_(upgrades) {}
 
   void start() {
     net::dispatch(stream_.get_executor(), [self = shared_from_this()] { self->read(); });
@@ -60,14 +66,21 @@ class Session : public std::enable_shared_from_this<Session> {
     if (ec) return;  // Timed out, reset or garbled: drop the connection.
 
     auto message = parser_->release();
+    if (boost::beast::websocket::is_upgrade(message)) {
+      const auto target = std::string(message.target());
+      auto handler = upgrades_.find(target.substr(0, target.find('?')));
+      if (handler != upgrades_.end()) {
+        stream_.expires_never();
+        return handler->second(
+            std::make_unique<WebSocketUpgrade>(std::move(stream_), std::move(message)));
+      }
+    }
     keepAlive_ = message.keep_alive();
     version_ = message.version();
     http::HttpHeaders headers;
     for (const auto& field : message) {
       headers.emplace_back(std::string(field.name_string()), std::string(field.value()));
     }
-    // A WebSocket upgrade (the real-time service) is handed over here once it
-    // exists; until then it is answered like any other request.
     auto request = makeRequest(std::string(message.method_string()), std::string(message.target()),
                                std::move(headers), std::move(message.body()));
     auto method = request.method;
@@ -112,6 +125,7 @@ class Session : public std::enable_shared_from_this<Session> {
   beast::flat_buffer buffer_;
   std::optional<bhttp::request_parser<bhttp::string_body>> parser_;
   const Router& router_;
+  const UpgradeHandlers& upgrades_;
   bool keepAlive_ = true;
   unsigned version_ = 11;
 };
@@ -124,12 +138,13 @@ struct HttpServer::Impl {
   void accept() {
     acceptor.async_accept(net::make_strand(context), [this](beast::error_code ec, tcp::socket socket) {
       if (ec == net::error::operation_aborted || !acceptor.is_open()) return;
-      if (!ec) std::make_shared<Session>(std::move(socket), router)->start();
+      if (!ec) std::make_shared<Session>(std::move(socket), router, upgrades)->start();
       accept();
     });
   }
 
   const Router& router;
+  Session::UpgradeHandlers upgrades;
   net::io_context context;
   tcp::acceptor acceptor{context};
   std::vector<std::thread> threads;
@@ -138,6 +153,11 @@ struct HttpServer::Impl {
 HttpServer::HttpServer(const Router& router) : impl_(std::make_unique<Impl>(router)) {}
 
 HttpServer::~HttpServer() { stop(); }
+
+void HttpServer::onUpgrade(std::string path,
+                           std::function<void(std::unique_ptr<WebSocketUpgrade>)> handler) {
+  impl_->upgrades[std::move(path)] = std::move(handler);
+}
 
 detail::Result<std::uint16_t> HttpServer::start(const std::string& host, std::uint16_t port,
                                                 int threads) {

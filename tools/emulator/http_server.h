@@ -4,6 +4,7 @@
 // that only one translation unit pays for it.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -11,6 +12,8 @@
 #include "router.h"
 
 namespace corvenza::emulator {
+
+struct WebSocketUpgrade;
 
 class HttpServer {
  public:
@@ -27,6 +30,10 @@ class HttpServer {
   /// Binds @p host:@p port (0: an ephemeral port), starts @p threads threads
   /// that the server owns, and returns the bound port. Errors when binding fails.
   detail::Result<std::uint16_t> start(const std::string& host, std::uint16_t port, int threads);
+
+  /// Hands WebSocket upgrade requests for exactly @p path to @p handler, which
+  /// takes over the connection. Call before start().
+  void onUpgrade(std::string path, std::function<void(std::unique_ptr<WebSocketUpgrade>)> handler);
 
   /// Stops accepting, drops open connections and joins the threads. Safe to
   /// call more than once; not from one of the server's own threads.

@@ -103,6 +103,7 @@ struct Subscription {
   SubscriptionHandler handler;
   std::shared_ptr<std::atomic<bool>> active;
   bool started = false;  // start sent on the current socket
+  std::string refusedKey;  // access key the service refused this subscription for
   std::optional<Clock::time_point> ackDeadline;
 };
 
@@ -310,7 +311,9 @@ class Core : public std::enable_shared_from_this<Core> {
         deadline_ = Clock::now() + timeout_;
         acknowledged_ = true;
         ready_ = true;
-        for (auto& [id, sub] : subscriptions_) sendStart(sub);
+        for (auto& [id, sub] : subscriptions_) {
+          if (sub.refusedKey != credentials_.accessKeyId) sendStart(sub);
+        }
         if (subscriptions_.empty()) beginClose();
         return true;
       case ServerMessageType::connectionError:
@@ -335,11 +338,8 @@ class Core : public std::enable_shared_from_this<Core> {
         if (auto it = subscriptions_.find(message.id); it != subscriptions_.end()) {
           it->second.ackDeadline.reset();
           deliver(it->second, std::nullopt, message.errors.front());
-          if (isAuthorizationFailure(message)) {
-            // Refused for who we are: try again only with other credentials.
-            authRefused_ = true;
-            return false;
-          }
+          // Refused for who we are: restart it only under other credentials.
+          if (isAuthorizationFailure(message)) it->second.refusedKey = credentials_.accessKeyId;
         }
         return true;
       case ServerMessageType::complete:

@@ -1,0 +1,233 @@
+// Subscriptions against the emulator: events reach the owner's subscribers
+// only, and a dropped socket is reopened without the subscriber's help.
+
+#include <gtest/gtest.h>
+
+#include <corvenza/main_queue.h>
+
+#include <nlohmann/json.hpp>
+
+#include "emulator_http_client.h"
+#include "platform/appsync/realtime/realtime_client.h"
+#include "platform/sigv4/signer.h"
+#include "requests/typed_graphql.h"
+#include "support/emulator_process.h"
+
+namespace corvenza::test {
+namespace {
+
+using json = nlohmann::json;
+using namespace std::chrono_literals;
+
+class FixedCredentials final : public identity::CredentialsSource {
+ public:
+  explicit FixedCredentials(sigv4::Credentials credentials)
+      : credentials_(std::move(credentials)) {}
+  dispatch::Task<sigv4::Credentials> getCredentials() override {
+    return dispatch::Task<sigv4::Credentials>::completed(credentials_);
+  }
+
+ private:
+  sigv4::Credentials credentials_;
+};
+
+struct User {
+  std::string identityId;
+  sigv4::Credentials credentials;
+};
+
+appsync::GraphQLRequest subscriptionRequest(int kind, const std::string& userId) {
+  switch (kind) {
+    case 0:
+      return requests::makeGraphQLRequest(graphql::OnCreateEstimationRequestSubscription(userId));
+    case 1:
+      return requests::makeGraphQLRequest(graphql::OnUpdateEstimationRequestSubscription(userId));
+    default:
+      return requests::makeGraphQLRequest(graphql::OnDeleteEstimationRequestSubscription(userId));
+  }
+}
+
+/// What one subscription received, in order: the root object of each event or the error text.
+struct Received {
+  std::vector<json> events;
+  std::vector<std::string> errors;
+};
+
+class RealtimeIntegrationTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    emulator_ = std::make_unique<EmulatorProcess>(CORVENZA_EMULATOR_PATH);
+  }
+  static void TearDownTestSuite() { emulator_.reset(); }
+
+  void SetUp() override {
+    ASSERT_TRUE(emulator_->ok()) << emulator_->error();
+    queue_ = MainQueue::callerDriven();
+  }
+
+  static User signIn(const std::string& userId) {
+    const auto token = plainRequest("POST", emulator_->endpoint("auth") + "/token",
+                                    {"x-api-key: " + emulator_->endpoint("api_key")},
+                                    json{{"user_id", userId}, {"token_duration", 900}}.dump());
+    const auto issuedToken = json::parse(token.body, nullptr, false)["content"]["token"];
+    User user;
+    user.identityId = issuedToken.value("identity_id", "");
+    const json body = {{"IdentityId", user.identityId},
+                       {"Logins", {{"cognito-identity.amazonaws.com",
+                                    issuedToken.value("jwt_token", "")}}}};
+    const auto response = plainRequest(
+        "POST", emulator_->endpoint("identity"),
+        {"Content-Type: application/x-amz-json-1.1",
+         "X-Amz-Target: AWSCognitoIdentityService.GetCredentialsForIdentity"},
+        body.dump());
+    const auto issued = json::parse(response.body, nullptr, false)["Credentials"];
+    if (issued.is_object()) {
+      user.credentials = {issued.value("AccessKeyId", ""), issued.value("SecretKey", ""),
+                          issued.value("SessionToken", ""), std::nullopt};
+    }
+    return user;
+  }
+
+  /// A signed GraphQL request; returns the "data" member.
+  static json graphql(const User& user, const std::string& query, const json& variables) {
+    http::HttpRequest request;
+    request.method = "POST";
+    request.url = emulator_->endpoint("graphql");
+    request.body = json{{"query", query}, {"variables", variables}}.dump();
+    http::setHeader(request.headers, "content-type", "application/json");
+    sigv4::SigningParams params;
+    params.region = emulator_->endpoint("region");
+    params.service = "appsync";
+    params.credentials = user.credentials;
+    params.time = std::chrono::system_clock::now();
+    EXPECT_TRUE(sigv4::signRequest(request, params));
+    std::vector<std::string> headers;
+    for (const auto& [name, value] : request.headers) headers.push_back(name + ": " + value);
+    auto response = plainRequest("POST", request.url, headers, request.body);
+    return json::parse(response.body, nullptr, false).value("data", json());
+  }
+
+  static std::string create(const User& user) {
+    auto data = graphql(user,
+                        "mutation C($input: CreateBodysizeEstimationInput!) { "
+                        "createBodysizeEstimation(input: $input) { id status } }",
+                        {{"input", {{"height", 170.5}, {"weight", 62.25}, {"age", 35}}}});
+    return data["createBodysizeEstimation"].value("id", "");
+  }
+
+  std::shared_ptr<appsync::RealtimeClient> client(const User& user) {
+    appsync::RealtimeConfiguration configuration;
+    configuration.endpointURL = emulator_->endpoint("graphql");
+    configuration.region = emulator_->endpoint("region");
+    configuration.credentials = std::make_shared<FixedCredentials>(user.credentials);
+    configuration.reconnectBase = 100ms;
+    auto made = appsync::makeRealtimeClient(configuration);
+    EXPECT_TRUE(made);
+    return made ? made.value() : nullptr;
+  }
+
+  std::shared_ptr<appsync::SubscriptionWatcher> subscribe(appsync::RealtimeClient& client,
+                                                          int kind, const std::string& userId,
+                                                          Received& into) {
+    auto watcher = client.subscribe(
+        subscriptionRequest(kind, userId), queue_,
+        [&into](std::optional<appsync::GraphQLResult> result, std::optional<Error> error) {
+          if (error) into.errors.push_back(error->localizedDescription());
+          if (result && result->data) into.events.push_back(result->data->begin().value());
+        });
+    EXPECT_TRUE(watcher);
+    return watcher ? watcher.value() : nullptr;
+  }
+
+  bool waitFor(const std::function<bool()>& done) { return queue_->runUntil(done, 20s); }
+
+  /// Subscriptions start asynchronously: probe with a create until one arrives.
+  void awaitStarted(const User& owner, Received& creations) {
+    ASSERT_TRUE(waitFor([&] {
+      if (!creations.events.empty()) return true;
+      create(owner);
+      queue_->runFor(200ms);
+      return !creations.events.empty();
+    })) << emulator_->log() << (creations.errors.empty() ? "" : creations.errors.front());
+  }
+
+  static std::unique_ptr<EmulatorProcess> emulator_;
+  std::shared_ptr<MainQueue> queue_;
+};
+
+std::unique_ptr<EmulatorProcess> RealtimeIntegrationTest::emulator_;
+
+TEST_F(RealtimeIntegrationTest, EventsReachTheOwnersSubscribersOnly) {
+  auto alice = signIn("realtime-alice");
+  auto bob = signIn("realtime-bob");
+  ASSERT_FALSE(alice.credentials.accessKeyId.empty()) << emulator_->log();
+  ASSERT_FALSE(bob.credentials.accessKeyId.empty());
+
+  auto aliceClient = client(alice);
+  auto bobClient = client(bob);
+  Received aliceCreated, aliceUpdated, aliceDeleted, bobCreated;
+  auto w1 = subscribe(*aliceClient, 0, alice.identityId, aliceCreated);
+  auto w2 = subscribe(*aliceClient, 1, alice.identityId, aliceUpdated);
+  auto w3 = subscribe(*aliceClient, 2, alice.identityId, aliceDeleted);
+  auto w4 = subscribe(*bobClient, 0, bob.identityId, bobCreated);
+  awaitStarted(alice, aliceCreated);
+  awaitStarted(bob, bobCreated);
+  aliceCreated.events.clear();
+  bobCreated.events.clear();
+
+  const auto id = create(alice);
+  ASSERT_FALSE(id.empty());
+  ASSERT_TRUE(waitFor([&] { return !aliceCreated.events.empty(); }));
+  EXPECT_EQ(aliceCreated.events.back()["id"], id);
+  EXPECT_EQ(aliceCreated.events.back()["status"], "requested");
+
+  graphql(alice,
+          "mutation U($input: UpdateBodysizeEstimationInput!) { "
+          "updateBodysizeEstimation(input: $input) { id } }",
+          {{"input", {{"id", id}, {"age", 36}}}});
+  ASSERT_TRUE(waitFor([&] { return !aliceUpdated.events.empty(); }));
+  EXPECT_EQ(aliceUpdated.events.back()["id"], id);
+
+  graphql(alice,
+          "mutation D($input: DeleteBodysizeEstimationInput!) { "
+          "deleteBodysizeEstimation(input: $input) { id } }",
+          {{"input", {{"id", id}}}});
+  ASSERT_TRUE(waitFor([&] { return !aliceDeleted.events.empty(); }));
+  EXPECT_EQ(aliceDeleted.events.back()["id"], id);
+
+  // Bob heard nothing of Alice's request.
+  queue_->runFor(300ms);
+  for (const auto& event : bobCreated.events) EXPECT_NE(event["id"], id);
+  EXPECT_TRUE(aliceCreated.errors.empty());
+
+  // A subscription for someone else's identity is refused.
+  Received spying;
+  auto spy = subscribe(*bobClient, 0, alice.identityId, spying);
+  ASSERT_TRUE(waitFor([&] { return !spying.errors.empty(); }));
+  EXPECT_TRUE(spying.events.empty());
+}
+
+TEST_F(RealtimeIntegrationTest, DroppedConnectionIsReopenedAndEventsKeepComing) {
+  auto carol = signIn("realtime-carol");
+  ASSERT_FALSE(carol.credentials.accessKeyId.empty()) << emulator_->log();
+  auto carolClient = client(carol);
+  Received created;
+  auto watcher = subscribe(*carolClient, 0, carol.identityId, created);
+  awaitStarted(carol, created);
+
+  auto drop = plainRequest("POST", emulator_->endpoint("base") +
+                                       "/_control/drop-realtime-connections", {}, "");
+  ASSERT_EQ(drop.status, 204) << drop.body;
+  created.events.clear();
+  awaitStarted(carol, created);  // resumes without a new subscribe
+
+  // After cancel nothing more arrives.
+  watcher->cancel();
+  created.events.clear();
+  create(carol);
+  queue_->runFor(500ms);
+  EXPECT_TRUE(created.events.empty());
+}
+
+}  // namespace
+}  // namespace corvenza::test

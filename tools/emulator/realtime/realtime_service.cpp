@@ -1,0 +1,320 @@
+#include "realtime/realtime_service.h"
+
+#include <boost/asio/dispatch.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <boost/beast/websocket.hpp>
+#include <deque>
+#include <map>
+#include <nlohmann/json.hpp>
+
+#include "graphql/estimation_backend.h"
+#include "graphql/graphql_service.h"
+#include "log.h"
+#include "platform/appsync/realtime/realtime_auth.h"
+#include "platform/sigv4/encoding.h"
+#include "platform/sigv4/verifier.h"
+#include "realtime/websocket_upgrade.h"
+
+namespace corvenza::emulator {
+
+namespace {
+
+namespace net = boost::asio;
+namespace beast = boost::beast;
+namespace websocket = beast::websocket;
+using Json = nlohmann::json;
+
+constexpr std::int64_t kConnectionTimeoutMs = 300'000;
+
+Json errorsPayload(const std::string& type, const std::string& message, int code = 0) {
+  Json entry = {{"errorType", type}, {"message", message}};
+  if (code != 0) entry["errorCode"] = code;
+  return {{"errors", Json::array({entry})}};
+}
+
+std::string queryParameter(const std::string& target, const std::string& name) {
+  auto q = target.find('?');
+  if (q == std::string::npos) return {};
+  std::string_view query(target);
+  query.remove_prefix(q + 1);
+  while (!query.empty()) {
+    auto amp = query.find('&');
+    auto pair = query.substr(0, amp);
+    auto eq = pair.find('=');
+    if (pair.substr(0, eq) == name) {
+      return eq == std::string_view::npos ? std::string() : std::string(pair.substr(eq + 1));
+    }
+    if (amp == std::string_view::npos) break;
+    query.remove_prefix(amp + 1);
+  }
+  return {};
+}
+
+}  // namespace
+
+struct RealtimeService::Connection : std::enable_shared_from_this<Connection> {
+  Connection(RealtimeService& service, beast::tcp_stream stream)
+      : service(service), ws(std::move(stream)), ka(ws.get_executor()) {}
+
+  // Checks a signed blob as if it were the headers of a POST of @p body to
+  // @p path; returns the caller's identity or an error payload.
+  std::variant<std::string, Json> authenticate(const Json& blob, const std::string& path,
+                                               std::string_view body) {
+    if (!blob.is_object()) return errorsPayload("UnauthorizedException", "No authorization.", 401);
+    sigv4::ReceivedRequest received;
+    received.method = "POST";
+    received.target = path;
+    for (const auto& [key, value] : blob.items()) {
+      if (value.is_string()) received.headers.emplace_back(key, value.get<std::string>());
+    }
+    received.body = body;
+    sigv4::VerifierOptions options;
+    options.service = "appsync";
+    auto& context = service.context_;
+    options.lookup = [&context](std::string_view key) -> std::optional<sigv4::Credentials> {
+      auto issued = context.credentials.find(std::string(key));
+      if (!issued) return std::nullopt;
+      return sigv4::Credentials{issued->accessKeyId, issued->secretKey, issued->sessionToken,
+                                issued->expiration};
+    };
+    const auto now = context.clock.now();
+    auto verification = sigv4::verifyRequest(received, options, now);
+    if (!verification.ok()) {
+      if (verification.status == sigv4::VerificationStatus::signatureMismatch) {
+        return errorsPayload("BadRequestException", verification.message, 400);
+      }
+      return errorsPayload("UnauthorizedException", verification.message, 401);
+    }
+    auto issued = context.credentials.validate(verification.accessKeyId,
+                                               verification.sessionToken, now);
+    if (!issued) {
+      return errorsPayload("UnauthorizedException",
+                           "The security token included in the request is invalid.", 401);
+    }
+    return issued.value().identityId;
+  }
+
+  void start(beast::http::request<beast::http::string_body> request) {
+    const auto target = std::string(request.target());
+    auto blobText = appsync::base64Decode(sigv4::percentDecode(queryParameter(target, "header")));
+    Json blob = blobText ? Json::parse(*blobText, nullptr, false) : Json();
+    const auto path = target.substr(0, target.find('?'));
+    const auto apiPath = path.substr(0, path.rfind("/realtime"));
+    auto who = authenticate(blob, apiPath + "/connect", "{}");
+    if (auto* identity = std::get_if<std::string>(&who)) identityId = *identity;
+    refusal = std::get_if<Json>(&who) ? std::optional<Json>(std::get<Json>(who)) : std::nullopt;
+    this->apiPath = apiPath;
+
+    ws.set_option(websocket::stream_base::decorator([](websocket::response_type& response) {
+      response.set(beast::http::field::sec_websocket_protocol, "graphql-ws");
+    }));
+    ws.async_accept(request, [self = shared_from_this()](beast::error_code ec) {
+      if (ec) return;
+      logLine("WS /graphql/realtime open");
+      self->read();
+    });
+  }
+
+  void read() {
+    ws.async_read(buffer, [self = shared_from_this()](beast::error_code ec, std::size_t) {
+      if (ec) return self->closed();
+      auto text = beast::buffers_to_string(self->buffer.data());
+      self->buffer.consume(self->buffer.size());
+      self->onMessage(text);
+      self->read();
+    });
+  }
+
+  void onMessage(const std::string& text) {
+    auto message = Json::parse(text, nullptr, false);
+    if (!message.is_object()) return;
+    const auto type = message.value("type", "");
+    const auto id = message.value("id", "");
+    if (type == "connection_init") {
+      if (refusal) {
+        send({{"type", "connection_error"}, {"payload", *refusal}});
+        return close();
+      }
+      send({{"type", "connection_ack"},
+            {"payload", {{"connectionTimeoutMs", kConnectionTimeoutMs}}}});
+      scheduleKeepAlive();
+    } else if (type == "start") {
+      startSubscription(id, message);
+    } else if (type == "stop") {
+      {
+        std::lock_guard lock(mutex);
+        plans.erase(id);
+      }
+      send({{"type", "complete"}, {"id", id}});
+    }
+  }
+
+  void startSubscription(const std::string& id, const Json& message) {
+    auto fail = [&](Json payload) {
+      send({{"type", "error"}, {"id", id}, {"payload", std::move(payload)}});
+    };
+    if (identityId.empty()) return fail(errorsPayload("UnauthorizedException", "Not connected."));
+    const auto& payload = message.contains("payload") ? message["payload"] : Json();
+    if (!payload.is_object() || !payload.contains("data") || !payload["data"].is_string()) {
+      return fail(errorsPayload("BadRequestException", "A start needs a data string."));
+    }
+    const auto data = payload["data"].get<std::string>();
+    Json authorization;
+    if (payload.contains("extensions") && payload["extensions"].is_object()) {
+      authorization = payload["extensions"].value("authorization", Json());
+    }
+    auto who = authenticate(authorization, apiPath, data);
+    if (auto* error = std::get_if<Json>(&who)) return fail(*error);
+    if (std::get<std::string>(who) != identityId) {
+      return fail(errorsPayload("Unauthorized", "Not authorized for this connection."));
+    }
+    auto plan = service.backend_.graphql().prepareSubscription(data, identityId);
+    if (auto* error = std::get_if<nlohmann::ordered_json>(&plan)) return fail(Json(*error));
+    {
+      std::lock_guard lock(mutex);
+      plans.insert_or_assign(id, std::get<gql::SubscriptionPlan>(std::move(plan)));
+    }
+    send({{"type", "start_ack"}, {"id", id}});
+  }
+
+  // From the store's listener, on any thread.
+  void publish(estimation::ChangeKind kind, const std::string& owner, const Json& record) {
+    std::vector<std::pair<std::string, nlohmann::ordered_json>> out;
+    {
+      std::lock_guard lock(mutex);
+      for (const auto& [id, plan] : plans) {
+        auto event = service.backend_.graphql().executeSubscriptionEvent(plan, kind, owner, record,
+                                                                         identityId);
+        if (event) out.emplace_back(id, std::move(*event));
+      }
+    }
+    for (auto& [id, event] : out) {
+      send({{"type", "data"}, {"id", id}, {"payload", Json(event)}});
+    }
+  }
+
+  void scheduleKeepAlive() {
+    ka.expires_after(service.keepAlive_);
+    ka.async_wait([weak = weak_from_this()](beast::error_code ec) {
+      auto self = weak.lock();
+      if (ec || !self) return;
+      self->send({{"type", "ka"}});
+      self->scheduleKeepAlive();
+    });
+  }
+
+  // Thread-safe: every write goes through the connection's strand, one at a time.
+  void send(Json message) {
+    net::dispatch(ws.get_executor(), [self = shared_from_this(), text = message.dump()]() mutable {
+      self->outbox.push_back(std::move(text));
+      if (self->outbox.size() == 1) self->writeNext();
+    });
+  }
+
+  void writeNext() {
+    ws.text(true);
+    ws.async_write(net::buffer(outbox.front()),
+                   [self = shared_from_this()](beast::error_code ec, std::size_t) {
+                     self->outbox.pop_front();
+                     if (ec) {
+                       self->outbox.clear();
+                       return;
+                     }
+                     if (!self->outbox.empty()) self->writeNext();
+                   });
+  }
+
+  void close() {
+    net::dispatch(ws.get_executor(), [self = shared_from_this()] {
+      self->ka.cancel();
+      beast::error_code ec;
+      beast::get_lowest_layer(self->ws).socket().shutdown(net::ip::tcp::socket::shutdown_both, ec);
+      beast::get_lowest_layer(self->ws).socket().close(ec);
+    });
+  }
+
+  void closed() {
+    ka.cancel();
+    std::lock_guard lock(mutex);
+    plans.clear();
+  }
+
+  RealtimeService& service;
+  websocket::stream<beast::tcp_stream> ws;
+  net::steady_timer ka;
+  beast::flat_buffer buffer;
+  std::deque<std::string> outbox;
+  std::string identityId;
+  std::string apiPath;
+  std::optional<Json> refusal;
+  std::mutex mutex;  // guards plans (read by the store's listener)
+  std::map<std::string, gql::SubscriptionPlan> plans;
+};
+
+RealtimeService::RealtimeService(EmulatorContext& context, gql::EstimationBackend& backend,
+                                 std::chrono::milliseconds keepAlive)
+    : context_(context), backend_(backend), keepAlive_(keepAlive) {
+  listener_ = backend_.store().addListener(
+      [this](estimation::ChangeKind kind, const std::string& owner, const Json& record) {
+        std::vector<std::shared_ptr<Connection>> live;
+        {
+          std::lock_guard lock(mutex_);
+          for (auto& weak : connections_) {
+            if (auto c = weak.lock()) live.push_back(std::move(c));
+          }
+        }
+        for (auto& connection : live) connection->publish(kind, owner, record);
+      });
+}
+
+RealtimeService::~RealtimeService() { backend_.store().removeListener(listener_); }
+
+void RealtimeService::accept(std::unique_ptr<WebSocketUpgrade> upgrade) {
+  auto connection = std::make_shared<Connection>(*this, std::move(upgrade->stream));
+  // Started (identity known) before events can reach it.
+  connection->start(std::move(upgrade->request));
+  std::lock_guard lock(mutex_);
+  std::erase_if(connections_, [](const auto& weak) { return weak.expired(); });
+  connections_.push_back(connection);
+}
+
+std::function<void(std::unique_ptr<WebSocketUpgrade>)> RealtimeService::upgradeHandler() {
+  return [this](std::unique_ptr<WebSocketUpgrade> upgrade) { accept(std::move(upgrade)); };
+}
+
+void RealtimeService::dropConnections() {
+  std::vector<std::shared_ptr<Connection>> live;
+  {
+    std::lock_guard lock(mutex_);
+    for (auto& weak : connections_) {
+      if (auto c = weak.lock()) live.push_back(std::move(c));
+    }
+  }
+  for (auto& connection : live) connection->close();
+}
+
+namespace {
+
+class DropControl final : public Service {
+ public:
+  explicit DropControl(RealtimeService& service) : service_(service) {}
+  std::string_view name() const override { return "realtime-control"; }
+  Response handle(const Request& request) override {
+    if (request.method != "POST") return simpleError(405, "MethodNotAllowed", "POST only");
+    service_.dropConnections();
+    Response response;
+    response.status = 204;
+    return response;
+  }
+
+ private:
+  RealtimeService& service_;
+};
+
+}  // namespace
+
+std::shared_ptr<Service> RealtimeService::dropControl() {
+  return std::make_shared<DropControl>(*this);
+}
+
+}  // namespace corvenza::emulator

@@ -19,5 +19,7 @@ void addListCommand(CLI::App& app, int& exitCode);
 void addUpdateCommand(CLI::App& app, int& exitCode);
 void addDeleteCommand(CLI::App& app, int& exitCode);
 void addCreateCommand(CLI::App& app, int& exitCode);
+/// `corvenza watch`: prints request changes as they happen.
+void addWatchCommand(CLI::App& app, int& exitCode);
 
 }  // namespace corvenza::cli

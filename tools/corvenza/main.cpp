@@ -18,6 +18,7 @@ int main(int argc, char** argv) {
   corvenza::cli::addListCommand(app, exitCode);
   corvenza::cli::addUpdateCommand(app, exitCode);
   corvenza::cli::addDeleteCommand(app, exitCode);
+  corvenza::cli::addWatchCommand(app, exitCode);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {

@@ -1,0 +1,151 @@
+// The corvenza command-line tool against the emulator, run as a user would:
+// the environment file the emulator writes is sourced, then the tool runs.
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <nlohmann/json.hpp>
+
+#include <cstdio>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support/emulator_process.h"
+#include "support/temp_dir.h"
+
+namespace corvenza::test {
+namespace {
+
+using nlohmann::json;
+
+const std::string kPhotos = CORVENZA_SOURCE_DIR "/examples/photos/";
+
+struct ToolRun {
+  int exitCode = -1;
+  std::string out;
+  std::string err;
+};
+
+std::string quoted(const std::string& text) {
+  std::string out = "'";
+  for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return out + "'";
+}
+
+class CliTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    root_ = std::make_unique<TempDir>();
+    emulator_ = std::make_unique<EmulatorProcess>(
+        CORVENZA_EMULATOR_PATH,
+        std::vector<std::string>{"--write-bundle", (root_->path() / "bundle").string()});
+  }
+  static void TearDownTestSuite() {
+    emulator_.reset();
+    root_.reset();
+  }
+  void SetUp() override {
+    ASSERT_TRUE(emulator_->ok()) << emulator_->error();
+    ASSERT_TRUE(std::filesystem::exists(root_->path() / "bundle" / "emulator.env"));
+  }
+
+  // Runs the tool with @p args (already shell-quoted where needed) as user
+  // "cli-user", with the emulator's environment file sourced first.
+  static ToolRun corvenza(const std::string& args) {
+    const auto errFile = root_->path() / "stderr";
+    const std::string command =
+        ". " + quoted((root_->path() / "bundle" / "emulator.env").string()) +
+        " && CORVENZA_USER_ID=cli-user CORVENZA_KEYCHAIN_DIR=" +
+        quoted((root_->path() / "keychain").string()) + " exec " + quoted(CORVENZA_CLI_PATH) +
+        " " + args + " 2>" + quoted(errFile.string());
+    ToolRun run;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) return run;
+    char buffer[4096];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, n);
+    const int status = pclose(pipe);
+    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    std::ifstream err(errFile);
+    std::ostringstream text;
+    text << err.rdbuf();
+    run.err = text.str();
+    return run;
+  }
+
+  static std::string createArgs(const std::string& height, const std::string& front) {
+    return "create --height " + height + " --weight 62.5 --age 35 --gender female --front " +
+           quoted(front) + " --side " + quoted(kPhotos + "side-3024x4032.jpg");
+  }
+
+  static std::unique_ptr<TempDir> root_;
+  static std::unique_ptr<EmulatorProcess> emulator_;
+};
+
+std::unique_ptr<TempDir> CliTest::root_;
+std::unique_ptr<EmulatorProcess> CliTest::emulator_;
+
+TEST_F(CliTest, CreateWaitsForTheEstimateThenReadsListsUpdatesAndDeletes) {
+  const auto created = corvenza(
+      createArgs("170", kPhotos + "front-4032x3024-exif6.jpg") + " --wait --timeout 60 --json");
+  ASSERT_EQ(created.exitCode, 0) << created.err;
+  const auto record = json::parse(created.out, nullptr, false);
+  ASSERT_TRUE(record.is_object()) << created.out;
+  EXPECT_EQ(record["status"], "completed");
+  EXPECT_EQ(record["height"], 170.0);
+  ASSERT_TRUE(record["result"].is_object()) << created.out;
+  int measurements = 0;
+  for (const auto& item : record["result"].items()) {
+    const auto& value = item.value();
+    if (item.key() != "errorCode" && value.is_number() && value.get<double>() > 0) ++measurements;
+  }
+  EXPECT_EQ(measurements, 18) << record["result"].dump();
+  const auto id = record.value("id", "");
+  ASSERT_FALSE(id.empty());
+
+  const auto read = corvenza("get " + quoted(id) + " --json");
+  ASSERT_EQ(read.exitCode, 0) << read.err;
+  EXPECT_EQ(json::parse(read.out, nullptr, false).value("id", ""), id);
+
+  const auto listed = corvenza("list --all --json --limit 1");
+  ASSERT_EQ(listed.exitCode, 0) << listed.err;
+  bool found = false;
+  std::istringstream lines(listed.out);
+  for (std::string line; std::getline(lines, line);) {
+    const auto item = json::parse(line, nullptr, false);
+    ASSERT_TRUE(item.is_object()) << "not one JSON object per line: " << line;
+    found = found || item.value("id", "") == id;
+  }
+  EXPECT_TRUE(found) << listed.out;
+
+  const auto updated =
+      corvenza("update " + quoted(id) + " --height 180 --weight 70 --age 36 --json");
+  ASSERT_EQ(updated.exitCode, 0) << updated.err;
+  const auto reread = json::parse(corvenza("get " + quoted(id) + " --json").out, nullptr, false);
+  EXPECT_EQ(reread.value("height", 0.0), 180.0);
+  EXPECT_EQ(reread.value("age", 0), 36);
+
+  const auto deleted = corvenza("delete " + quoted(id));
+  ASSERT_EQ(deleted.exitCode, 0) << deleted.err;
+  EXPECT_EQ(corvenza("get " + quoted(id)).exitCode, 1);
+}
+
+TEST_F(CliTest, BadInputIsAUsageErrorAndAnUnknownIdAFailure) {
+  const auto missing = corvenza(createArgs("170", kPhotos + "no-such-photo.jpg"));
+  EXPECT_EQ(missing.exitCode, 2) << missing.err;
+  EXPECT_TRUE(missing.out.empty());
+
+  const auto negative = corvenza(createArgs("-170", kPhotos + "front-4032x3024-exif6.jpg"));
+  EXPECT_EQ(negative.exitCode, 2) << negative.err;
+
+  const auto unknown = corvenza("get 00000000-0000-0000-0000-000000000000");
+  EXPECT_EQ(unknown.exitCode, 1) << unknown.err;
+  EXPECT_TRUE(unknown.out.empty()) << unknown.out;
+  EXPECT_FALSE(unknown.err.empty());
+}
+
+}  // namespace
+}  // namespace corvenza::test

@@ -100,7 +100,7 @@ detail::Result<std::uint16_t> Emulator::start(EmulatorOptions options) {
 }
 
 void Emulator::stop() {
-  // The server goes first: its connections call into the real-time service.
+  // Destroying the server also closes the connections still open.
   if (server_) {
     server_->stop();
     server_.reset();
@@ -114,7 +114,7 @@ void Emulator::stop() {
   }
 }
 
-nlohmann::json Emulator::endpoints() const {
+nlohmann::ordered_json Emulator::endpoints() const {
   const auto& options = context_->options;
   const auto hostPort = options.host + ":" + std::to_string(port_);
   const auto base = "http://" + hostPort;

@@ -40,7 +40,7 @@ class Emulator {
   /// {"base", "auth", "identity", "graphql", "realtime", "s3", "api_key",
   /// "region", "identity_pool_id", "data_dir", "kms_key_id", "bucket"}: what
   /// a client needs to reach the emulator. Only after a successful start().
-  nlohmann::json endpoints() const;
+  nlohmann::ordered_json endpoints() const;
 
   std::uint16_t port() const { return port_; }
   /// Shared state of the services; only after a successful start().

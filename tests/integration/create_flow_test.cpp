@@ -291,6 +291,18 @@ TEST_F(CreateFlowTest, CreationUploadsBothPhotosEncryptedAndTheEstimateCompletes
   ASSERT_EQ(latest->status, BodysizeEstimationStatus::completed());
   ASSERT_TRUE(latest->result);
   EXPECT_EQ(measurementCount(*latest->result), 18);
+
+  // The thumbnails are real scaled copies stored beside the photos.
+  for (const auto& thumb : {latest->frontImageThumb, latest->sideImageThumb}) {
+    ASSERT_TRUE(thumb);
+    auto location = thumb->s3Object();
+    ASSERT_TRUE(location);
+    EXPECT_NE(location->getKeyName().find("_thumb.jpg"), std::string::npos);
+    auto image = Image::fromFile(emulator_->dataDir() / "objects" / location->getBucketName() /
+                                 location->getKeyName());
+    ASSERT_TRUE(image) << location->getKeyName();
+    EXPECT_EQ(image->pixelWidth(), 240);
+  }
   CorvenzaEnterprise::shared().setDelegate(nullptr);
 }
 

@@ -14,6 +14,7 @@
 #include "http_server.h"
 #include "identity_service.h"
 #include "storage/storage_service.h"
+#include "storage/thumbnail_maker.h"
 
 namespace corvenza::emulator {
 namespace {
@@ -85,6 +86,8 @@ detail::Result<std::uint16_t> Emulator::start(EmulatorOptions options) {
   estimation_ = std::move(*estimation);
   router_.mount("/graphql", estimation_->httpService());
   router_.mount("/s3", std::make_shared<StorageService>(*context_));
+  estimation_->estimator().setThumbnailMaker(
+      makeThumbnailMaker(context_->options.dataDir / "objects"));
 
   realtime_ = std::make_unique<RealtimeService>(*context_, *estimation_,
                                                 context_->options.realtimeKeepAlive);

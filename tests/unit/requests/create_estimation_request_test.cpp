@@ -188,7 +188,8 @@ TEST_F(CreateTest, FrontTransportErrorReachesDelegateBeforeCallback) {
   CorvenzaEnterprise::shared().setDelegate(delegate);
   CorvenzaEnterprise::createEstimationRequest(
       parameter_, [&](auto, std::optional<Errors> errors) {
-        order.push_back("callback " + std::to_string(errors->front().code()));
+        const int code = errors && !errors->empty() ? errors->front().code() : 0;
+        order.push_back("callback " + std::to_string(code));
       });
   gateway_->answerJson(0, created("r"));
   drain();

@@ -188,6 +188,25 @@ TEST_F(RealtimeIntegrationTest, EventsReachTheOwnersSubscribersOnly) {
   ASSERT_TRUE(waitFor([&] { return !aliceUpdated.events.empty(); }));
   EXPECT_EQ(aliceUpdated.events.back()["id"], id);
 
+  // Attaching both photos starts the estimator; its completion is an update too.
+  for (const char* field : {"attachFrontImage", "attachSideImage"}) {
+    const json image = {{"bucket", "corvenza-photos"},
+                        {"key", alice.identityId + "/" + id + "/photo.jpg"},
+                        {"region", emulator_->endpoint("region")},
+                        {"localUri", "/tmp/photo.jpg"},
+                        {"mimeType", "image/jpeg"}};
+    graphql(alice,
+            std::string("mutation A($id: ID!, $image: S3ObjectInput!) { ") + field +
+                "(id: $id, image: $image) { id } }",
+            {{"id", id}, {"image", image}});
+  }
+  ASSERT_TRUE(waitFor([&] {
+    for (const auto& event : aliceUpdated.events) {
+      if (event["id"] == id && event["status"] == "completed") return true;
+    }
+    return false;
+  })) << emulator_->log();
+
   graphql(alice,
           "mutation D($input: DeleteBodysizeEstimationInput!) { "
           "deleteBodysizeEstimation(input: $input) { id } }",

@@ -22,6 +22,7 @@
 #include <corvenza/region.h>
 #include <corvenza/token.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -43,6 +44,14 @@ class CorvenzaEnterpriseDelegate {
  public:
   virtual ~CorvenzaEnterpriseDelegate() = default;
   virtual void estimationProgressDidChange(EstimationProgressType progress) = 0;
+
+  /// Bytes of the photo now being uploaded, on the main queue: the front
+  /// photo while @p progress is `setParameter`, the side photo while it is
+  /// `putFrontImage`. Reported each time about a hundredth more has gone out,
+  /// and once when the whole file has. Ignored unless overridden.
+  virtual void estimationUploadDidProgress(EstimationProgressType /*progress*/,
+                                           std::uint64_t /*bytesSent*/,
+                                           std::uint64_t /*bytesTotal*/) {}
 };
 
 /// Receives the outcome of get, update, delete and create: a record and no

@@ -22,7 +22,11 @@ void CorvenzaEnterprise::Instance::initializeAppSync() {
   if (storageConfiguration) {
     storage::TransferUtility::registerTransferUtility(*storageConfiguration, "CorvenzaEnterprise");
     auto manager = std::make_shared<storage::S3ObjectManager>(
-        storage::TransferUtility::forKey("CorvenzaEnterprise"), [this] { return encryptionKey(); });
+        storage::TransferUtility::forKey("CorvenzaEnterprise"), [this] { return encryptionKey(); },
+        nullptr,
+        [this](const appsync::S3UploadDescription&, std::uint64_t sent, std::uint64_t total) {
+          reportUploadProgress(*impl_, sent, total);
+        });
     std::lock_guard lock(impl_->mutex);
     impl_->s3ObjectManager = std::move(manager);
   }

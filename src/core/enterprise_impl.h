@@ -3,6 +3,7 @@
 
 #include <corvenza/enterprise.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <map>
 #include <mutex>
@@ -81,5 +82,10 @@ struct CorvenzaEnterprise::Instance::Impl {
   /// Puts a fresh state in place of the shared instance's (tests only).
   static void resetForTesting();
 };
+
+/// Hands the bytes of the photo being uploaded to the delegate, on the main
+/// queue, with the creation's current progress. Callable from any thread.
+void reportUploadProgress(CorvenzaEnterprise::Instance::Impl& impl, std::uint64_t bytesSent,
+                          std::uint64_t bytesTotal);
 
 }  // namespace corvenza

@@ -83,6 +83,24 @@ void setProgress(Impl& impl, EstimationProgressType progress) {
   }
 }
 
+}  // namespace
+
+void reportUploadProgress(Impl& impl, std::uint64_t bytesSent, std::uint64_t bytesTotal) {
+  std::shared_ptr<CorvenzaEnterpriseDelegate> delegate;
+  EstimationProgressType progress;
+  {
+    std::lock_guard lock(impl.mutex);
+    delegate = impl.delegate;
+    progress = impl.estimationProgress;
+  }
+  if (!delegate) return;
+  CorvenzaEnterprise::mainQueue()->async([delegate, progress, bytesSent, bytesTotal] {
+    delegate->estimationUploadDidProgress(progress, bytesSent, bytesTotal);
+  });
+}
+
+namespace {
+
 /// Prints the errors, then queues the callback with them on the main queue.
 void handleErrorInMainQueue(const std::shared_ptr<Creation>& creation, Errors errors) {
   if (!creation->finish()) return;

@@ -92,6 +92,13 @@ TEST_F(CliTest, CreateWaitsForTheEstimateThenReadsListsUpdatesAndDeletes) {
   const auto created = corvenza(
       createArgs("170", kPhotos + "front-4032x3024-exif6.jpg") + " --wait --timeout 60 --json");
   ASSERT_EQ(created.exitCode, 0) << created.err;
+  // Off a terminal each finished upload is one plain line.
+  int uploads = 0;
+  for (auto at = created.err.find("  uploaded "); at != std::string::npos;
+       at = created.err.find("  uploaded ", at + 1)) {
+    ++uploads;
+  }
+  EXPECT_EQ(uploads, 2) << created.err;
   const auto record = json::parse(created.out, nullptr, false);
   ASSERT_TRUE(record.is_object()) << created.out;
   EXPECT_EQ(record["status"], "completed");

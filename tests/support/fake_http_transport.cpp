@@ -36,12 +36,13 @@ FakeHttpTransport::~FakeHttpTransport() {
 
 std::shared_ptr<http::Cancellable> FakeHttpTransport::send(http::HttpRequest request,
                                                            http::ResponseCallback done,
-                                                           http::ProgressCallback) {
+                                                           http::ProgressCallback progress) {
   std::uint64_t id = 0;
   {
     std::lock_guard lock(mutex_);
     id = nextId_++;
     requests_.push_back(request);
+    progress_.push_back(std::move(progress));
     if (responder_) {
       Outcome outcome = responder_(request);
       enqueueLocked([done = std::move(done), outcome = std::move(outcome)] { done(outcome); });
@@ -51,6 +52,15 @@ std::shared_ptr<http::Cancellable> FakeHttpTransport::send(http::HttpRequest req
   }
   changed_.notify_all();
   return std::make_shared<Handle>(weak_from_this(), id);
+}
+
+void FakeHttpTransport::reportProgress(std::size_t index, const http::TransferProgress& progress) {
+  http::ProgressCallback listener;
+  {
+    std::lock_guard lock(mutex_);
+    if (index < progress_.size()) listener = progress_[index];
+  }
+  if (listener) listener(progress);
 }
 
 void FakeHttpTransport::enqueueLocked(std::function<void()> completion) {

@@ -49,6 +49,9 @@ class FakeHttpTransport final : public http::HttpTransport,
   /// Manual mode: runs every queued completion on the calling thread, including
   /// those queued while running; returns how many ran.
   std::size_t deliver();
+  /// Runs the progress listener request number @p index (from 0) was sent
+  /// with, on the calling thread; nothing when it had none.
+  void reportProgress(std::size_t index, const http::TransferProgress& progress);
   /// Waits until @p count requests have been sent or @p limit passed.
   bool waitForRequests(std::size_t count, std::chrono::milliseconds limit) const;
 
@@ -68,6 +71,7 @@ class FakeHttpTransport final : public http::HttpTransport,
   mutable std::mutex mutex_;
   mutable std::condition_variable changed_;
   std::vector<http::HttpRequest> requests_;
+  std::vector<http::ProgressCallback> progress_;  // one per request
   std::deque<Pending> unanswered_;
   std::deque<std::function<void()>> completions_;
   Responder responder_;

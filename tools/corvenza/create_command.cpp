@@ -1,8 +1,13 @@
 // corvenza create: the main job from the command line.
 
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
 #include <iostream>
+#include <map>
 #include <memory>
-#include <thread>
 
 #include "cli_session.h"
 #include "commands.h"
@@ -26,10 +31,25 @@ struct CreateOptions {
   bool json = false;
 };
 
-/// Tells on standard error which stage the creation has reached.
+/// "[#########...........]  45%  1.2 of 2.7 MB": an upload's bytes as a bar.
+std::string progressBar(std::uint64_t sent, std::uint64_t total) {
+  constexpr int kWidth = 30;
+  const auto filled = static_cast<int>(total ? sent * kWidth / total : 0);
+  const auto percent = static_cast<int>(total ? sent * 100 / total : 0);
+  char figures[64];
+  std::snprintf(figures, sizeof figures, "] %3d%%  %.1f of %.1f MB", percent,
+                static_cast<double>(sent) / 1e6, static_cast<double>(total) / 1e6);
+  return "[" + std::string(filled, '#') + std::string(kWidth - filled, '.') + figures;
+}
+
+/// Tells on standard error which stage the creation has reached; on a
+/// terminal the upload's bytes also show as a bar redrawn in place.
 class StageReporter final : public CorvenzaEnterpriseDelegate {
  public:
+  explicit StageReporter(bool terminal) : terminal_(terminal) {}
+
   void estimationProgressDidChange(EstimationProgressType progress) override {
+    endBar();
     switch (progress) {
       case EstimationProgressType::none: std::cerr << "creating the request\n"; break;
       case EstimationProgressType::setParameter:
@@ -41,6 +61,25 @@ class StageReporter final : public CorvenzaEnterpriseDelegate {
       case EstimationProgressType::putSideImage: std::cerr << "reading the request back\n"; break;
     }
   }
+
+  void estimationUploadDidProgress(EstimationProgressType, std::uint64_t sent,
+                                   std::uint64_t total) override {
+    if (terminal_) {
+      std::cerr << "\r  " << progressBar(sent, total) << std::flush;
+      barShown_ = true;
+    } else if (sent == total) {
+      std::cerr << "  uploaded " << total << " bytes\n";
+    }
+  }
+
+ private:
+  void endBar() {
+    if (barShown_) std::cerr << "\n";
+    barShown_ = false;
+  }
+
+  bool terminal_;
+  bool barShown_ = false;
 };
 
 bool isFinal(const EstimationRequest& request) {
@@ -62,6 +101,54 @@ struct Outcome {
     };
   }
 };
+
+const std::string kWaitSubscription = "corvenza-create";
+
+bool isFinalStatus(const std::string& status) {
+  return status == "completed" || status == "failed";
+}
+
+/// Follows @p record until its estimation completes or fails: the update
+/// events say when, and a read then fetches the measurements. A read every
+/// few seconds covers events lost to a dropped connection. Nothing (after
+/// saying why) on an error or when @p timeout seconds pass first.
+std::shared_ptr<EstimationRequest> waitForOutcome(
+    Session& session, std::shared_ptr<EstimationRequest> record,
+    std::map<std::string, std::string>& updates, int timeout) {
+  constexpr auto kReadEvery = std::chrono::seconds(10);
+  const auto id = *record->id;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout);
+  std::cerr << "waiting for the estimation";
+  while (!isFinal(*record)) {
+    const auto now = std::chrono::steady_clock::now();
+    if (now >= deadline) {
+      std::cerr << "\ncorvenza: still " << (record->status ? record->status->rawValue() : "unknown")
+                << " after " << timeout << " s\n";
+      return nullptr;
+    }
+    const auto slice = std::min<std::chrono::seconds>(
+        kReadEvery, std::chrono::ceil<std::chrono::seconds>(deadline - now));
+    session.runUntil(
+        [&] {
+          auto found = updates.find(id);
+          return found != updates.end() && isFinalStatus(found->second);
+        },
+        slice);
+    updates.erase(id);  // a stale read then waits for the next event or slice
+    Outcome read;
+    CorvenzaEnterprise::getEstimationRequest(id, read.callback());
+    if (!session.runUntil([&] { return read.done; }, std::chrono::seconds(60))) continue;
+    if (read.errors) {
+      std::cerr << "\n";
+      printErrors(*read.errors);
+      return nullptr;
+    }
+    record = read.record;
+    std::cerr << ".";
+  }
+  std::cerr << " " << record->status->rawValue() << "\n";
+  return record;
+}
 
 int runCreate(const CreateOptions& options) {
   Error loadError("CorvenzaImageError", 0);
@@ -90,7 +177,21 @@ int runCreate(const CreateOptions& options) {
   parameter.frontImage = front;
   parameter.sideImage = side;
 
-  CorvenzaEnterprise::shared().setDelegate(std::make_shared<StageReporter>());
+  CorvenzaEnterprise::shared().setDelegate(std::make_shared<StageReporter>(isatty(STDERR_FILENO)));
+  // Listening before creating, so that a quick estimation is not missed.
+  struct StopListening {
+    ~StopListening() { CorvenzaEnterprise::unsubscribeAll(); }
+  } stopListening;
+  auto updates = std::make_shared<std::map<std::string, std::string>>();
+  if (options.wait) {
+    CorvenzaEnterprise::subscribeUpdateOfEstimationRequests(
+        [updates](std::shared_ptr<EstimationRequest> record, std::optional<Errors>) {
+          if (record && record->id && record->status) {
+            (*updates)[*record->id] = record->status->rawValue();
+          }
+        },
+        kWaitSubscription);
+  }
   Outcome created;
   CorvenzaEnterprise::createEstimationRequest(parameter, created.callback());
   // Each of the four steps has its own 45-second limit.
@@ -104,27 +205,8 @@ int runCreate(const CreateOptions& options) {
   }
   auto record = created.record;
   if (options.wait && !isFinal(*record)) {
-    std::cerr << "waiting for the estimation";
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(options.timeout);
-    while (!isFinal(*record)) {
-      if (std::chrono::steady_clock::now() >= deadline) {
-        std::cerr << "\ncorvenza: still " << record->status->rawValue() << " after "
-                  << options.timeout << " s\n";
-        return kExitFailure;
-      }
-      session->runUntil([] { return false; }, std::chrono::seconds(1));
-      Outcome read;
-      CorvenzaEnterprise::getEstimationRequest(*record->id, read.callback());
-      if (!session->runUntil([&] { return read.done; }, std::chrono::seconds(60))) continue;
-      if (read.errors) {
-        std::cerr << "\n";
-        printErrors(*read.errors);
-        return kExitFailure;
-      }
-      record = read.record;
-      std::cerr << ".";
-    }
-    std::cerr << " " << record->status->rawValue() << "\n";
+    record = waitForOutcome(*session, record, *updates, options.timeout);
+    if (!record) return kExitFailure;
   }
   if (options.json) {
     std::cout << recordJson(*record).dump() << "\n";

@@ -1,5 +1,7 @@
 #include "platform/storage/s3_object_manager.h"
 
+#include <algorithm>
+#include <atomic>
 #include <utility>
 
 #include "platform/storage/storage_error.h"
@@ -8,10 +10,39 @@ namespace corvenza::storage {
 
 S3ObjectManager::S3ObjectManager(std::shared_ptr<TransferUtility> transferUtility,
                                  std::function<std::string()> encryptionKey,
-                                 std::shared_ptr<dispatch::Executor> executor)
+                                 std::shared_ptr<dispatch::Executor> executor,
+                                 UploadProgressListener uploadProgress)
     : transferUtility_(std::move(transferUtility)),
       encryptionKey_(std::move(encryptionKey)),
-      executor_(executor ? std::move(executor) : dispatch::defaultExecutor()) {}
+      executor_(executor ? std::move(executor) : dispatch::defaultExecutor()),
+      uploadProgress_(std::move(uploadProgress)) {}
+
+namespace {
+
+/// Passes on an upload's progress about every hundredth of the file and at
+/// its end, rather than at every chunk the transport writes. A retried
+/// transfer starts again from zero and is reported afresh.
+http::ProgressCallback throttledProgress(appsync::S3UploadDescription object,
+                                         UploadProgressListener listener) {
+  auto lastReported = std::make_shared<std::atomic<std::uint64_t>>(0);
+  auto reportedAny = std::make_shared<std::atomic<bool>>(false);
+  return [object = std::move(object), listener = std::move(listener), lastReported,
+          reportedAny](const http::TransferProgress& progress) {
+    const auto total = progress.bytesExpectedToSend;
+    const auto sent = progress.bytesSent;
+    if (total == 0) return;
+    const auto last = lastReported->load();
+    const bool restarted = sent < last;
+    const bool step = sent >= last + std::max<std::uint64_t>(total / 100, 1);
+    const bool end = sent == total && last != total;
+    if (reportedAny->load() && !restarted && !step && !end) return;
+    lastReported->store(sent);
+    reportedAny->store(true);
+    listener(object, sent, total);
+  };
+}
+
+}  // namespace
 
 UploadExpression S3ObjectManager::uploadExpression() const {
   UploadExpression expression;
@@ -45,8 +76,10 @@ std::shared_ptr<http::Cancellable> S3ObjectManager::upload(
     });
     return nullptr;
   }
+  auto expression = uploadExpression();
+  if (uploadProgress_) expression.progressBlock = throttledProgress(object, uploadProgress_);
   auto task = transferUtility_->uploadFile(
-      object.localPath, object.bucket, object.key, object.mimeType, uploadExpression(),
+      object.localPath, object.bucket, object.key, object.mimeType, std::move(expression),
       [completion](std::optional<Error> error) { completion(!error, std::move(error)); });
   return start(std::move(task), completion);
 }

@@ -3,6 +3,7 @@
 // utility with server-side encryption under the configured key on every
 // upload, and plain downloads.
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -13,6 +14,10 @@
 
 namespace corvenza::storage {
 
+/// Hears how far an upload has gone, on a transport thread. Must be cheap.
+using UploadProgressListener = std::function<void(
+    const appsync::S3UploadDescription& object, std::uint64_t bytesSent, std::uint64_t bytesTotal)>;
+
 /// Thread-safe.
 class S3ObjectManager final : public appsync::ObjectManager {
  public:
@@ -21,7 +26,8 @@ class S3ObjectManager final : public appsync::ObjectManager {
   /// through @p executor (the default executor when absent), never inline.
   S3ObjectManager(std::shared_ptr<TransferUtility> transferUtility,
                   std::function<std::string()> encryptionKey,
-                  std::shared_ptr<dispatch::Executor> executor = nullptr);
+                  std::shared_ptr<dispatch::Executor> executor = nullptr,
+                  UploadProgressListener uploadProgress = {});
 
   /// "x-amz-server-side-encryption: aws:kms" and
   /// "x-amz-server-side-encryption-aws-kms-key-id: <key>" (empty when none is
@@ -47,6 +53,7 @@ class S3ObjectManager final : public appsync::ObjectManager {
   std::shared_ptr<TransferUtility> transferUtility_;
   std::function<std::string()> encryptionKey_;
   std::shared_ptr<dispatch::Executor> executor_;
+  UploadProgressListener uploadProgress_;
 };
 
 }  // namespace corvenza::storage

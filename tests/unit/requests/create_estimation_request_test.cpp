@@ -1,3 +1,5 @@
+#include <thread>
+
 #include "requests_fixture.h"
 #include "support/fake_clock.h"
 
@@ -12,7 +14,18 @@ class RecordingDelegate final : public CorvenzaEnterpriseDelegate {
   void estimationProgressDidChange(EstimationProgressType progress) override {
     seen.push_back(progress);
   }
+  void estimationUploadDidProgress(EstimationProgressType progress, std::uint64_t sent,
+                                   std::uint64_t total) override {
+    uploads.push_back({progress, sent, total});
+  }
+  struct Upload {
+    EstimationProgressType progress;
+    std::uint64_t sent;
+    std::uint64_t total;
+    bool operator==(const Upload&) const = default;
+  };
   std::vector<EstimationProgressType> seen;
+  std::vector<Upload> uploads;
 };
 
 class CreateTest : public RequestsTest {
@@ -114,6 +127,25 @@ TEST_F(CreateTest, SuccessRunsTheThreeMutationsInOrderThenReadsBack) {
   clock_->advance(120s);
   drain();
   EXPECT_EQ(out.calls, 1);
+}
+
+TEST_F(CreateTest, UploadBytesReachTheDelegateOnTheMainQueueWithTheStageTheyBelongTo) {
+  Outcome out;
+  CorvenzaEnterprise::createEstimationRequest(parameter_, out.callback());
+  gateway_->answerJson(0, created("req-1"));
+  drain();
+  // Upload progress arrives on a transport thread.
+  std::thread([] { reportUploadProgress(CorvenzaEnterprise::shared().impl(), 40, 80); }).join();
+  EXPECT_TRUE(delegate_->uploads.empty());
+  drain();
+  gateway_->answerJson(1, attached("attachFrontImage", "req-1"));
+  drain();
+  reportUploadProgress(CorvenzaEnterprise::shared().impl(), 80, 80);
+  drain();
+  using Upload = RecordingDelegate::Upload;
+  EXPECT_EQ(delegate_->uploads,
+            (std::vector<Upload>{{EstimationProgressType::setParameter, 40, 80},
+                                 {EstimationProgressType::putFrontImage, 80, 80}}));
 }
 
 TEST_F(CreateTest, WithoutBothPhotosNothingHappens) {

@@ -211,5 +211,30 @@ TEST_F(TransferTest, CancellingReachesTheTransportAndEndsWithTheCancelledError) 
   EXPECT_EQ(error_->code(), http::kTransportCancelled);
 }
 
+TEST_F(TransferTest, UploadProgressReachesTheListenerAboutEveryHundredthAndAtTheEnd) {
+  std::vector<std::pair<std::string, std::uint64_t>> heard;
+  auto manager = std::make_shared<storage::S3ObjectManager>(
+      utility_, [this] { return key_; }, executor_,
+      [&heard](const appsync::S3UploadDescription& object, std::uint64_t sent,
+               std::uint64_t total) {
+        EXPECT_EQ(total, 1000u);
+        heard.emplace_back(object.key, sent);
+      });
+  manager->upload(upload(photo_), record());
+  ASSERT_EQ(transport_->requests().size(), 1u);
+  const auto sent = [this](std::uint64_t bytes, std::uint64_t total = 1000) {
+    transport_->reportProgress(0, {bytes, total, 0, 0});
+  };
+  sent(0, 0);  // size not known yet: nothing to show
+  for (std::uint64_t bytes : {0, 4, 9, 10, 15, 25, 1000, 1000}) sent(bytes);
+  sent(300);  // a retried attempt starts again
+  std::vector<std::uint64_t> bytes;
+  for (const auto& [key, value] : heard) {
+    EXPECT_EQ(key, "I/abc/front.jpg");
+    bytes.push_back(value);
+  }
+  EXPECT_EQ(bytes, (std::vector<std::uint64_t>{0, 10, 25, 1000, 300}));
+}
+
 }  // namespace
 }  // namespace corvenza::test

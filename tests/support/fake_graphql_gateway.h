@@ -85,6 +85,19 @@ class FakeGraphQLGateway final : public requests::GraphQLGateway {
     pushEvent(index, resultFromJson(body));
   }
 
+  /// Drops every recorded call and subscription. Their handlers may hold the
+  /// gateway itself (as the create chain does), so tests call this at the end
+  /// to break that cycle.
+  void forget() {
+    std::vector<Call> calls;
+    std::vector<Subscription> subscriptions;
+    {
+      std::lock_guard lock(mutex_);
+      calls.swap(calls_);
+      subscriptions.swap(subscriptions_);
+    }
+  }
+
   std::size_t callCount() const {
     std::lock_guard lock(mutex_);
     return calls_.size();

@@ -63,6 +63,15 @@ void FakeHttpTransport::reportProgress(std::size_t index, const http::TransferPr
   if (listener) listener(progress);
 }
 
+void FakeHttpTransport::forgetUnanswered() {
+  std::deque<Pending> dropped;
+  {
+    std::lock_guard lock(mutex_);
+    dropped.swap(unanswered_);
+    for (auto& listener : progress_) listener = nullptr;
+  }
+}
+
 void FakeHttpTransport::enqueueLocked(std::function<void()> completion) {
   completions_.push_back(std::move(completion));
 }

@@ -43,6 +43,10 @@ class FakeHttpTransport final : public http::HttpTransport,
   /// Shorthands for respond().
   void respond(int status, std::string body = {}, http::HttpHeaders headers = {});
   void fail(int transportCode);
+  /// Drops the unanswered requests without answering them. Their callbacks
+  /// may hold layers that hold this transport, so tests that leave requests
+  /// open call this at the end to break that cycle.
+  void forgetUnanswered();
   /// Answers every later request with what @p responder returns.
   void setResponder(Responder responder);
 

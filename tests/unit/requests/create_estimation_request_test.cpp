@@ -172,6 +172,7 @@ TEST_F(CreateTest, CreatedObjectWithErrorsStillProceeds) {
 TEST_F(CreateTest, CreateFailuresEndTheChain) {
   for (int variant = 0; variant < 2; ++variant) {
     SCOPED_TRACE(variant == 0 ? "transport error" : "graphql errors");
+    gateway_->forget();  // its handlers hold it
     gateway_ = std::make_shared<FakeGraphQLGateway>();
     CorvenzaEnterprise::shared().impl().appSyncClient = gateway_;
     Outcome out;
@@ -237,6 +238,7 @@ TEST_F(CreateTest, FrontTransportErrorReachesDelegateBeforeCallback) {
 TEST_F(CreateTest, UnansweredStepTimesOutOnceAndCancelsTheOperation) {
   for (int step = 0; step < 3; ++step) {
     SCOPED_TRACE(step);
+    gateway_->forget();  // its handlers hold it
     gateway_ = std::make_shared<FakeGraphQLGateway>();
     CorvenzaEnterprise::shared().impl().appSyncClient = gateway_;
     Outcome out;

@@ -34,6 +34,7 @@ class RequestsTest : public ::testing::Test {
     impl.reachabilityFactory = [this] { return std::make_unique<FixedReachability>(online_); };
   }
   void TearDown() override {
+    gateway_->forget();
     CorvenzaEnterprise::setMainQueue(nullptr);
     CorvenzaEnterprise::Instance::Impl::resetForTesting();
   }

@@ -69,6 +69,7 @@ class TransferTest : public ::testing::Test {
         utility_, [this] { return key_; }, executor_);
     photo_ = dir_.write("front.jpg", "jpeg bytes");
   }
+  void TearDown() override { transport_->forgetUnanswered(); }
 
   appsync::S3UploadDescription upload(std::filesystem::path file) const {
     return {"photos", "I/abc/front.jpg", "ap-northeast-1", std::move(file), "image/jpeg"};

@@ -18,6 +18,7 @@
 #include <fstream>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <vector>
 
 #include "auth/token_provider_environment.h"
@@ -355,6 +356,34 @@ TEST_F(CreateFlowTest, ReadListUpdateAndDeleteRoundTrip) {
   ids = listedIds();
   EXPECT_EQ(std::find(ids.begin(), ids.end(), id), ids.end());
   EXPECT_NE(std::find(ids.begin(), ids.end(), other), ids.end());
+}
+
+TEST_F(CreateFlowTest, TwentyFiveRequestsComeInPagesOfTenFiveAndNoMore) {
+  signIn("pager");  // a user of their own, so earlier tests' requests do not count
+  auto p = parameter();
+  // Small photos keep the 25 uploads quick; the list is what is under test.
+  p.frontImage = Image::fromPixels(30, 40, std::vector<std::uint8_t>(30 * 40 * 3, 90));
+  p.sideImage = Image::fromPixels(30, 40, std::vector<std::uint8_t>(30 * 40 * 3, 160));
+  std::set<std::string> created;
+  for (int i = 0; i < 25; ++i) {
+    const auto outcome = create(p);
+    ASSERT_TRUE(outcome.request) << "creation " << i;
+    created.insert(outcome.request->id.value_or(""));
+  }
+  ASSERT_EQ(created.size(), 25u);
+
+  std::vector<std::size_t> pageSizes;
+  std::set<std::string> listed;
+  std::optional<std::string> token;
+  do {
+    const auto page = list(10, token);
+    ASSERT_TRUE(page.called && page.requests) << "page " << pageSizes.size();
+    pageSizes.push_back(page.requests->size());
+    for (const auto& r : *page.requests) listed.insert(r->id.value_or(""));
+    token = page.nextToken;
+  } while (token && pageSizes.size() < 10);
+  EXPECT_EQ(pageSizes, (std::vector<std::size_t>{10, 10, 5}));
+  EXPECT_EQ(listed, created);
 }
 
 TEST_F(CreateFlowTest, AnotherUserCanNeitherSeeNorChangeARequest) {

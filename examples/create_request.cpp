@@ -83,8 +83,9 @@ int main(int argc, char** argv) {
   parameter.weightInKg = 62.5;
   parameter.age = 35;
   parameter.gender = Gender::female();
-  parameter.frontImage = Image::fromFile(argv[1]);
-  parameter.sideImage = Image::fromFile(argv[2]);
+  // Loading at the upload width decodes only the pixels that are sent.
+  parameter.frontImage = Image::fromFile(argv[1], kUploadPhotoWidth);
+  parameter.sideImage = Image::fromFile(argv[2], kUploadPhotoWidth);
   if (!parameter.frontImage || !parameter.sideImage) {
     std::cerr << "cannot read the photos\n";
     return 2;

@@ -44,6 +44,16 @@ std::shared_ptr<const Image> Image::fromFile(const std::filesystem::path& path, 
   return fromData(*bytes, error);
 }
 
+std::shared_ptr<const Image> Image::fromFile(const std::filesystem::path& path,
+                                             double maximumWidth, Error* error) {
+  auto pixels = device::loadPhotoFitting(path, maximumWidth);
+  if (!pixels) {
+    if (error) *error = pixels.error();
+    return nullptr;
+  }
+  return fromPixels(pixels->width, pixels->height, std::move(pixels->rgb));
+}
+
 std::shared_ptr<const Image> Image::fromData(std::span<const std::uint8_t> bytes, Error* error) {
   return fromDecoded(device::defaultImageCodec().decode(bytes, 0), error);
 }

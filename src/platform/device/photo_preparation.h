@@ -13,7 +13,7 @@
 namespace corvenza::device {
 
 /// Photos wider than this many points are scaled down to it before upload.
-inline constexpr double kUploadWidth = 1080;
+inline constexpr double kUploadWidth = kUploadPhotoWidth;
 /// JPEG quality 1.0, the best, on the codec's 1-100 scale.
 inline constexpr int kUploadJpegQuality = 100;
 
@@ -29,6 +29,16 @@ struct PreparedJpeg {
 /// encoding yields no data. Runs on the caller's thread.
 detail::Result<std::vector<std::uint8_t>> prepareJpegForUpload(
     const Image& image, const ImageCodec& codec = defaultImageCodec());
+
+/// The photo file at @p path turned as its EXIF orientation says and, when it
+/// is wider than @p maximumWidth points, scaled to that width: the geometry of
+/// Image::fromFile followed by Image::resized, but decoding only as many
+/// pixels as the result needs (DCT-domain scaling for JPEG) and turning the
+/// picture after it has been made small. Errors when the file cannot be read
+/// or decoded, or when @p maximumWidth is below one.
+detail::Result<PixelBuffer> loadPhotoFitting(const std::filesystem::path& path,
+                                             double maximumWidth,
+                                             const ImageCodec& codec = defaultImageCodec());
 
 /// The same result geometry as decoding @p path with Image::fromFile and
 /// calling prepareJpegForUpload, but decodes only as many pixels as the

@@ -4,6 +4,7 @@
 #include <corvenza/image.h>
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <fstream>
 #include <random>
@@ -56,6 +57,38 @@ TEST(PhotoFileTest, PortraitPhotoStoredSidewaysIsTurnedThenScaled) {
   EXPECT_EQ(slowImage->pixelWidth(), fastImage->pixelWidth());
   EXPECT_EQ(slowImage->pixelHeight(), fastImage->pixelHeight());
   EXPECT_LT(meanAbsoluteDifference(*slowImage, *fastImage), 4.0);
+
+  // Loading at the upload width gives the same picture the chain would make.
+  auto fitting = Image::fromFile(photoPath("front-4032x3024-exif6.jpg"), kUploadPhotoWidth, &error);
+  ASSERT_TRUE(fitting) << error.localizedDescription();
+  auto resized = front->resized(kUploadPhotoWidth);
+  ASSERT_TRUE(resized);
+  EXPECT_EQ(fitting->pixelWidth(), resized->pixelWidth());
+  EXPECT_EQ(fitting->pixelHeight(), resized->pixelHeight());
+  EXPECT_LT(meanAbsoluteDifference(*fitting, *resized), 4.0);
+}
+
+TEST(PhotoFileTest, LoadingAtAWidthScalesOnlyWiderPhotosAndRejectsNonsenseWidths) {
+  struct Case {
+    const char* name;
+    double maximumWidth;
+    int width, height;
+  };
+  for (auto c : {Case{"side-3024x4032.jpg", 756, 756, 1008}, Case{"edge-1081x1000.jpg", 1080, 1080, 1000},
+                 Case{"edge-1081x1000.jpg", 1081, 1081, 1000},
+                 Case{"small-800x1200.png", 1080, 800, 1200},
+                 Case{"small-800x1200.png", 400, 400, 600}}) {
+    Error error("", 0);
+    auto image = Image::fromFile(photoPath(c.name), c.maximumWidth, &error);
+    ASSERT_TRUE(image) << c.name << ": " << error.localizedDescription();
+    EXPECT_EQ(image->pixelWidth(), c.width) << c.name << " at " << c.maximumWidth;
+    EXPECT_EQ(image->pixelHeight(), c.height) << c.name << " at " << c.maximumWidth;
+  }
+  for (double width : {0.0, 0.5, -1.0, std::nan("")}) {
+    Error error("", 0);
+    EXPECT_FALSE(Image::fromFile(photoPath("side-3024x4032.jpg"), width, &error)) << width;
+    EXPECT_EQ(error.code(), static_cast<int>(ImageErrorCode::scalingFailed)) << width;
+  }
 }
 
 TEST(PhotoFileTest, FastPathKeepsTheScalingRuleForEveryPhoto) {
@@ -139,6 +172,7 @@ TEST(MalformedInputTest, TruncatedPhotoFilesAreErrorsAndWriteNothing) {
       Error error("", 0);
       EXPECT_FALSE(Image::fromFile(path, &error)) << name << " cut at " << cut;
       EXPECT_EQ(error.domain(), kCorvenzaImageErrorDomain);
+      EXPECT_FALSE(Image::fromFile(path, kUploadPhotoWidth)) << name << " cut at " << cut;
       auto prepared = device::prepareJpegFileForUpload(path);
       EXPECT_FALSE(prepared.ok()) << name << " cut at " << cut;
     }

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/device/image_error.h"
+#include "platform/device/large_buffer.h"
 
 namespace corvenza::device {
 
@@ -101,7 +102,7 @@ PixelBuffer applyOrientation(PixelBuffer in, Orientation orientation) {
   PixelBuffer out;
   out.width = swapsAxes(orientation) ? h : w;
   out.height = swapsAxes(orientation) ? w : h;
-  out.rgb.resize(in.rgb.size());
+  resizeLargeBuffer(out.rgb, in.rgb.size());
   // Each output pixel (x, y) reads the stored pixel (sx, sy) = base + x*dx + y*dy,
   // so one loop serves all eight cases.
   int baseX = 0, baseY = 0, xdx = 1, xdy = 0, ydx = 0, ydy = 1;

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdint>
 
+#include "platform/device/large_buffer.h"
+
 namespace corvenza::device {
 
 namespace {
@@ -135,7 +137,7 @@ void horizontalRows(PixelView in, const AxisFilter& f, PixelBuffer& out) {
 PixelBuffer horizontal(PixelView in, int width) {
   const AxisFilter f = filterFor(in.width, width);
   PixelBuffer out{width, in.height, {}};
-  out.rgb.resize(out.stride() * in.height);
+  resizeLargeBuffer(out.rgb, out.stride() * in.height);
   // The common window sizes get unrolled loops.
   switch (f.taps) {
     case 2: horizontalRows<2>(in, f, out); break;
@@ -151,7 +153,7 @@ PixelBuffer vertical(PixelView in, int height) {
   const AxisFilter f = filterFor(in.height, height);
   PixelBuffer out{in.width, height, {}};
   const std::size_t stride = static_cast<std::size_t>(in.width) * 3;
-  out.rgb.resize(stride * height);
+  resizeLargeBuffer(out.rgb, stride * height);
   std::vector<std::int32_t> acc(stride);
   for (int y = 0; y < height; ++y) {
     std::fill(acc.begin(), acc.end(), kWeightOne >> 1);

@@ -11,6 +11,7 @@
 #include "platform/device/exif_orientation.h"
 #include "platform/device/image_codec.h"
 #include "platform/device/image_error.h"
+#include "platform/device/large_buffer.h"
 
 namespace corvenza::device {
 
@@ -20,10 +21,6 @@ struct TjDestroy {
   void operator()(void* handle) const { tjDestroy(handle); }
 };
 using TjHandle = std::unique_ptr<void, TjDestroy>;
-
-struct TjFree {
-  void operator()(unsigned char* buffer) const { tjFree(buffer); }
-};
 
 bool isJpeg(std::span<const std::uint8_t> b) {
   return b.size() >= 3 && b[0] == 0xFF && b[1] == 0xD8 && b[2] == 0xFF;
@@ -79,7 +76,7 @@ detail::Result<DecodedImage> decodeJpeg(std::span<const std::uint8_t> bytes, int
 
   const tjscalingfactor scaling = chooseScaling(swapped ? height : width, minimumWidth);
   PixelBuffer pixels{TJSCALED(width, scaling), TJSCALED(height, scaling), {}};
-  pixels.rgb.resize(pixels.stride() * pixels.height);
+  resizeLargeBuffer(pixels.rgb, pixels.stride() * pixels.height);
   // Any warning (a truncated or corrupt stream) fails the decode: a grey-filled
   // half picture must not be uploaded as if it were the photo.
   if (tjDecompress2(handle.get(), data, size, pixels.rgb.data(), pixels.width, 0, pixels.height,
@@ -112,7 +109,7 @@ detail::Result<DecodedImage> decodePng(std::span<const std::uint8_t> bytes) {
   }
   png.image.format = PNG_FORMAT_RGB;
   PixelBuffer pixels{static_cast<int>(png.image.width), static_cast<int>(png.image.height), {}};
-  pixels.rgb.resize(PNG_IMAGE_SIZE(png.image));
+  resizeLargeBuffer(pixels.rgb, PNG_IMAGE_SIZE(png.image));
   // Transparent parts become white, as they would on a page.
   const png_color white{255, 255, 255};
   if (!png_image_finish_read(&png.image, &white, pixels.rgb.data(), 0, nullptr)) {
@@ -144,19 +141,28 @@ class TurboImageCodec final : public ImageCodec {
     if (!handle) {
       return makeImageError(ImageErrorCode::encodingFailed, "No JPEG encoder available.");
     }
-    unsigned char* raw = nullptr;
-    unsigned long size = 0;
+    // The encoder writes straight into the result, sized for the worst case
+    // and trimmed afterwards, instead of into a buffer of its own to be copied.
+    const unsigned long capacity = tjBufSize(pixels.width, pixels.height, TJSAMP_420);
+    if (capacity == static_cast<unsigned long>(-1)) {
+      return makeImageError(ImageErrorCode::encodingFailed, "The picture is too large to encode.");
+    }
+    std::vector<std::uint8_t> jpeg;
+    resizeLargeBuffer(jpeg, capacity);
+    unsigned char* out = jpeg.data();
+    unsigned long size = capacity;
     // 4:2:0 chroma: at the best quality the loss is invisible on photos and the
     // file is about a third smaller than 4:4:4, which shortens the upload.
     const int status =
         tjCompress2(handle.get(), pixels.rgb.data(), pixels.width, 0, pixels.height, TJPF_RGB,
-                    &raw, &size, TJSAMP_420, std::clamp(quality, 1, 100), 0);
-    std::unique_ptr<unsigned char, TjFree> buffer(raw);
-    if (status != 0 || !buffer || size == 0) {
+                    &out, &size, TJSAMP_420, std::clamp(quality, 1, 100), TJFLAG_NOREALLOC);
+    if (status != 0 || out != jpeg.data() || size == 0 || size > capacity) {
       return makeImageError(ImageErrorCode::encodingFailed,
                             std::string("JPEG encoding failed: ") + tjGetErrorStr2(handle.get()));
     }
-    return std::vector<std::uint8_t>(buffer.get(), buffer.get() + size);
+    jpeg.resize(size);
+    jpeg.shrink_to_fit();
+    return jpeg;
   }
 };
 
@@ -175,7 +181,8 @@ detail::Result<std::vector<std::uint8_t>> readImageFile(const std::filesystem::p
     return makeImageError(ImageErrorCode::unreadableFile,
                           "The image file " + path.filename().string() + " cannot be read.");
   }
-  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
+  std::vector<std::uint8_t> bytes;
+  resizeLargeBuffer(bytes, static_cast<std::size_t>(size));
   if (!in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(size))) {
     return makeImageError(ImageErrorCode::unreadableFile,
                           "The image file " + path.filename().string() + " cannot be read.");

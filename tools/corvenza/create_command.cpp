@@ -72,11 +72,13 @@ class StageReporter final : public CorvenzaEnterpriseDelegate {
     }
   }
 
- private:
+  /// Ends a bar left on its line, so that what follows starts on a new one.
   void endBar() {
     if (barShown_) std::cerr << "\n";
     barShown_ = false;
   }
+
+ private:
 
   bool terminal_;
   bool barShown_ = false;
@@ -178,7 +180,8 @@ int runCreate(const CreateOptions& options) {
   parameter.frontImage = front;
   parameter.sideImage = side;
 
-  CorvenzaEnterprise::shared().setDelegate(std::make_shared<StageReporter>(isatty(STDERR_FILENO)));
+  auto reporter = std::make_shared<StageReporter>(isatty(STDERR_FILENO));
+  CorvenzaEnterprise::shared().setDelegate(reporter);
   // Listening before creating, so that a quick estimation is not missed.
   struct StopListening {
     ~StopListening() { CorvenzaEnterprise::unsubscribeAll(); }
@@ -196,7 +199,9 @@ int runCreate(const CreateOptions& options) {
   Outcome created;
   CorvenzaEnterprise::createEstimationRequest(parameter, created.callback());
   // Each of the four steps has its own 45-second limit.
-  if (!session->runUntil([&] { return created.done; }, std::chrono::seconds(200))) {
+  const bool finished = session->runUntil([&] { return created.done; }, std::chrono::seconds(200));
+  reporter->endBar();
+  if (!finished) {
     std::cerr << "corvenza: the creation did not finish\n";
     return kExitFailure;
   }

@@ -41,7 +41,8 @@ class CliTest : public ::testing::Test {
     root_ = std::make_unique<TempDir>();
     emulator_ = std::make_unique<EmulatorProcess>(
         CORVENZA_EMULATOR_PATH,
-        std::vector<std::string>{"--write-bundle", (root_->path() / "bundle").string()});
+        std::vector<std::string>{"--write-bundle", (root_->path() / "bundle").string(),
+                                 "--estimation-delay", "300", "--keep-alive", "1000"});
   }
   static void TearDownTestSuite() {
     emulator_.reset();

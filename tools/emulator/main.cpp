@@ -20,6 +20,8 @@ int main(int argc, char** argv) {
   std::string dataDir;
   std::string tokenSecret;
   long long credentialsDuration = options.credentialsDuration.count();
+  long long estimationDelay = options.estimationDelay.count();
+  long long keepAlive = options.realtimeKeepAlive.count();
 
   CLI::App app{"corvenza-emulator: the Corvenza cloud services on a loopback port"};
   app.add_option("--port", options.port, "TCP port on 127.0.0.1; 0 picks a free one")
@@ -42,6 +44,14 @@ int main(int argc, char** argv) {
       ->capture_default_str();
   app.add_option("--bucket", options.bucket, "Bucket name announced to clients")
       ->capture_default_str();
+  app.add_option("--estimation-delay", estimationDelay,
+                 "Milliseconds from the second photo to the estimator's decision")
+      ->capture_default_str()
+      ->check(CLI::Range(0LL, 3'600'000LL));
+  app.add_option("--keep-alive", keepAlive,
+                 "Milliseconds between the real-time service's keep-alive messages")
+      ->capture_default_str()
+      ->check(CLI::Range(100LL, 3'600'000LL));
   std::string bundleDir;
   app.add_option("--write-bundle", bundleDir,
                  "Write corvenza-config.json and emulator.env for this emulator into DIR");
@@ -50,6 +60,8 @@ int main(int argc, char** argv) {
   if (!dataDir.empty()) options.dataDir = dataDir;
   if (!tokenSecret.empty()) options.tokenSecret = tokenSecret;
   options.credentialsDuration = std::chrono::seconds(credentialsDuration);
+  options.estimationDelay = std::chrono::milliseconds(estimationDelay);
+  options.realtimeKeepAlive = std::chrono::milliseconds(keepAlive);
 
   // Catch the stop signals before announcing readiness, so that a parent that
   // signals right after reading the ready line still gets a clean stop.

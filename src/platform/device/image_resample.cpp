@@ -111,25 +111,49 @@ AxisFilter filterFor(int in, int out) {
 }
 
 template <int Taps>
-void horizontalRows(PixelView in, const AxisFilter& f, PixelBuffer& out) {
+void horizontalRow(const std::uint8_t* src, const AxisFilter& f, int outWidth, std::uint8_t* dst) {
   const int taps = Taps > 0 ? Taps : f.taps;
-  const std::size_t inStride = static_cast<std::size_t>(in.width) * 3;
-  for (int y = 0; y < in.height; ++y) {
-    const std::uint8_t* src = in.rgb.data() + inStride * y;
-    std::uint8_t* dst = out.rgb.data() + out.stride() * y;
-    const std::int32_t* w = f.weight.data();
-    for (int x = 0; x < out.width; ++x, w += taps, dst += 3) {
-      const std::uint8_t* p = src + static_cast<std::size_t>(f.first[x]) * 3;
-      std::int32_t r = kWeightOne >> 1, g = r, b = r;
-      for (int k = 0; k < taps; ++k, p += 3) {
-        r += w[k] * p[0];
-        g += w[k] * p[1];
-        b += w[k] * p[2];
-      }
-      dst[0] = static_cast<std::uint8_t>(std::clamp(r >> kWeightBits, 0, 255));
-      dst[1] = static_cast<std::uint8_t>(std::clamp(g >> kWeightBits, 0, 255));
-      dst[2] = static_cast<std::uint8_t>(std::clamp(b >> kWeightBits, 0, 255));
+  const std::int32_t* w = f.weight.data();
+  for (int x = 0; x < outWidth; ++x, w += taps, dst += 3) {
+    const std::uint8_t* p = src + static_cast<std::size_t>(f.first[x]) * 3;
+    std::int32_t r = kWeightOne >> 1, g = r, b = r;
+    for (int k = 0; k < taps; ++k, p += 3) {
+      r += w[k] * p[0];
+      g += w[k] * p[1];
+      b += w[k] * p[2];
     }
+    dst[0] = static_cast<std::uint8_t>(std::clamp(r >> kWeightBits, 0, 255));
+    dst[1] = static_cast<std::uint8_t>(std::clamp(g >> kWeightBits, 0, 255));
+    dst[2] = static_cast<std::uint8_t>(std::clamp(b >> kWeightBits, 0, 255));
+  }
+}
+
+// One source row to one output row; the common window sizes get unrolled loops.
+void horizontalRowAnyTaps(const std::uint8_t* src, const AxisFilter& f, int outWidth,
+                          std::uint8_t* dst) {
+  switch (f.taps) {
+    case 2: horizontalRow<2>(src, f, outWidth, dst); break;
+    case 3: horizontalRow<3>(src, f, outWidth, dst); break;
+    case 4: horizontalRow<4>(src, f, outWidth, dst); break;
+    default: horizontalRow<0>(src, f, outWidth, dst); break;
+  }
+}
+
+// Output row y of a column-wise pass: the weighted sum of a few source rows.
+void verticalRow(PixelView in, const AxisFilter& f, int y, std::vector<std::int32_t>& acc,
+                 std::uint8_t* dst) {
+  const std::size_t stride = static_cast<std::size_t>(in.width) * 3;
+  std::fill(acc.begin(), acc.end(), kWeightOne >> 1);
+  const std::int32_t* w = f.weight.data() + static_cast<std::size_t>(y) * f.taps;
+  for (int k = 0; k < f.taps; ++k) {
+    if (w[k] == 0) continue;
+    const std::int32_t weight = w[k];
+    const std::uint8_t* src = in.rgb.data() + stride * (f.first[y] + k);
+    std::int32_t* a = acc.data();
+    for (std::size_t i = 0; i < stride; ++i) a[i] += weight * src[i];
+  }
+  for (std::size_t i = 0; i < stride; ++i) {
+    dst[i] = static_cast<std::uint8_t>(std::clamp(acc[i] >> kWeightBits, 0, 255));
   }
 }
 
@@ -138,12 +162,9 @@ PixelBuffer horizontal(PixelView in, int width) {
   const AxisFilter f = filterFor(in.width, width);
   PixelBuffer out{width, in.height, {}};
   resizeLargeBuffer(out.rgb, out.stride() * in.height);
-  // The common window sizes get unrolled loops.
-  switch (f.taps) {
-    case 2: horizontalRows<2>(in, f, out); break;
-    case 3: horizontalRows<3>(in, f, out); break;
-    case 4: horizontalRows<4>(in, f, out); break;
-    default: horizontalRows<0>(in, f, out); break;
+  const std::size_t inStride = static_cast<std::size_t>(in.width) * 3;
+  for (int y = 0; y < in.height; ++y) {
+    horizontalRowAnyTaps(in.rgb.data() + inStride * y, f, width, out.rgb.data() + out.stride() * y);
   }
   return out;
 }
@@ -155,21 +176,7 @@ PixelBuffer vertical(PixelView in, int height) {
   const std::size_t stride = static_cast<std::size_t>(in.width) * 3;
   resizeLargeBuffer(out.rgb, stride * height);
   std::vector<std::int32_t> acc(stride);
-  for (int y = 0; y < height; ++y) {
-    std::fill(acc.begin(), acc.end(), kWeightOne >> 1);
-    const std::int32_t* w = f.weight.data() + static_cast<std::size_t>(y) * f.taps;
-    for (int k = 0; k < f.taps; ++k) {
-      if (w[k] == 0) continue;
-      const std::int32_t weight = w[k];
-      const std::uint8_t* src = in.rgb.data() + stride * (f.first[y] + k);
-      std::int32_t* a = acc.data();
-      for (std::size_t i = 0; i < stride; ++i) a[i] += weight * src[i];
-    }
-    std::uint8_t* dst = out.rgb.data() + stride * y;
-    for (std::size_t i = 0; i < stride; ++i) {
-      dst[i] = static_cast<std::uint8_t>(std::clamp(acc[i] >> kWeightBits, 0, 255));
-    }
-  }
+  for (int y = 0; y < height; ++y) verticalRow(in, f, y, acc, out.rgb.data() + stride * y);
   return out;
 }
 
@@ -202,6 +209,39 @@ PixelBuffer resampleOriented(PixelView in, Orientation orientation, int width, i
   PixelBuffer turned = applyOrientation(std::move(narrowed), orientation);
   if (turned.height == height) return turned;
   return vertical(turned.view(), height);
+}
+
+struct RowResampler::Filters {
+  int inWidth;
+  int inHeight;
+  int outWidth;
+  AxisFilter columns;  // source rows -> output rows
+  AxisFilter rows;     // source columns -> output columns
+  std::vector<std::int32_t> acc;
+  std::vector<std::uint8_t> between;  // one row after the column pass
+};
+
+RowResampler::RowResampler(int inWidth, int inHeight, int outWidth, int outHeight) {
+  if (inWidth <= 0 || inHeight <= 0 || outWidth <= 0 || outHeight <= 0) return;
+  filters_ = std::make_unique<Filters>(Filters{inWidth, inHeight, outWidth,
+                                               filterFor(inHeight, outHeight),
+                                               filterFor(inWidth, outWidth), {}, {}});
+  filters_->acc.resize(static_cast<std::size_t>(inWidth) * 3);
+  filters_->between.resize(static_cast<std::size_t>(inWidth) * 3);
+}
+
+RowResampler::~RowResampler() = default;
+
+bool RowResampler::valid() const noexcept { return filters_ != nullptr; }
+
+int RowResampler::sourceRowsNeeded(int y) const {
+  return std::min(filters_->inHeight, filters_->columns.first[y] + filters_->columns.taps);
+}
+
+void RowResampler::resampleRow(PixelView in, int y, std::uint8_t* out) {
+  Filters& f = *filters_;
+  verticalRow(in, f.columns, y, f.acc, f.between.data());
+  horizontalRowAnyTaps(f.between.data(), f.rows, f.outWidth, out);
 }
 
 }  // namespace corvenza::device

@@ -23,6 +23,7 @@
 
 #include "platform/appsync/realtime/messages.h"
 #include "platform/appsync/realtime/realtime_auth.h"
+#include "platform/appsync/realtime/reconnect_delay.h"
 
 namespace corvenza::appsync {
 
@@ -203,13 +204,9 @@ class Core : public std::enable_shared_from_this<Core> {
   }
 
   awaitable<void> backoff(int attempt) {
-    auto cap = config_.reconnectCap.count();
-    auto base = config_.reconnectBase.count();
-    long long delay = base << std::min(attempt, 16);
-    if (delay > cap || delay <= 0) delay = cap;
-    std::uniform_int_distribution<long long> jitter(delay / 2, delay);
     static thread_local std::mt19937 random{std::random_device{}()};
-    wake_.expires_after(std::chrono::milliseconds(jitter(random)));
+    wake_.expires_after(
+        reconnectDelay(attempt, config_.reconnectBase, config_.reconnectCap, random));
     beast::error_code ec;
     co_await wake_.async_wait(asio::redirect_error(use_awaitable, ec));
   }

@@ -31,6 +31,14 @@ struct CreateOptions {
   bool json = false;
 };
 
+bool isFinalStatus(const std::string& status) {
+  return status == "completed" || status == "failed";
+}
+
+bool isFinal(const EstimationRequest& request) {
+  return request.status && isFinalStatus(request.status->rawValue());
+}
+
 /// "[#########...........]  45%  1.2 of 2.7 MB": an upload's bytes as a bar.
 std::string progressBar(std::uint64_t sent, std::uint64_t total) {
   constexpr int kWidth = 30;
@@ -79,17 +87,9 @@ class StageReporter final : public CorvenzaEnterpriseDelegate {
   }
 
  private:
-
   bool terminal_;
   bool barShown_ = false;
 };
-
-bool isFinal(const EstimationRequest& request) {
-  if (!request.status) return false;
-  auto kind = request.status->kind();
-  return kind == BodysizeEstimationStatus::Case::completed ||
-         kind == BodysizeEstimationStatus::Case::failed;
-}
 
 struct Outcome {
   bool done = false;
@@ -106,9 +106,6 @@ struct Outcome {
 
 const std::string kWaitSubscription = "corvenza-create";
 
-bool isFinalStatus(const std::string& status) {
-  return status == "completed" || status == "failed";
-}
 
 /// Follows @p record until its estimation completes or fails: the update
 /// events say when, and a read then fetches the measurements. A read every

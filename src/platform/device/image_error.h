@@ -13,4 +13,9 @@ inline Error makeImageError(ImageErrorCode code, std::string description) {
                std::move(description));
 }
 
+/// A picture that cannot be decoded, with the decoder's reason.
+inline Error undecodableImage(const std::string& why) {
+  return makeImageError(ImageErrorCode::undecodable, "The image could not be decoded: " + why);
+}
+
 }  // namespace corvenza::device

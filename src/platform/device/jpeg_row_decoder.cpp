@@ -11,6 +11,7 @@
 
 #include "platform/device/image_error.h"
 #include "platform/device/image_pixels.h"
+#include "platform/device/jpeg_scaling.h"
 
 namespace corvenza::device {
 
@@ -36,21 +37,6 @@ void onMessage(j_common_ptr info, int level) {
   if (level < 0) failDecode(info);
 }
 
-Error undecodable(const std::string& why) {
-  return makeImageError(ImageErrorCode::undecodable, "The image could not be decoded: " + why);
-}
-
-// The smallest factor M/8 that keeps at least minimumWidth pixels across
-// `storedAcross` (libjpeg rounds scaled sizes up, as here).
-int chooseEighths(int storedAcross, int minimumWidth) {
-  if (minimumWidth <= 0 || storedAcross <= minimumWidth) return 8;
-  for (int eighths = 1; eighths < 8; ++eighths) {
-    const long long scaled = (static_cast<long long>(storedAcross) * eighths + 7) / 8;
-    if (scaled >= minimumWidth) return eighths;
-  }
-  return 8;
-}
-
 // Everything between setjmp and the end; returns the error text or nothing.
 // Kept free of objects with destructors, which a jump would skip.
 const char* decode(jpeg_decompress_struct& info, ErrorManager& errors,
@@ -68,7 +54,7 @@ const char* decode(jpeg_decompress_struct& info, ErrorManager& errors,
   const bool swapped = swapsAxes(orientation);
   info.out_color_space = JCS_RGB;
   info.scale_num = static_cast<unsigned>(
-      chooseEighths(static_cast<int>(swapped ? height : width), minimumWidth));
+      dctScaleEighths(static_cast<int>(swapped ? height : width), minimumWidth));
   info.scale_denom = 8;
   jpeg_start_decompress(&info);
   if (info.output_components != 3) return "unsupported colour layout";
@@ -97,13 +83,9 @@ const char* decode(jpeg_decompress_struct& info, ErrorManager& errors,
 
 }  // namespace
 
-bool looksLikeJpeg(std::span<const std::uint8_t> b) {
-  return b.size() >= 3 && b[0] == 0xFF && b[1] == 0xD8 && b[2] == 0xFF;
-}
-
 detail::Status decodeJpegRows(std::span<const std::uint8_t> bytes, int minimumWidth,
                               JpegRowSink& sink) {
-  if (!looksLikeJpeg(bytes)) return undecodable("not JPEG data");
+  if (!looksLikeJpeg(bytes)) return undecodableImage("not JPEG data");
   // A damaged EXIF block says nothing trustworthy about orientation, but the
   // picture itself may be fine: show it as stored.
   const auto orientation = readJpegOrientation(bytes);
@@ -116,7 +98,7 @@ detail::Status decodeJpegRows(std::span<const std::uint8_t> bytes, int minimumWi
                                orientation ? *orientation : Orientation::up, sink);
   std::string why = failure ? failure : "";
   jpeg_destroy_decompress(&info);
-  if (failure) return undecodable(why);
+  if (failure) return undecodableImage(why);
   return detail::okStatus();
 }
 

@@ -41,7 +41,4 @@ class JpegRowSink {
 detail::Status decodeJpegRows(std::span<const std::uint8_t> bytes, int minimumWidth,
                               JpegRowSink& sink);
 
-/// True when @p bytes start like a JPEG stream.
-bool looksLikeJpeg(std::span<const std::uint8_t> bytes);
-
 }  // namespace corvenza::device

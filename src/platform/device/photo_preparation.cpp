@@ -13,6 +13,7 @@
 #include "platform/device/image_geometry.h"
 #include "platform/device/image_resample.h"
 #include "platform/device/jpeg_row_decoder.h"
+#include "platform/device/jpeg_scaling.h"
 #include "platform/device/large_buffer.h"
 
 namespace corvenza::device {

@@ -11,6 +11,7 @@
 #include "platform/device/exif_orientation.h"
 #include "platform/device/image_codec.h"
 #include "platform/device/image_error.h"
+#include "platform/device/jpeg_scaling.h"
 #include "platform/device/large_buffer.h"
 
 namespace corvenza::device {
@@ -22,66 +23,40 @@ struct TjDestroy {
 };
 using TjHandle = std::unique_ptr<void, TjDestroy>;
 
-bool isJpeg(std::span<const std::uint8_t> b) {
-  return b.size() >= 3 && b[0] == 0xFF && b[1] == 0xD8 && b[2] == 0xFF;
-}
-
 bool isPng(std::span<const std::uint8_t> b) {
   static constexpr std::uint8_t kSignature[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
   return b.size() >= sizeof kSignature && std::memcmp(b.data(), kSignature, sizeof kSignature) == 0;
-}
-
-Error undecodable(const std::string& why) {
-  return makeImageError(ImageErrorCode::undecodable, "The image could not be decoded: " + why);
 }
 
 bool sizeAcceptable(std::int64_t width, std::int64_t height) {
   return width > 0 && height > 0 && width * height <= kMaxPixelCount;
 }
 
-// The smallest DCT scaling factor that keeps at least minimumWidth pixels
-// across the stored dimension that becomes the displayed width. Scaling in the
-// DCT domain skips most of the inverse transform and the chroma upsampling,
-// which is where a full-size decode spends its time.
-tjscalingfactor chooseScaling(int storedAcross, int minimumWidth) {
-  tjscalingfactor best{1, 1};
-  if (minimumWidth <= 0 || storedAcross <= minimumWidth) return best;
-  int count = 0;
-  const tjscalingfactor* factors = tjGetScalingFactors(&count);
-  for (int i = 0; factors && i < count; ++i) {
-    const tjscalingfactor f = factors[i];
-    if (f.num >= f.denom) continue;  // never enlarge
-    if (TJSCALED(storedAcross, f) < minimumWidth) continue;
-    if (f.num * best.denom < best.num * f.denom) best = f;
-  }
-  return best;
-}
-
 detail::Result<DecodedImage> decodeJpeg(std::span<const std::uint8_t> bytes, int minimumWidth) {
   TjHandle handle(tjInitDecompress());
-  if (!handle) return undecodable("no JPEG decoder available");
+  if (!handle) return undecodableImage("no JPEG decoder available");
   const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
   const auto size = static_cast<unsigned long>(bytes.size());
   int width = 0, height = 0, subsampling = 0, colorspace = 0;
   if (tjDecompressHeader3(handle.get(), data, size, &width, &height, &subsampling, &colorspace) !=
       0) {
-    return undecodable(tjGetErrorStr2(handle.get()));
+    return undecodableImage(tjGetErrorStr2(handle.get()));
   }
-  if (!sizeAcceptable(width, height)) return undecodable("unsupported picture size");
+  if (!sizeAcceptable(width, height)) return undecodableImage("unsupported picture size");
   // A damaged EXIF block says nothing trustworthy about orientation, but the
   // picture itself may be fine: show it as stored.
   auto orientation = readJpegOrientation(bytes);
   const Orientation turn = orientation ? *orientation : Orientation::up;
   const bool swapped = swapsAxes(turn);
 
-  const tjscalingfactor scaling = chooseScaling(swapped ? height : width, minimumWidth);
+  const tjscalingfactor scaling{dctScaleEighths(swapped ? height : width, minimumWidth), 8};
   PixelBuffer pixels{TJSCALED(width, scaling), TJSCALED(height, scaling), {}};
   resizeLargeBuffer(pixels.rgb, pixels.stride() * pixels.height);
   // Any warning (a truncated or corrupt stream) fails the decode: a grey-filled
   // half picture must not be uploaded as if it were the photo.
   if (tjDecompress2(handle.get(), data, size, pixels.rgb.data(), pixels.width, 0, pixels.height,
                     TJPF_RGB, 0) != 0) {
-    return undecodable(tjGetErrorStr2(handle.get()));
+    return undecodableImage(tjGetErrorStr2(handle.get()));
   }
   DecodedImage out;
   out.fullWidth = swapped ? height : width;
@@ -102,10 +77,10 @@ struct PngImage {
 detail::Result<DecodedImage> decodePng(std::span<const std::uint8_t> bytes) {
   PngImage png;
   if (!png_image_begin_read_from_memory(&png.image, bytes.data(), bytes.size())) {
-    return undecodable(png.image.message);
+    return undecodableImage(png.image.message);
   }
   if (!sizeAcceptable(png.image.width, png.image.height)) {
-    return undecodable("unsupported picture size");
+    return undecodableImage("unsupported picture size");
   }
   png.image.format = PNG_FORMAT_RGB;
   PixelBuffer pixels{static_cast<int>(png.image.width), static_cast<int>(png.image.height), {}};
@@ -113,7 +88,7 @@ detail::Result<DecodedImage> decodePng(std::span<const std::uint8_t> bytes) {
   // Transparent parts become white, as they would on a page.
   const png_color white{255, 255, 255};
   if (!png_image_finish_read(&png.image, &white, pixels.rgb.data(), 0, nullptr)) {
-    return undecodable(png.image.message);
+    return undecodableImage(png.image.message);
   }
   DecodedImage out;
   out.fullWidth = pixels.width;
@@ -126,10 +101,10 @@ class TurboImageCodec final : public ImageCodec {
  public:
   detail::Result<DecodedImage> decode(std::span<const std::uint8_t> bytes,
                                       int minimumWidth) const override {
-    if (bytes.empty()) return undecodable("no data");
-    if (isJpeg(bytes)) return decodeJpeg(bytes, minimumWidth);
+    if (bytes.empty()) return undecodableImage("no data");
+    if (looksLikeJpeg(bytes)) return decodeJpeg(bytes, minimumWidth);
     if (isPng(bytes)) return decodePng(bytes);
-    return undecodable("neither JPEG nor PNG data");
+    return undecodableImage("neither JPEG nor PNG data");
   }
 
   detail::Result<std::vector<std::uint8_t>> encodeJpeg(PixelView pixels,

@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string>
 
 namespace corvenza {
 
@@ -21,6 +22,11 @@ namespace corvenza {
 /// (less than 720 s left). It does not know how to obtain a token: the
 /// application, or a derived class such as DirectTokenProvider, installs a
 /// refresh function.
+///
+/// Tokens belong to an account (see keychainAccount()): each account has its
+/// own pair of keychain entries, so one user's or one service's token is never
+/// handed to another. Concurrent refreshes of one account share a single call
+/// of the refresh function.
 ///
 /// Hold it in a std::shared_ptr: a refresh completes through a weak
 /// reference, so a provider not owned by a shared_ptr never stores a
@@ -71,6 +77,11 @@ class DefaultTokenProvider : public CorvenzaTokenProvider,
   /// (nothing included, which empties the keychain) and then handed to
   /// @p callback unchanged, on the thread on which the refresh completed.
   /// When the provider is gone by then, only @p callback runs.
+  /// While a refresh of the same account is in flight, @p callback joins it
+  /// instead of starting another: every caller gets the one outcome. A
+  /// refresh that has not answered within 60 s no longer takes new callers.
+  /// A refresh that answers after the account changed stores its token under
+  /// the account it was started for, not as the current token.
   /// With no refresh function installed, @p callback runs at once with
   /// (nothing, CorvenzaError unexpectedError) and the token is kept.
   virtual void restoreToken(TokenCallback callback);
@@ -89,18 +100,44 @@ class DefaultTokenProvider : public CorvenzaTokenProvider,
   /// Reads both entries (a missing one reads as "") and sets them as the
   /// current token, which writes them back.
   virtual void loadFromKeyChain();
-  /// Forgets the token and deletes both keychain entries.
+  /// Forgets the token and deletes both keychain entries of the current account.
   virtual void clear();
+
+  /// Whose token this provider keeps; empty (the default) for the plain
+  /// entries "JwtToken" and "IdentityId", any other text for a pair of
+  /// entries of that account's own. DirectTokenProvider sets it from its
+  /// service URL and user id.
+  std::string keychainAccount() const;
+  /// Switches to @p account. The token held in memory is dropped (stored
+  /// tokens stay), so the next ensureToken() loads or fetches the token of
+  /// @p account. No effect when @p account is already current.
+  virtual void setKeychainAccount(std::string account);
 
  protected:
   /// The collaborators this provider was made with.
   const std::shared_ptr<const Environment>& environment() const { return environment_; }
 
+  /// Switches to @p account as setKeychainAccount() does and runs @p change
+  /// (a change of what the refresh function reads) at the same moment, while
+  /// no refresh can start, so a refresh never pairs one account with another
+  /// account's settings.
+  void changeAccount(std::string account, const std::function<void()>& change);
+
  private:
+  struct Refresh;
+  void finishRefresh(const std::shared_ptr<Refresh>& refresh, std::optional<CorvenzaToken> token,
+                     std::optional<Error> error);
+
   std::shared_ptr<const Environment> environment_;
   mutable std::mutex mutex_;
   std::optional<CorvenzaToken> token_;
+  std::string account_;
   RestoreTokenBlock restoreTokenBlock_;
+  // The refresh in flight, which later callers of the same account join.
+  std::shared_ptr<Refresh> refresh_;
+  // Held while a refresh starts and while the account changes. Recursive: a
+  // refresh function may answer at once, and its callers may ask again.
+  std::recursive_mutex refreshStartMutex_;
   // Keeps each token change and its keychain write together, so the keychain
   // ends up with the last token set. Recursive: loadFromKeyChain sets the token.
   std::recursive_mutex keychainMutex_;

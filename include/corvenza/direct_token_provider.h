@@ -16,6 +16,12 @@ namespace corvenza {
 /// answer's content.token.{jwt_token, identity_id} becomes the new token.
 /// Everything else (keychain, expiry, ensureToken) is DefaultTokenProvider's.
 ///
+/// Tokens are kept per service and user: the keychain account is derived
+/// from apiUrl and userId, so a token fetched for one user or one service is
+/// never sent on behalf of another, and setUserId() to another user takes
+/// effect at the next ensureToken(). Without a user id the service issues a
+/// new anonymous identity at every refresh; give a stable user id to keep one.
+///
 /// Refresh errors handed to the completion: CorvenzaError invalidResponse
 /// (1999) when no body arrived or it is not JSON; CorvenzaError
 /// unexpectedError (2000) when the JSON has another shape or apiUrl + "/token"
@@ -39,6 +45,7 @@ class DirectTokenProvider : public DefaultTokenProvider {
 
   /// The user on whose behalf tokens are requested; none by default (sent as null).
   std::optional<std::string> userId() const;
+  /// Switches to @p userId's token (stored, or fetched at the next ensureToken()).
   void setUserId(std::optional<std::string> userId);
 
  private:

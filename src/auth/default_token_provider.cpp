@@ -1,7 +1,9 @@
 #include <corvenza/console.h>
 #include <corvenza/default_token_provider.h>
 
+#include <atomic>
 #include <utility>
+#include <vector>
 
 #include "auth/token_provider_environment.h"
 #include "platform/device/jwt_decoder.h"
@@ -11,6 +13,8 @@ namespace corvenza {
 namespace {
 
 constexpr const char* kMalformedWarning = "Warning: malformed JWT token";
+
+using Clock = std::chrono::system_clock;
 
 // Decodes the token for the expiry checks; nothing when there is no usable token.
 std::optional<device::DecodedJwt> decodedToken(const std::optional<CorvenzaToken>& token) {
@@ -23,9 +27,35 @@ std::optional<device::DecodedJwt> decodedToken(const std::optional<CorvenzaToken
   return std::move(decoded).value();
 }
 
+// Writes (or, for no token, deletes) one account's pair of entries.
+void storeEntries(device::KeyStore& store, const auth::KeychainEntries& names,
+                  const std::optional<CorvenzaToken>& token) {
+  if (!token) {
+    store.remove(names.jwtToken);
+    store.remove(names.identityId);
+    return;
+  }
+  store.set(token->jwtToken, names.jwtToken);
+  store.set(token->identityId, names.identityId);
+}
+
 }  // namespace
 
-std::shared_ptr<const DefaultTokenProvider::Environment> DefaultTokenProvider::Environment::system() {
+// One call of the refresh function and everyone waiting for its answer.
+struct DefaultTokenProvider::Refresh {
+  std::string account;
+  Clock::time_point startedAt;
+  std::vector<TokenCallback> waiters;  // guarded by the provider's mutex_
+};
+
+auth::KeychainEntries auth::keychainEntriesFor(const std::string& account) {
+  if (account.empty()) return {kJwtTokenEntry, kIdentityIdEntry};
+  return {std::string(kJwtTokenEntry) + "." + account,
+          std::string(kIdentityIdEntry) + "." + account};
+}
+
+std::shared_ptr<const DefaultTokenProvider::Environment>
+DefaultTokenProvider::Environment::system() {
   auto environment = std::make_shared<Environment>();
   environment->keyStore = device::makeKeychainStore(auth::kKeychainPrefix);
   environment->now = [] { return std::chrono::system_clock::now(); };
@@ -90,12 +120,63 @@ void DefaultTokenProvider::restoreToken(TokenCallback callback) {
                            UserInfo{{"detail", "No token refresh function is installed"}}));
     return;
   }
+  std::lock_guard start(refreshStartMutex_);
+  const auto now = environment_->now();
+  auto refresh = std::make_shared<Refresh>();
+  {
+    std::lock_guard lock(mutex_);
+    // Two refreshes at once could bring two different identities; the second
+    // caller waits for the first answer instead. One that hangs is not joined
+    // for ever.
+    if (refresh_ && refresh_->account == account_ && now >= refresh_->startedAt &&
+        now - refresh_->startedAt < auth::kRefreshJoinLimit) {
+      refresh_->waiters.push_back(std::move(callback));
+      return;
+    }
+    refresh->account = account_;
+    refresh->startedAt = now;
+    refresh->waiters.push_back(std::move(callback));
+    refresh_ = refresh;
+  }
   std::weak_ptr<DefaultTokenProvider> weak = weak_from_this();
-  block([weak, callback = std::move(callback)](std::optional<CorvenzaToken> token,
-                                               std::optional<Error> error) {
-    if (auto self = weak.lock()) self->setToken(token);
-    if (callback) callback(std::move(token), std::move(error));
+  auto answered = std::make_shared<std::atomic<bool>>(false);
+  block([weak, refresh, answered](std::optional<CorvenzaToken> token, std::optional<Error> error) {
+    if (answered->exchange(true)) return;  // a second answer changes nothing
+    if (auto self = weak.lock()) {
+      self->finishRefresh(refresh, std::move(token), std::move(error));
+      return;
+    }
+    // Nobody can join a refresh whose provider is gone, so its waiters are ours.
+    for (auto& waiter : refresh->waiters) {
+      if (waiter) waiter(token, error);
+    }
   });
+}
+
+void DefaultTokenProvider::finishRefresh(const std::shared_ptr<Refresh>& refresh,
+                                         std::optional<CorvenzaToken> token,
+                                         std::optional<Error> error) {
+  std::vector<TokenCallback> waiters;
+  {
+    std::lock_guard keychain(keychainMutex_);
+    bool current;
+    {
+      std::lock_guard lock(mutex_);
+      if (refresh_ == refresh) refresh_.reset();
+      waiters = std::move(refresh->waiters);
+      current = account_ == refresh->account;
+    }
+    if (current) {
+      setToken(token);
+    } else {
+      // The account changed meanwhile: the token is kept for the account it
+      // was fetched for and never becomes the new account's.
+      storeEntries(*environment_->keyStore, auth::keychainEntriesFor(refresh->account), token);
+    }
+  }
+  for (auto& waiter : waiters) {
+    if (waiter) waiter(token, error);
+  }
 }
 
 bool DefaultTokenProvider::isTokenExpired() const {
@@ -107,33 +188,50 @@ bool DefaultTokenProvider::isTokenExpired() const {
 bool DefaultTokenProvider::isTokenNearlyExpired() const {
   auto decoded = decodedToken(token());
   if (!decoded || !decoded->expiresAt) return true;
-  return *decoded->expiresAt - auth::kExpiryMargin < environment_->now();
+  const auto expiresAt = *decoded->expiresAt;
+  // An expiry within the margin of the clock's earliest instant cannot have
+  // the margin subtracted; it lies in the far past all the same.
+  if (expiresAt < Clock::time_point::min() + auth::kExpiryMargin) return true;
+  return expiresAt - auth::kExpiryMargin < environment_->now();
 }
 
 void DefaultTokenProvider::saveToKeyChain() {
   std::lock_guard keychain(keychainMutex_);
-  auto current = token();
-  auto& store = *environment_->keyStore;
-  if (!current) {
-    store.remove(auth::kJwtTokenEntry);
-    store.remove(auth::kIdentityIdEntry);
-    return;
-  }
-  store.set(current->jwtToken, auth::kJwtTokenEntry);
-  store.set(current->identityId, auth::kIdentityIdEntry);
+  storeEntries(*environment_->keyStore, auth::keychainEntriesFor(keychainAccount()), token());
 }
 
 void DefaultTokenProvider::loadFromKeyChain() {
   std::lock_guard keychain(keychainMutex_);
   auto& store = *environment_->keyStore;
-  auto jwt = store.get(auth::kJwtTokenEntry).value_or(std::string());
-  auto identityId = store.get(auth::kIdentityIdEntry).value_or(std::string());
+  const auto names = auth::keychainEntriesFor(keychainAccount());
+  auto jwt = store.get(names.jwtToken).value_or(std::string());
+  auto identityId = store.get(names.identityId).value_or(std::string());
   setToken(CorvenzaToken(std::move(jwt), std::move(identityId)));
 }
 
 void DefaultTokenProvider::clear() {
   setToken(std::nullopt);
   saveToKeyChain();
+}
+
+std::string DefaultTokenProvider::keychainAccount() const {
+  std::lock_guard lock(mutex_);
+  return account_;
+}
+
+void DefaultTokenProvider::setKeychainAccount(std::string account) {
+  changeAccount(std::move(account), {});
+}
+
+void DefaultTokenProvider::changeAccount(std::string account, const std::function<void()>& change) {
+  std::lock_guard start(refreshStartMutex_);
+  if (change) change();
+  // Taken before mutex_, so a token being set and saved is never split across accounts.
+  std::lock_guard keychain(keychainMutex_);
+  std::lock_guard lock(mutex_);
+  if (account_ == account) return;
+  account_ = std::move(account);
+  token_.reset();
 }
 
 }  // namespace corvenza

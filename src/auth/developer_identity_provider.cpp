@@ -39,6 +39,11 @@ void DeveloperAuthenticatedIdentityProvider::setTokenProvider(
   tokenProvider_ = std::move(provider);
 }
 
+std::string DeveloperAuthenticatedIdentityProvider::accountKey() const {
+  auto provider = std::dynamic_pointer_cast<DefaultTokenProvider>(tokenProvider());
+  return provider ? provider->keychainAccount() : std::string();
+}
+
 dispatch::Task<std::string> DeveloperAuthenticatedIdentityProvider::token() {
   auto provider = tokenProvider();
   if (auto keychainProvider = std::dynamic_pointer_cast<DefaultTokenProvider>(provider)) {
@@ -58,23 +63,22 @@ dispatch::Task<std::string> DeveloperAuthenticatedIdentityProvider::tokenFromDef
   return dispatch::Task<std::string>::run(
       *executor, [weak, provider = std::move(provider), limit]() -> detail::Result<std::string> {
         auto answer = std::make_shared<Answer>();
-        provider->ensureToken([answer](std::optional<CorvenzaToken> token,
-                                       std::optional<Error> error) {
-          {
-            std::lock_guard lock(answer->mutex);
-            if (answer->done) return;  // a second call changes nothing
-            answer->done = true;
-            answer->token = std::move(token);
-            answer->error = std::move(error);
-          }
-          answer->arrived.notify_all();
-        });
+        provider->ensureToken(
+            [answer](std::optional<CorvenzaToken> token, std::optional<Error> error) {
+              {
+                std::lock_guard lock(answer->mutex);
+                if (answer->done) return;  // a second call changes nothing
+                answer->done = true;
+                answer->token = std::move(token);
+                answer->error = std::move(error);
+              }
+              answer->arrived.notify_all();
+            });
 
         std::unique_lock lock(answer->mutex);
         if (!answer->arrived.wait_for(lock, limit, [&] { return answer->done; })) {
-          return CorvenzaError(
-              CorvenzaErrorReason::unexpectedError,
-              UserInfo{{"detail", "The token provider did not answer in time"}});
+          return CorvenzaError(CorvenzaErrorReason::unexpectedError,
+                               UserInfo{{"detail", "The token provider did not answer in time"}});
         }
         if (answer->token) {
           if (auto self = weak.lock()) self->setIdentityId(answer->token->identityId);

@@ -30,8 +30,8 @@ class DeveloperAuthenticatedIdentityProvider final : public identity::Credential
                                          bool useEnhancedFlow, Options options);
   DeveloperAuthenticatedIdentityProvider(AWSRegionType region, std::string identityPoolId,
                                          bool useEnhancedFlow)
-      : DeveloperAuthenticatedIdentityProvider(region, std::move(identityPoolId),
-                                               useEnhancedFlow, Options{}) {}
+      : DeveloperAuthenticatedIdentityProvider(region, std::move(identityPoolId), useEnhancedFlow,
+                                               Options{}) {}
 
   std::shared_ptr<CorvenzaTokenProvider> tokenProvider() const;
   void setTokenProvider(std::shared_ptr<CorvenzaTokenProvider> provider);
@@ -46,6 +46,11 @@ class DeveloperAuthenticatedIdentityProvider final : public identity::Credential
   /// thread and the task returned already finished; without a token (or a
   /// provider) it fails with makeTokenFetchError(). Thread-safe.
   dispatch::Task<std::string> token() override;
+
+  /// The keychain account of a DefaultTokenProvider (or derived), so that a
+  /// change of user drops the credentials of the previous one; empty for
+  /// other providers.
+  std::string accountKey() const override;
 
  private:
   dispatch::Task<std::string> tokenFromDefaultProvider(

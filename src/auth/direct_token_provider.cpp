@@ -5,6 +5,7 @@
 
 #include "auth/token_provider_environment.h"
 #include "auth/token_request.h"
+#include "platform/sigv4/crypto.h"
 
 namespace corvenza {
 
@@ -12,11 +13,21 @@ namespace corvenza {
 // when it starts without holding on to the provider itself.
 struct DirectTokenProvider::Settings {
   mutable std::mutex mutex;
+  std::string apiUrl;
   int tokenDuration = 900;
   std::optional<std::string> userId;
 };
 
 namespace {
+
+// Tokens are kept per authentication service and user: a token fetched for
+// one is never handed to the other. Hashed, so the names in the keychain
+// file say nothing about who the users are.
+std::string accountFor(const std::string& apiUrl, const std::optional<std::string>& userId) {
+  const std::string owner =
+      "token-service\n" + apiUrl + "\n" + (userId ? "user:" + *userId : std::string("anonymous"));
+  return sigv4::sha256Hex(owner).substr(0, 32);
+}
 
 std::shared_ptr<http::HttpTransport> transportOf(
     const DefaultTokenProvider::Environment& environment) {
@@ -31,8 +42,11 @@ DirectTokenProvider::DirectTokenProvider(std::string apiUrl, std::string apiKey)
 DirectTokenProvider::DirectTokenProvider(std::string apiUrl, std::string apiKey,
                                          std::shared_ptr<const Environment> environment)
     : DefaultTokenProvider(std::move(environment)), settings_(std::make_shared<Settings>()) {
+  settings_->apiUrl = apiUrl;
+  setKeychainAccount(accountFor(apiUrl, std::nullopt));
   // The block owns what it needs (settings, collaborators), not the provider.
-  setRestoreTokenBlock([settings = settings_, collaborators = this->environment(), apiUrl = std::move(apiUrl),
+  setRestoreTokenBlock([settings = settings_, collaborators = this->environment(),
+                        apiUrl = std::move(apiUrl),
                         apiKey = std::move(apiKey)](TokenCallback completion) {
     int duration;
     std::optional<std::string> userId;
@@ -80,8 +94,12 @@ std::optional<std::string> DirectTokenProvider::userId() const {
 }
 
 void DirectTokenProvider::setUserId(std::optional<std::string> userId) {
-  std::lock_guard lock(settings_->mutex);
-  settings_->userId = std::move(userId);
+  // The account follows the user, so another user's token is never used.
+  const auto account = accountFor(settings_->apiUrl, userId);
+  changeAccount(account, [&] {
+    std::lock_guard lock(settings_->mutex);
+    settings_->userId = std::move(userId);
+  });
 }
 
 }  // namespace corvenza

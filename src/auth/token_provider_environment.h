@@ -6,6 +6,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <string>
 
 #include "platform/device/key_store.h"
 #include "platform/http/http_transport.h"
@@ -33,6 +34,17 @@ inline constexpr const char* kJwtTokenEntry = "JwtToken";
 inline constexpr const char* kIdentityIdEntry = "IdentityId";
 /// Validity a token must still have to be used as it is.
 inline constexpr std::chrono::seconds kExpiryMargin{720};
+/// How long later callers wait for a refresh in flight before starting their own.
+inline constexpr std::chrono::seconds kRefreshJoinLimit{60};
+
+/// The keychain entry names of one account's token.
+struct KeychainEntries {
+  std::string jwtToken;
+  std::string identityId;
+};
+/// "JwtToken" and "IdentityId" for the empty account; "JwtToken.<account>"
+/// and "IdentityId.<account>" for any other.
+KeychainEntries keychainEntriesFor(const std::string& account);
 
 }  // namespace auth
 

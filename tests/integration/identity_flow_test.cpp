@@ -2,10 +2,9 @@
 // real HTTP against the emulator: DirectTokenProvider -> identity bridge ->
 // credentials provider.
 
-#include <gtest/gtest.h>
-
 #include <corvenza/direct_token_provider.h>
 #include <corvenza/region.h>
+#include <gtest/gtest.h>
 
 #include <chrono>
 #include <memory>
@@ -115,8 +114,9 @@ TEST_F(IdentityFlowTest, NearlyExpiredTokenIsRefreshedForTheSameIdentity) {
   EXPECT_EQ(chain.credentials->identityId(), firstToken->identityId);
   EXPECT_NE(second->value().accessKeyId, first->value().accessKeyId);
 
-  // The refreshed token was written through to the keychain.
+  // The refreshed token was written through to the keychain, for bob.
   auto reread = makeProvider(emulator_->endpoint("api_key"));
+  reread->setUserId("bob");
   reread->loadFromKeyChain();
   EXPECT_EQ(reread->token(), secondToken);
 }

@@ -38,8 +38,17 @@ bool CredentialsProvider::isFresh(const sigv4::Credentials& credentials) const {
 CredentialsTask CredentialsProvider::getCredentials() {
   std::uint64_t generation;
   CredentialsTask::Source source = CredentialsTask::pending();
+  const auto account = identityProvider_ ? identityProvider_->accountKey() : std::string();
   {
     std::lock_guard lock(mutex_);
+    if (account != account_) {
+      // Another user now: the previous user's credentials must not sign anything.
+      cached_.reset();
+      inFlight_.reset();
+      identityId_.clear();
+      ++generation_;
+      account_ = account;
+    }
     if (cached_ && isFresh(*cached_)) return CredentialsTask::completed(*cached_);
     if (inFlight_) return *inFlight_;
     inFlight_ = source.task;
@@ -51,8 +60,8 @@ CredentialsTask CredentialsProvider::getCredentials() {
 
 void CredentialsProvider::startRefresh(std::uint64_t generation, Finish finish) {
   if (!identityProvider_) {
-    CredentialsTask::Outcome failure(CorvenzaError(
-        CorvenzaErrorReason::unexpectedError, UserInfo{{"detail", "No identity provider"}}));
+    CredentialsTask::Outcome failure(CorvenzaError(CorvenzaErrorReason::unexpectedError,
+                                                   UserInfo{{"detail", "No identity provider"}}));
     endRefresh(generation, failure);
     finish(std::move(failure));
     return;

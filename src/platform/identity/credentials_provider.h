@@ -47,9 +47,10 @@ class CredentialsProvider final : public CredentialsSource,
 
   /// Cached credentials while they are good for longer than the margin,
   /// otherwise the outcome of one refresh shared by every caller that asks
-  /// meanwhile. The task finishes on the transport's or the identity
-  /// provider's thread. Errors: the identity provider's, the transport's,
-  /// kIdentityServiceErrorDomain for the service's refusals, CorvenzaError
+  /// meanwhile. When the identity provider's account changed, whatever was
+  /// cached or in flight for the previous one is dropped first. The task finishes on the
+  /// transport's or the identity provider's thread. Errors: the identity provider's, the
+  /// transport's, kIdentityServiceErrorDomain for the service's refusals, CorvenzaError
   /// invalidResponse for an unreadable answer. Thread-safe.
   dispatch::Task<sigv4::Credentials> getCredentials() override;
 
@@ -92,6 +93,8 @@ class CredentialsProvider final : public CredentialsSource,
   std::optional<sigv4::Credentials> cached_;
   std::string identityId_;
   std::optional<dispatch::Task<sigv4::Credentials>> inFlight_;
+  // The identity provider's account the cache and the refresh in flight belong to.
+  std::string account_;
   // Bumped by every clear so that a refresh started before it is not cached.
   std::uint64_t generation_ = 0;
 };

@@ -19,8 +19,7 @@ class CredentialsProviderHelper : public std::enable_shared_from_this<Credential
   /// @param identityPoolId "region:guid"
   /// @param useEnhancedFlow whether credentials come straight from
   ///        GetCredentialsForIdentity (the only flow we implement)
-  CredentialsProviderHelper(AWSRegionType region, std::string identityPoolId,
-                            bool useEnhancedFlow);
+  CredentialsProviderHelper(AWSRegionType region, std::string identityPoolId, bool useEnhancedFlow);
   virtual ~CredentialsProviderHelper() = default;
   CredentialsProviderHelper(const CredentialsProviderHelper&) = delete;
   CredentialsProviderHelper& operator=(const CredentialsProviderHelper&) = delete;
@@ -36,6 +35,10 @@ class CredentialsProviderHelper : public std::enable_shared_from_this<Credential
 
   /// Forgets the identity id. Thread-safe.
   virtual void clear();
+
+  /// Whose tokens this provider hands out now; credentials fetched for one
+  /// account are never used for another. Empty by default. Thread-safe.
+  virtual std::string accountKey() const { return {}; }
 
   /// The identity token. Implementations set identityId() before the task
   /// finishes, so a continuation sees the id that belongs to the token.

@@ -1,6 +1,9 @@
 #include <corvenza/default_token_provider.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <limits>
+#include <set>
 #include <thread>
 
 #include "auth/token_provider_environment.h"
@@ -227,6 +230,177 @@ TEST_F(DefaultTokenProviderTest, KeychainHoldsTheLastTokenSetUnderConcurrentWrit
   auto entries = store->entries();
   EXPECT_EQ(entries.at("JwtToken"), last->jwtToken);
   EXPECT_EQ(entries.at("IdentityId"), last->identityId);
+}
+
+}  // namespace
+}  // namespace corvenza
+
+namespace corvenza {
+namespace {
+
+using std::chrono::minutes;
+using std::chrono::seconds;
+using test::makeJwt;
+using test::testNowPlus;
+
+// Keeps the refresh function's completions so the test decides when each answers.
+struct HeldRefreshes {
+  std::mutex mutex;
+  std::vector<DefaultTokenProvider::TokenCallback> completions;
+  DefaultTokenProvider::RestoreTokenBlock block() {
+    return [this](DefaultTokenProvider::TokenCallback completion) {
+      std::lock_guard lock(mutex);
+      completions.push_back(std::move(completion));
+    };
+  }
+  std::size_t count() {
+    std::lock_guard lock(mutex);
+    return completions.size();
+  }
+  void answer(std::size_t index, std::optional<CorvenzaToken> token) {
+    DefaultTokenProvider::TokenCallback completion;
+    {
+      std::lock_guard lock(mutex);
+      completion = completions.at(index);
+    }
+    completion(std::move(token), std::nullopt);
+  }
+};
+
+class TokenProviderIsolationTest : public ::testing::Test {
+ protected:
+  std::shared_ptr<DefaultTokenProvider> makeProvider() {
+    auto environment = std::make_shared<DefaultTokenProvider::Environment>();
+    environment->keyStore = store;
+    environment->now = [this] { return test::testNow() + seconds(clockOffset.load()); };
+    return std::make_shared<DefaultTokenProvider>(environment);
+  }
+
+  std::shared_ptr<test::FakeKeyStore> store = std::make_shared<test::FakeKeyStore>();
+  std::atomic<std::int64_t> clockOffset{0};
+};
+
+TEST_F(TokenProviderIsolationTest, EachAccountKeepsItsOwnToken) {
+  auto provider = makeProvider();
+  CorvenzaToken alice(makeJwt(testNowPlus(minutes(30))), "id-alice");
+  CorvenzaToken bob(makeJwt(testNowPlus(minutes(30))), "id-bob");
+  HeldRefreshes refreshes;
+  provider->setRestoreTokenBlock(refreshes.block());
+
+  provider->setKeychainAccount("alice");
+  provider->setToken(alice);
+  provider->setKeychainAccount("bob");
+  EXPECT_EQ(provider->keychainAccount(), "bob");
+  EXPECT_FALSE(provider->token());  // alice's token is never handed to bob
+
+  std::optional<CorvenzaToken> got;
+  provider->ensureToken([&](auto token, auto) { got = token; });
+  ASSERT_EQ(refreshes.count(), 1u);
+  refreshes.answer(0, bob);
+  EXPECT_EQ(got, bob);
+
+  // Back to alice: her token comes from the keychain, with no refresh.
+  provider->setKeychainAccount("alice");
+  provider->ensureToken([&](auto token, auto) { got = token; });
+  EXPECT_EQ(refreshes.count(), 1u);
+  EXPECT_EQ(got, alice);
+
+  // The default account keeps the plain entry names; others have their own pair.
+  auto entries = store->entries();
+  EXPECT_EQ(entries.count("JwtToken"), 0u);
+  std::set<std::string> identities;
+  for (const auto& [name, value] : entries) {
+    if (name.rfind("IdentityId", 0) == 0) identities.insert(value);
+  }
+  EXPECT_EQ(identities, (std::set<std::string>{"id-alice", "id-bob"}));
+
+  // Clearing forgets only the current account's token.
+  provider->clear();
+  provider->setKeychainAccount("bob");
+  provider->loadFromKeyChain();
+  EXPECT_EQ(provider->token(), bob);
+}
+
+TEST_F(TokenProviderIsolationTest, RefreshAnsweringAfterAnAccountSwitchIsStoredForItsOwnAccount) {
+  auto provider = makeProvider();
+  HeldRefreshes refreshes;
+  provider->setRestoreTokenBlock(refreshes.block());
+  provider->setKeychainAccount("alice");
+  std::optional<CorvenzaToken> aliceAnswer;
+  provider->restoreToken([&](auto token, auto) { aliceAnswer = token; });
+
+  provider->setKeychainAccount("bob");
+  CorvenzaToken alice(makeJwt(testNowPlus(minutes(30))), "id-alice");
+  refreshes.answer(0, alice);
+
+  EXPECT_EQ(aliceAnswer, alice);  // the caller who asked still gets it
+  EXPECT_FALSE(provider->token());
+  provider->setKeychainAccount("alice");
+  provider->loadFromKeyChain();
+  EXPECT_EQ(provider->token(), alice);
+}
+
+TEST_F(TokenProviderIsolationTest, ConcurrentCallersShareOneRefresh) {
+  auto provider = makeProvider();
+  HeldRefreshes refreshes;
+  provider->setRestoreTokenBlock(refreshes.block());
+
+  std::mutex mutex;
+  std::vector<std::optional<CorvenzaToken>> answers;
+  auto record = [&](std::optional<CorvenzaToken> token, std::optional<Error>) {
+    std::lock_guard lock(mutex);
+    answers.push_back(std::move(token));
+  };
+  std::vector<std::thread> callers;
+  for (int i = 0; i < 4; ++i) callers.emplace_back([&] { provider->ensureToken(record); });
+  for (auto& caller : callers) caller.join();
+  provider->restoreToken(record);
+  ASSERT_EQ(refreshes.count(), 1u);
+
+  CorvenzaToken fresh(makeJwt(testNowPlus(minutes(30))), "id-1");
+  refreshes.answer(0, fresh);
+  EXPECT_EQ(answers, std::vector<std::optional<CorvenzaToken>>(5, fresh));
+
+  // Once answered, the next stale token starts a refresh of its own.
+  provider->setToken(CorvenzaToken(makeJwt(testNowPlus(minutes(1))), "id-1"));
+  provider->ensureToken(record);
+  EXPECT_EQ(refreshes.count(), 2u);
+}
+
+TEST_F(TokenProviderIsolationTest, RefreshThatNeverAnswersIsAbandonedAfterAMinute) {
+  auto provider = makeProvider();
+  HeldRefreshes refreshes;
+  provider->setRestoreTokenBlock(refreshes.block());
+  int answered = 0;
+  auto count = [&](auto, auto) { ++answered; };
+
+  provider->ensureToken(count);
+  clockOffset = 30;
+  provider->ensureToken(count);
+  EXPECT_EQ(refreshes.count(), 1u);
+  clockOffset = 61;
+  provider->ensureToken(count);
+  ASSERT_EQ(refreshes.count(), 2u);
+
+  refreshes.answer(1, CorvenzaToken(makeJwt(testNowPlus(minutes(30))), "id"));
+  EXPECT_EQ(answered, 1);
+  // The abandoned refresh still answers its own callers when it finally does.
+  refreshes.answer(0, CorvenzaToken(makeJwt(testNowPlus(minutes(30))), "id"));
+  EXPECT_EQ(answered, 3);
+}
+
+TEST_F(TokenProviderIsolationTest, ExpiryAtTheEndsOfTheClockIsJudgedWithoutOverflow) {
+  auto provider = makeProvider();
+  for (std::int64_t exp : {std::numeric_limits<std::int64_t>::min(),
+                           std::int64_t{-9'000'000'000'000}, std::int64_t{-1}, std::int64_t{0}}) {
+    SCOPED_TRACE(exp);
+    provider->setToken(CorvenzaToken(makeJwt(exp), "id"));
+    EXPECT_TRUE(provider->isTokenExpired());
+    EXPECT_TRUE(provider->isTokenNearlyExpired());
+  }
+  provider->setToken(CorvenzaToken(makeJwt(std::numeric_limits<std::int64_t>::max()), "id"));
+  EXPECT_FALSE(provider->isTokenExpired());
+  EXPECT_FALSE(provider->isTokenNearlyExpired());
 }
 
 }  // namespace

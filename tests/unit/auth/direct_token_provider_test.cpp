@@ -2,6 +2,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <nlohmann/json.hpp>
 
 #include "auth/token_provider_environment.h"
@@ -72,7 +73,55 @@ TEST_F(DirectTokenProviderTest, SuccessfulRefreshStoresAndHandsOnTheToken) {
   EXPECT_EQ(answer.calls, 1);
   EXPECT_EQ(answer.token, CorvenzaToken("j.w.t", "ap:1"));
   EXPECT_FALSE(answer.error);
-  EXPECT_EQ(store->entries().at("IdentityId"), "ap:1");
+  // Stored under this service's and user's own entries, not the plain ones.
+  auto entries = store->entries();
+  EXPECT_EQ(entries.count("IdentityId"), 0u);
+  auto stored = std::find_if(entries.begin(), entries.end(), [](const auto& entry) {
+    return entry.first.rfind("IdentityId.", 0) == 0;
+  });
+  ASSERT_NE(stored, entries.end());
+  EXPECT_EQ(stored->second, "ap:1");
+}
+
+TEST_F(DirectTokenProviderTest, StoredTokenServesOnlyItsOwnServiceAndUser) {
+  const std::string url = "https://auth.example.test/v1";
+  const std::string fresh = test::makeJwt(test::testNowPlus(std::chrono::minutes(30)));
+  {
+    auto alice = makeProvider(url);
+    alice->setUserId("alice");
+    alice->setToken(CorvenzaToken(fresh, "id-alice"));
+  }
+  struct Case {
+    std::string url;
+    std::optional<std::string> user;
+    bool refreshes;
+  };
+  for (const auto& [apiUrl, user, refreshes] :
+       {Case{url, "alice", false}, Case{url, "bob", true}, Case{url, std::nullopt, true},
+        Case{"https://other.example.test/v1", "alice", true}}) {
+    SCOPED_TRACE(apiUrl + " " + user.value_or("(none)"));
+    auto provider = makeProvider(apiUrl);
+    provider->setUserId(user);
+    const auto before = transport->requestCount();
+    std::optional<CorvenzaToken> handed;
+    provider->ensureToken([&](auto token, auto) { handed = token; });
+    EXPECT_EQ(transport->requestCount() - before, refreshes ? 1u : 0u);
+    // A refresh hands nothing over until the service answers.
+    EXPECT_EQ(handed, refreshes ? std::nullopt
+                                : std::optional<CorvenzaToken>(CorvenzaToken(fresh, "id-alice")));
+  }
+}
+
+TEST_F(DirectTokenProviderTest, ChangingTheUserTakesEffectAtTheNextEnsureToken) {
+  auto provider = makeProvider("https://auth.example.test/v1");
+  provider->setUserId("alice");
+  provider->setToken(
+      CorvenzaToken(test::makeJwt(test::testNowPlus(std::chrono::minutes(30))), "id-alice"));
+  provider->setUserId("bob");
+  EXPECT_FALSE(provider->token());
+  provider->ensureToken([](auto, auto) {});
+  ASSERT_EQ(transport->requestCount(), 1u);
+  EXPECT_EQ(transport->request(0).body, R"({"user_id":"bob","token_duration":900})");
 }
 
 TEST_F(DirectTokenProviderTest, MapsBadAnswersToTheirCodes) {
@@ -137,7 +186,8 @@ TEST_F(DirectTokenProviderTest, ErrorsNeverQuoteTheApiKeyOrToken) {
   auto answer = refreshAnsweredWith(200, R"({"content":{"token":{"jwt_token":"secret.jwt"}}})");
   ASSERT_TRUE(answer.error);
   EXPECT_THAT(answer.error->localizedDescription(), ::testing::Not(::testing::HasSubstr("secret")));
-  EXPECT_THAT(answer.error->localizedDescription(), ::testing::Not(::testing::HasSubstr("key-123")));
+  EXPECT_THAT(answer.error->localizedDescription(),
+              ::testing::Not(::testing::HasSubstr("key-123")));
 }
 
 }  // namespace

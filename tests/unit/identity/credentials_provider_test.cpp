@@ -53,9 +53,7 @@ class CredentialsProviderTest : public ::testing::Test {
   }
 
   // Seconds since testNow(), as a JSON number.
-  static std::string expiresIn(seconds from) {
-    return std::to_string(test::testNowPlus(from));
-  }
+  static std::string expiresIn(seconds from) { return std::to_string(test::testNowPlus(from)); }
 
   static sigv4::Credentials valueOf(const CredentialsTask& task) {
     EXPECT_TRUE(task.isCompleted());
@@ -194,6 +192,64 @@ TEST_F(CredentialsProviderTest, UnusableSuccessAnswersAreInvalidResponses) {
     ASSERT_TRUE(task.isCompleted());
     EXPECT_EQ(task.outcome()->error().code(), 1999);
   }
+}
+
+}  // namespace
+}  // namespace corvenza::identity
+
+namespace corvenza::identity {
+namespace {
+
+// A bridge whose account the test switches, as a change of user does.
+class SwitchingBridge final : public CredentialsProviderHelper {
+ public:
+  SwitchingBridge() : CredentialsProviderHelper(AWSRegionType::APNortheast1, "pool", true) {}
+  dispatch::Task<std::string> token() override {
+    setIdentityId("id-" + accountKey());
+    return dispatch::Task<std::string>::completed(kJwt);
+  }
+  std::string accountKey() const override {
+    std::lock_guard lock(mutex);
+    return account;
+  }
+  void switchTo(std::string next) {
+    std::lock_guard lock(mutex);
+    account = std::move(next);
+  }
+
+ private:
+  mutable std::mutex mutex;
+  std::string account = "alice";
+};
+
+TEST(CredentialsProviderAccountTest, ChangeOfAccountDropsThePreviousUsersCredentials) {
+  auto bridge = std::make_shared<SwitchingBridge>();
+  auto transport = std::make_shared<test::ManualTransport>();
+  CredentialsProvider::Options options;
+  options.now = [] { return test::testNow(); };
+  auto provider = CredentialsProvider::create(AWSRegionType::APNortheast1, bridge, transport,
+                                              kEndpoint, options);
+  const auto expiration = std::to_string(test::testNowPlus(minutes(60)));
+
+  auto first = provider->getCredentials();
+  transport->respond(0, 200, credentialsBody(expiration, "id-alice"));
+  ASSERT_TRUE(first.isCompleted());
+  EXPECT_EQ(provider->identityId(), "id-alice");
+
+  // A refresh of alice's still in flight when bob signs in is not bob's.
+  bridge->switchTo("carol");
+  auto carol = provider->getCredentials();
+  bridge->switchTo("bob");
+  auto bob = provider->getCredentials();
+  ASSERT_EQ(transport->requestCount(), 3u);
+  EXPECT_THAT(transport->request(2).body, HasSubstr("id-bob"));
+  transport->respond(2, 200, credentialsBody(expiration, "id-bob"));
+  transport->respond(1, 200, credentialsBody(expiration, "id-carol"));
+  EXPECT_EQ(provider->identityId(), "id-bob");
+
+  // Bob's credentials are the cached ones now.
+  provider->getCredentials();
+  EXPECT_EQ(transport->requestCount(), 3u);
 }
 
 }  // namespace

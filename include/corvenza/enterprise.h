@@ -109,8 +109,8 @@ class CorvenzaEnterprise {
 
   /// Signs the user out of the cloud side: clears the credentials provider's
   /// cache and the identity bridge, then clears a DefaultTokenProvider's
-  /// token. Keeps the clients and the stored provider. Does nothing before
-  /// initialize. Thread-safe.
+  /// token, and empties the offline cache. Keeps the clients and the stored
+  /// provider. Does nothing before initialize. Thread-safe.
   static void clearCredentials();
 
   /// The stored file names of a request's images.
@@ -262,7 +262,9 @@ class CorvenzaEnterprise::Instance {
 
   /// File name of the GraphQL client's cache database: "CorvenzaEnterprise".
   std::string databaseName() const;
-  /// The cache database: the temporary directory plus databaseName().
+  /// The cache database: databaseName() in a folder of this OS user's alone
+  /// ($CORVENZA_CACHE_DIR, else $XDG_CACHE_HOME/corvenza, else
+  /// ~/.cache/corvenza). It holds only the signed-in identity's records.
   std::filesystem::path databaseURL() const;
   std::string graphQLEndpoint() const;
   std::string cognitoIDPoolID() const;

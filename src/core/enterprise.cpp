@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "core/enterprise_impl.h"
+#include "platform/device/private_directory.h"
 
 namespace corvenza {
 
@@ -133,16 +134,15 @@ void CorvenzaEnterprise::Instance::loadConfig() {
 std::string CorvenzaEnterprise::Instance::databaseName() const { return impl_->databaseName; }
 
 std::filesystem::path CorvenzaEnterprise::Instance::databaseURL() const {
-  std::error_code ec;
-  auto dir = std::filesystem::temp_directory_path(ec);
-  if (ec) dir = "/tmp";
-  return dir / impl_->databaseName;
+  // Never a fixed name in the shared temporary folder: another OS user could
+  // plant the file there first and read what we cache.
+  return device::defaultCacheDirectory() / impl_->databaseName;
 }
 
-#define CORVENZA_LOCKED_GETTER(type, name) \
+#define CORVENZA_LOCKED_GETTER(type, name)          \
   type CorvenzaEnterprise::Instance::name() const { \
-    std::lock_guard lock(impl_->mutex);              \
-    return impl_->name;                              \
+    std::lock_guard lock(impl_->mutex);             \
+    return impl_->name;                             \
   }
 
 CORVENZA_LOCKED_GETTER(std::string, graphQLEndpoint)

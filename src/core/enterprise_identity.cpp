@@ -4,6 +4,7 @@
 
 #include "auth/developer_identity_provider.h"
 #include "core/enterprise_impl.h"
+#include "requests/graphql_gateway.h"
 
 namespace corvenza {
 
@@ -21,6 +22,14 @@ void CorvenzaEnterprise::clearCredentials() {
   }
   if (bridge) bridge->clear();
   if (auto provider = defaultTokenProvider()) provider->clear();
+  // What was cached for the user signed out must not answer for the next one.
+  std::shared_ptr<requests::GraphQLGateway> client;
+  {
+    auto& impl = CorvenzaEnterprise::shared().impl();
+    std::lock_guard lock(impl.mutex);
+    client = impl.appSyncClient;
+  }
+  if (client) client->clearCache();
 }
 
 }  // namespace corvenza

@@ -14,14 +14,13 @@
 
 #include "auth/developer_identity_provider.h"
 #include "core/enterprise_impl.h"
+#include "platform/device/private_directory.h"
 
 namespace corvenza::requests {
 namespace {
 
-constexpr const char* kFileErrorDomain = "CorvenzaFileError";
-
 Error fileError(int code, std::string description) {
-  return Error(kFileErrorDomain, code, std::nullopt, std::move(description));
+  return Error(device::kFileErrorDomain, code, std::nullopt, std::move(description));
 }
 
 std::string uniquePart() {
@@ -93,19 +92,7 @@ detail::Result<std::filesystem::path> FileUtil::privateTemporaryDirectory() {
   std::error_code ec;
   const auto base = std::filesystem::temp_directory_path(ec);
   if (ec) return fileError(1, "There is no temporary directory");
-  const auto uid = ::geteuid();
-  auto dir = base / ("corvenza-" + std::to_string(uid));
-  if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
-    return fileError(2, "The private temporary directory cannot be made");
-  }
-  struct stat info{};
-  if (::lstat(dir.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != uid) {
-    return fileError(3, "The private temporary directory is not a directory of this user");
-  }
-  if ((info.st_mode & 0077) != 0 && ::chmod(dir.c_str(), 0700) != 0) {
-    return fileError(3, "The private temporary directory cannot be made private");
-  }
-  return dir;
+  return device::ensurePrivateDirectory(base / ("corvenza-" + std::to_string(::geteuid())));
 }
 
 detail::Result<std::filesystem::path> FileUtil::writeTempFile(const std::string& name,

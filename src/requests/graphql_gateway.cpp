@@ -41,6 +41,8 @@ class ClientGateway final : public GraphQLGateway {
     return realtime_->subscribe(std::move(request), std::move(queue), std::move(handler));
   }
 
+  void clearCache() override { (void)client_->clearCache(); }
+
  private:
   std::shared_ptr<appsync::GraphQLClient> client_;
   std::shared_ptr<appsync::RealtimeClient> realtime_;

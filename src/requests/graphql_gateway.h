@@ -14,7 +14,7 @@
 namespace corvenza::appsync {
 class GraphQLClient;
 class RealtimeClient;
-}
+}  // namespace corvenza::appsync
 
 namespace corvenza::requests {
 
@@ -36,6 +36,8 @@ class GraphQLGateway {
   virtual detail::Result<std::shared_ptr<appsync::SubscriptionWatcher>> subscribe(
       appsync::GraphQLRequest request, std::shared_ptr<MainQueue> queue,
       appsync::SubscriptionHandler handler);
+  /// Forgets every answer kept for offline reads (nothing by default).
+  virtual void clearCache() {}
 };
 
 /// The gateway over the real GraphQL client.

@@ -69,7 +69,17 @@ struct GraphQLClient::Core : std::enable_shared_from_this<GraphQLClient::Core> {
   // Shared with in-flight transfers, which must not keep the client (and
   // through it the transport) alive from the transport's own thread.
   std::shared_ptr<NormalizedCache> cache;
+  std::function<std::string()> cacheOwner;
   bool persistent = false;
+
+  std::string currentCacheOwner() const {
+    if (!cacheOwner) return "anyone";
+    try {
+      return cacheOwner();
+    } catch (...) {
+      return {};  // nobody known: nothing is kept or read
+    }
+  }
 
   detail::Result<http::HttpRequest> buildRequest(const GraphQLRequest& request) const {
     try {
@@ -123,9 +133,12 @@ struct GraphQLClient::Core : std::enable_shared_from_this<GraphQLClient::Core> {
     try {
       transfer = transport->send(
           std::move(request),
-          [cache = cache, operation, sentHeaders = std::move(sentHeaders),
+          [self = weak_from_this(), cache = cache, operation, sentHeaders = std::move(sentHeaders),
            destination = std::move(destination)](detail::Result<http::HttpResponse> response) {
-            receive(*cache, operation, response, sentHeaders, destination);
+            // The owner is the identity whose credentials signed this request.
+            auto core = self.lock();
+            const auto owner = core ? core->currentCacheOwner() : std::string();
+            receive(*cache, owner, operation, response, sentHeaders, destination);
           });
     } catch (const std::exception& e) {
       return operation->finish(
@@ -135,7 +148,8 @@ struct GraphQLClient::Core : std::enable_shared_from_this<GraphQLClient::Core> {
     operation->attach(std::move(transfer));
   }
 
-  static void receive(NormalizedCache& cache, const OperationPtr& operation,
+  static void receive(NormalizedCache& cache, const std::string& owner,
+                      const OperationPtr& operation,
                       const detail::Result<http::HttpResponse>& response,
                       const http::HttpRequest& sent, const Destination& destination) {
     if (operation->isCancelled()) return;
@@ -147,9 +161,9 @@ struct GraphQLClient::Core : std::enable_shared_from_this<GraphQLClient::Core> {
     if (mapped->data && !mapped->errors) {
       // The cache is best effort: a failed write never fails the operation.
       if (destination.isMutation) {
-        (void)cache.mergeObjects(*mapped->data);
+        (void)cache.mergeObjects(owner, *mapped->data);
       } else {
-        (void)cache.writeQueryData(destination.rootKey, *mapped->data);
+        (void)cache.writeQueryData(owner, destination.rootKey, *mapped->data);
       }
     }
     operation->finish(std::move(mapped).value(), std::nullopt);
@@ -211,6 +225,7 @@ detail::Result<std::shared_ptr<GraphQLClient>> GraphQLClient::create(
   core->transport =
       configuration.transport ? std::move(configuration.transport) : http::sharedTransport();
   core->objectManager = std::move(configuration.objectManager);
+  core->cacheOwner = std::move(configuration.cacheOwner);
   CacheKeyFunction cacheKey = configuration.cacheKeyForObject
                                   ? std::move(configuration.cacheKeyForObject)
                                   : CacheKeyFunction(&cacheKeyFromId);
@@ -243,7 +258,8 @@ std::shared_ptr<http::Cancellable> GraphQLClient::fetch(GraphQLRequest request,
     GraphQLResult result;
     // An unreadable cache answers like an empty one: the caller reports the
     // missing data.
-    if (auto cached = core_->cache->readQueryData(rootKey); cached && *cached) {
+    if (auto cached = core_->cache->readQueryData(core_->currentCacheOwner(), rootKey);
+        cached && *cached) {
       result.data = std::move(**cached);
     }
     operation->finish(std::move(result), std::nullopt);

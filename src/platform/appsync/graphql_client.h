@@ -39,6 +39,11 @@ struct ClientConfiguration {
   std::shared_ptr<ObjectManager> objectManager;
   /// Key a response object is cached under; the object's "id" when empty.
   CacheKeyFunction cacheKeyForObject;
+  /// Whose records the cache holds: called when an answer arrives and before
+  /// a cache read, it names the signed-in identity, or is empty while nobody
+  /// is known (nothing is cached or read then). When not set, the cache has
+  /// one fixed owner.
+  std::function<std::string()> cacheOwner;
 };
 
 /// Thread-safe: every member may be called from any thread at any time.

@@ -109,7 +109,15 @@ detail::Result<std::unique_ptr<NormalizedCache>> NormalizedCache::inMemory(
 }
 
 detail::Status NormalizedCache::prepareSchema() {
-  return database_->execute("CREATE TABLE IF NOT EXISTS records (key TEXT PRIMARY KEY, json TEXT)");
+  return database_->execute(
+      "CREATE TABLE IF NOT EXISTS records (key TEXT PRIMARY KEY, json TEXT);"
+      "CREATE TABLE IF NOT EXISTS owner (id INTEGER PRIMARY KEY CHECK (id = 1), name TEXT)");
+}
+
+detail::Result<std::string> NormalizedCache::storedOwner() {
+  auto name = database_->queryText("SELECT name FROM owner WHERE id = 1", {});
+  if (!name) return name.error();
+  return name->value_or(std::string());
 }
 
 std::string NormalizedCache::rootKey(const GraphQLRequest& request) {
@@ -122,19 +130,33 @@ std::string NormalizedCache::rootKey(const GraphQLRequest& request) {
   return "QUERY_ROOT:" + sha256Hex(identity);
 }
 
-detail::Status NormalizedCache::writeQueryData(const std::string& rootKey, const json& data) {
-  return store(rootKey, data);
+detail::Status NormalizedCache::writeQueryData(const std::string& owner, const std::string& rootKey,
+                                               const json& data) {
+  return store(owner, rootKey, data);
 }
 
-detail::Status NormalizedCache::mergeObjects(const json& data) { return store(std::nullopt, data); }
+detail::Status NormalizedCache::mergeObjects(const std::string& owner, const json& data) {
+  return store(owner, std::nullopt, data);
+}
 
-detail::Status NormalizedCache::store(const std::optional<std::string>& rootKey, const json& data) {
+detail::Status NormalizedCache::store(const std::string& owner,
+                                      const std::optional<std::string>& rootKey, const json& data) {
+  if (owner.empty()) return detail::okStatus();  // nobody known to keep it for
   try {
     Normalizer normalizer(cacheKey_);
     json root = normalizer.normalize(data, true);
     std::lock_guard lock(mutex_);
     if (auto begun = database_->execute("BEGIN IMMEDIATE"); !begun) return begun;
     auto write = [&]() -> detail::Status {
+      auto current = storedOwner();
+      if (!current) return current.error();
+      if (*current != owner) {
+        // Another identity's records (or records of nobody known): gone first.
+        if (auto emptied = database_->execute("DELETE FROM records"); !emptied) return emptied;
+        auto claimed =
+            database_->run("INSERT OR REPLACE INTO owner (id, name) VALUES (1, ?)", {owner});
+        if (!claimed) return claimed;
+      }
       for (auto& [key, fields] : normalizer.records) {
         auto existing = database_->queryText("SELECT json FROM records WHERE key = ?", {key});
         if (!existing) return existing.error();
@@ -166,9 +188,14 @@ detail::Status NormalizedCache::store(const std::optional<std::string>& rootKey,
   }
 }
 
-detail::Result<std::optional<json>> NormalizedCache::readQueryData(const std::string& rootKey) {
+detail::Result<std::optional<json>> NormalizedCache::readQueryData(const std::string& owner,
+                                                                   const std::string& rootKey) {
+  if (owner.empty()) return std::optional<json>{};
   try {
     std::lock_guard lock(mutex_);
+    auto current = storedOwner();
+    if (!current) return current.error();
+    if (*current != owner) return std::optional<json>{};
     Records loaded;
     auto load = [&](const std::string& key) -> detail::Result<const json*> {
       if (auto it = loaded.find(key); it != loaded.end()) return &it->second;
@@ -228,7 +255,7 @@ detail::Result<std::optional<json>> NormalizedCache::readQueryData(const std::st
 
 detail::Status NormalizedCache::clear() {
   std::lock_guard lock(mutex_);
-  return database_->execute("DELETE FROM records");
+  return database_->execute("DELETE FROM records; DELETE FROM owner");
 }
 
 }  // namespace corvenza::appsync

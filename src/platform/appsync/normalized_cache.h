@@ -23,6 +23,11 @@ using CacheKeyFunction = std::function<std::optional<std::string>(const nlohmann
 
 /// Thread-safe; every operation holds one mutex for its whole run, and no
 /// exception leaves it. Records live in the table records(key, json).
+///
+/// The records belong to one owner (the signed-in identity), kept in the
+/// table owner: a read for another owner finds nothing, and a write for
+/// another owner first empties the cache, so one user's records never reach
+/// another. An empty owner is unknown: it reads and writes nothing.
 class NormalizedCache {
  public:
   /// Opens or creates the database file at @p path (mode 0600).
@@ -37,21 +42,28 @@ class NormalizedCache {
 
   ~NormalizedCache();
 
-  /// Stores the "data" of a query answer under @p rootKey, replacing what was
-  /// there; every keyed object inside is merged into its record.
-  detail::Status writeQueryData(const std::string& rootKey, const nlohmann::json& data);
+  /// Stores the "data" of a query answer for @p owner under @p rootKey,
+  /// replacing what was there; every keyed object inside is merged into its
+  /// record.
+  detail::Status writeQueryData(const std::string& owner, const std::string& rootKey,
+                                const nlohmann::json& data);
   /// Merges every keyed object inside a mutation's "data" into its record.
-  detail::Status mergeObjects(const nlohmann::json& data);
+  detail::Status mergeObjects(const std::string& owner, const nlohmann::json& data);
   /// Rebuilds the data stored under @p rootKey from the current records;
-  /// nothing when the root or any record it points at is missing.
-  detail::Result<std::optional<nlohmann::json>> readQueryData(const std::string& rootKey);
-  /// Removes every record.
+  /// nothing when the root or any record it points at is missing, or the
+  /// records are not @p owner's.
+  detail::Result<std::optional<nlohmann::json>> readQueryData(const std::string& owner,
+                                                              const std::string& rootKey);
+  /// Removes every record and forgets the owner.
   detail::Status clear();
 
  private:
   NormalizedCache(std::unique_ptr<SqliteDatabase> database, CacheKeyFunction cacheKey);
   detail::Status prepareSchema();
-  detail::Status store(const std::optional<std::string>& rootKey, const nlohmann::json& data);
+  detail::Status store(const std::string& owner, const std::optional<std::string>& rootKey,
+                       const nlohmann::json& data);
+  /// Whose records the database holds; empty when nobody's. Caller holds mutex_.
+  detail::Result<std::string> storedOwner();
 
   std::mutex mutex_;
   std::unique_ptr<SqliteDatabase> database_;

@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+
 namespace corvenza::appsync {
 namespace {
 
@@ -28,13 +30,25 @@ SqliteDatabase::~SqliteDatabase() { sqlite3_close_v2(handle_); }
 detail::Result<std::unique_ptr<SqliteDatabase>> SqliteDatabase::openFile(
     const std::filesystem::path& path) {
   // Create the file ourselves so that it is never readable by others, even
-  // for a moment; SQLite gives its journal files the same mode.
-  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  // for a moment; SQLite gives its journal files the same mode. A link or a
+  // file someone else planted there is refused: whatever we cached would be
+  // theirs to read.
+  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (fd < 0) {
-    return databaseError(SQLITE_CANTOPEN, "cannot open " + path.string(), nullptr);
+    return databaseError(SQLITE_CANTOPEN,
+                         errno == ELOOP ? "refusing a symbolic link at " + path.string()
+                                        : "cannot open " + path.string(),
+                         nullptr);
   }
-  ::fchmod(fd, 0600);
+  struct stat info {};
+  const bool ours = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_uid == ::geteuid();
+  const bool privateMode = ours && ::fchmod(fd, 0600) == 0;
   ::close(fd);
+  if (!privateMode) {
+    return databaseError(SQLITE_CANTOPEN,
+                         "refusing " + path.string() + ": not a private file of this user",
+                         nullptr);
+  }
   auto opened = openWith(path.string(), SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
   if (!opened) return opened;
   // A file that is not a database only shows itself on first use.

@@ -15,6 +15,7 @@
 #include <string_view>
 
 #include "platform/device/key_store.h"
+#include "platform/device/private_directory.h"
 
 namespace corvenza::device {
 
@@ -81,25 +82,8 @@ std::string fileNamePart(std::string_view prefix) {
   return out;
 }
 
-fs::path defaultDirectory() {
-  if (const char* dir = std::getenv("CORVENZA_KEYCHAIN_DIR"); dir && *dir) return dir;
-  if (const char* data = std::getenv("XDG_DATA_HOME"); data && *data) {
-    return fs::path(data) / "corvenza";
-  }
-  const char* home = std::getenv("HOME");
-  return fs::path(home && *home ? home : ".") / ".local" / "share" / "corvenza";
-}
-
-// Creates missing directories readable by the user alone; existing ones are
-// left as their owner set them.
-bool ensureDirectory(const fs::path& dir) {
-  std::error_code ec;
-  if (fs::is_directory(dir, ec)) return true;
-  if (dir.has_parent_path() && dir.parent_path() != dir && !ensureDirectory(dir.parent_path())) {
-    return false;
-  }
-  return ::mkdir(dir.c_str(), 0700) == 0 || errno == EEXIST;
-}
+// Tokens are kept only in a directory of this user's that nobody else can enter.
+bool ensureDirectory(const fs::path& dir) { return ensurePrivateDirectory(dir).ok(); }
 
 bool writeAll(int fd, std::string_view data) {
   while (!data.empty()) {
@@ -206,7 +190,7 @@ class KeychainStore final : public KeyStore {
 std::shared_ptr<KeyStore> makeKeychainStore(std::string keyPrefix,
                                             std::optional<std::filesystem::path> directory) {
   return std::make_shared<KeychainStore>(std::move(keyPrefix),
-                                         directory ? *directory : defaultDirectory());
+                                         directory ? *directory : defaultDataDirectory());
 }
 
 }  // namespace corvenza::device

@@ -14,6 +14,8 @@ namespace {
 
 using nlohmann::json;
 
+constexpr const char* kOwner = "ap-northeast-1:alice";
+
 std::unique_ptr<NormalizedCache> openCache(const std::filesystem::path& path) {
   auto cache = NormalizedCache::open(path, &cacheKeyFromId);
   EXPECT_TRUE(cache) << (cache ? "" : cache.error().localizedDescription());
@@ -33,14 +35,14 @@ const json kListPage = json::parse(R"({
 
 TEST(NormalizedCacheTest, RoundTripsNestedListsWithNullsAndStoresObjectsOnce) {
   auto cache = NormalizedCache::inMemory(&cacheKeyFromId).value();
-  ASSERT_TRUE(cache->writeQueryData("root:list", kListPage));
-  auto read = cache->readQueryData("root:list");
+  ASSERT_TRUE(cache->writeQueryData(kOwner, "root:list", kListPage));
+  auto read = cache->readQueryData(kOwner, "root:list");
   ASSERT_TRUE(read && *read);
   EXPECT_EQ(**read, kListPage);
 
   // The item is shared: a query for the single object sees the list's copy.
-  ASSERT_TRUE(cache->writeQueryData("root:get", json{{"get", {{"id", "a"}, {"age", 30}}}}));
-  auto list = cache->readQueryData("root:list");
+  ASSERT_TRUE(cache->writeQueryData(kOwner, "root:get", json{{"get", {{"id", "a"}, {"age", 30}}}}));
+  auto list = cache->readQueryData(kOwner, "root:list");
   EXPECT_EQ((**list)["listBodysizeEstimations"]["items"][0]["age"], 30);
   EXPECT_EQ((**list)["listBodysizeEstimations"]["items"][0]["status"], "pending");
 }
@@ -48,22 +50,24 @@ TEST(NormalizedCacheTest, RoundTripsNestedListsWithNullsAndStoresObjectsOnce) {
 TEST(NormalizedCacheTest, MergedMutationAnswersShowInEarlierQueries) {
   auto cache = NormalizedCache::inMemory(&cacheKeyFromId).value();
   ASSERT_TRUE(cache->writeQueryData(
-      "root:get", json::parse(R"({"get":{"id":"a","age":30,"gender":"male","height":180}})")));
-  ASSERT_TRUE(cache->mergeObjects(json::parse(R"({"update":{"id":"a","age":31,"gender":null}})")));
-  auto read = cache->readQueryData("root:get");
+      kOwner, "root:get",
+      json::parse(R"({"get":{"id":"a","age":30,"gender":"male","height":180}})")));
+  ASSERT_TRUE(
+      cache->mergeObjects(kOwner, json::parse(R"({"update":{"id":"a","age":31,"gender":null}})")));
+  auto read = cache->readQueryData(kOwner, "root:get");
   ASSERT_TRUE(read && *read);
   EXPECT_EQ(**read, json::parse(R"({"get":{"id":"a","age":31,"gender":null,"height":180}})"));
 }
 
 TEST(NormalizedCacheTest, MissesForUnknownRootsAndAfterClear) {
   auto cache = NormalizedCache::inMemory(&cacheKeyFromId).value();
-  auto miss = cache->readQueryData("root:never");
+  auto miss = cache->readQueryData(kOwner, "root:never");
   ASSERT_TRUE(miss);
   EXPECT_FALSE(*miss);
 
-  ASSERT_TRUE(cache->writeQueryData("root:get", json{{"get", {{"id", "a"}}}}));
+  ASSERT_TRUE(cache->writeQueryData(kOwner, "root:get", json{{"get", {{"id", "a"}}}}));
   ASSERT_TRUE(cache->clear());
-  EXPECT_FALSE(*cache->readQueryData("root:get"));
+  EXPECT_FALSE(*cache->readQueryData(kOwner, "root:get"));
 }
 
 TEST(NormalizedCacheTest, RootKeysDependOnDocumentAndVariables) {
@@ -85,7 +89,7 @@ TEST(NormalizedCacheTest, PersistsAcrossInstancesInAPrivateFile) {
   {
     auto cache = openCache(path);
     ASSERT_TRUE(cache);
-    ASSERT_TRUE(cache->writeQueryData("root:list", kListPage));
+    ASSERT_TRUE(cache->writeQueryData(kOwner, "root:list", kListPage));
   }
   struct stat info {};
   ASSERT_EQ(::stat(path.c_str(), &info), 0);
@@ -93,7 +97,7 @@ TEST(NormalizedCacheTest, PersistsAcrossInstancesInAPrivateFile) {
 
   auto reopened = openCache(path);
   ASSERT_TRUE(reopened);
-  auto read = reopened->readQueryData("root:list");
+  auto read = reopened->readQueryData(kOwner, "root:list");
   ASSERT_TRUE(read && *read);
   EXPECT_EQ(**read, kListPage);
 }
@@ -107,6 +111,55 @@ TEST(NormalizedCacheTest, RefusesCorruptOrUnreachableFiles) {
 
   EXPECT_FALSE(NormalizedCache::open(dir.path() / "missing-dir" / "db", &cacheKeyFromId));
   EXPECT_FALSE(NormalizedCache::open(dir.path(), &cacheKeyFromId));  // a directory
+}
+
+TEST(NormalizedCacheTest, HoldsOnlyOneIdentitysRecords) {
+  test::TempDir dir;
+  const auto path = dir.path() / "CorvenzaEnterprise";
+  auto cache = openCache(path);
+  ASSERT_TRUE(cache);
+  ASSERT_TRUE(cache->writeQueryData(kOwner, "root:list", kListPage));
+
+  // Another identity (or nobody known) reads nothing of alice's.
+  for (const char* other : {"ap-northeast-1:bob", ""}) {
+    auto read = cache->readQueryData(other, "root:list");
+    ASSERT_TRUE(read);
+    EXPECT_FALSE(*read) << other;
+  }
+  // Nothing is kept for nobody; alice's records stay.
+  ASSERT_TRUE(cache->writeQueryData("", "root:other", json{{"get", {{"id", "z"}}}}));
+  EXPECT_TRUE(*cache->readQueryData(kOwner, "root:list"));
+
+  // Bob's first answer empties alice's records, also for later instances.
+  ASSERT_TRUE(cache->mergeObjects("ap-northeast-1:bob", json{{"update", {{"id", "q"}}}}));
+  EXPECT_FALSE(*cache->readQueryData(kOwner, "root:list"));
+  auto reopened = openCache(path);
+  EXPECT_FALSE(*reopened->readQueryData(kOwner, "root:list"));
+  ASSERT_TRUE(cache->writeQueryData(kOwner, "root:list", kListPage));
+  EXPECT_FALSE(*cache->readQueryData("ap-northeast-1:bob", "root:list"));
+}
+
+TEST(NormalizedCacheTest, RefusesAPlantedLinkAndLeavesItsTargetAlone) {
+  test::TempDir dir;
+  const auto target = dir.write("elsewhere", "");
+  const auto link = dir.path() / "CorvenzaEnterprise";
+  std::filesystem::create_symlink(target, link);
+  EXPECT_FALSE(NormalizedCache::open(link, &cacheKeyFromId));
+  EXPECT_EQ(std::filesystem::file_size(target), 0u);
+}
+
+}  // namespace
+}  // namespace corvenza::appsync
+
+namespace corvenza::appsync {
+namespace {
+
+TEST(NormalizedCacheTest, RefusesAFileOfAnotherUser) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to hand a file to another user";
+  test::TempDir dir;
+  const auto planted = dir.write("CorvenzaEnterprise", "");
+  ASSERT_EQ(::chown(planted.c_str(), 65534, 65534), 0);
+  EXPECT_FALSE(NormalizedCache::open(planted, &cacheKeyFromId));
 }
 
 }  // namespace

@@ -27,7 +27,7 @@ for _ in $(seq 1 100); do [ -s "$work/ready" ] && break; sleep 0.1; done
 [ -s "$work/ready" ] || { echo "emulator did not start" >&2; exit 1; }
 # shellcheck disable=SC1091
 source "$work/bundle/emulator.env"
-export CORVENZA_USER_ID=bench-user CORVENZA_KEYCHAIN_DIR=$work/keychain
+export CORVENZA_USER_ID=bench-user CORVENZA_KEYCHAIN_DIR=$work/keychain CORVENZA_CACHE_DIR=$work/cache
 
 elapsed() {  # runs "$@" quietly, prints its wall time in milliseconds
   local start=$EPOCHREALTIME

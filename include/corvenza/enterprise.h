@@ -89,7 +89,9 @@ class CorvenzaEnterprise {
   /// configuration and builds the cloud clients. Later calls return at once
   /// and ignore their provider.
   /// @throws CorvenzaException with code 1997 (`configNotFound`) when
-  ///         "corvenza-config.json" is missing from the bundle; start-up may
+  ///         "corvenza-config.json" is missing from the bundle, cannot be
+  ///         read or cannot be decoded (user information "detail" says
+  ///         which); no client is built and nothing is sent. Start-up may
   ///         then be retried.
   static void initialize(std::shared_ptr<CorvenzaTokenProvider> tokenProvider);
 
@@ -215,9 +217,10 @@ class CorvenzaEnterprise::Instance {
   void initialize(std::shared_ptr<CorvenzaTokenProvider> tokenProvider);
 
   /// Reads "corvenza-config.json" from the bundle into the fields below.
-  /// Prints "Error: cannot read config json" or "Error: cannot decode config
-  /// json" and keeps the fields when the file is unreadable or malformed.
-  /// @throws CorvenzaException with code 1997 when the file is missing.
+  /// @throws CorvenzaException with code 1997 when the file is missing, and
+  ///         also, after printing "Error: cannot read config json" or "Error:
+  ///         cannot decode config json", when it is unreadable (not a regular
+  ///         file, over 1 MiB) or malformed; the fields are then unchanged.
   void loadConfig();
   /// Builds the identity and object-storage clients (start-up only).
   void initializeAWS();

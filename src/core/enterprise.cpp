@@ -1,11 +1,9 @@
 #include <corvenza/console.h>
 #include <corvenza/enterprise.h>
 
-#include <fstream>
-#include <iterator>
-#include <sstream>
 #include <utility>
 
+#include "core/config_file.h"
 #include "core/enterprise_impl.h"
 #include "platform/device/private_directory.h"
 
@@ -109,17 +107,23 @@ void CorvenzaEnterprise::Instance::loadConfig() {
   auto path = Bundle::pathForResource("corvenza-config", "json");
   if (!path) throw CorvenzaException(CorvenzaError(CorvenzaErrorReason::configNotFound));
 
-  std::ifstream file(*path, std::ios::binary);
-  std::ostringstream bytes;
-  if (file) bytes << file.rdbuf();
-  if (!file || file.bad()) {
+  // A configuration that cannot be used stops start-up like a missing one:
+  // the built-in endpoints are never used in its place.
+  auto bytes = detail::readConfigurationFile(*path);
+  if (!bytes) {
     consoleLine("Error: cannot read config json");
-    return;
+    throw CorvenzaException(
+        CorvenzaError(CorvenzaErrorReason::configNotFound,
+                      UserInfo{{"detail", "corvenza-config.json cannot be read: " +
+                                              bytes.error().localizedDescription()}}));
   }
-  auto config = CorvenzaConfig::decode(bytes.str());
+  std::string whyNot;
+  auto config = CorvenzaConfig::decode(*bytes, &whyNot);
   if (!config) {
     consoleLine("Error: cannot decode config json");
-    return;
+    throw CorvenzaException(
+        CorvenzaError(CorvenzaErrorReason::configNotFound,
+                      UserInfo{{"detail", "corvenza-config.json cannot be decoded: " + whyNot}}));
   }
   std::lock_guard lock(impl_->mutex);
   impl_->cognitoIDPoolID = config->idPoolId;

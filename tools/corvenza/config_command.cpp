@@ -14,10 +14,18 @@ std::string jsonString(const std::string& text) {
   std::string out = "\"";
   for (char c : text) {
     switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\t': out += "\\t"; break;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
       default:
         if (static_cast<unsigned char>(c) < 0x20) {
           char buf[8];
@@ -38,12 +46,20 @@ struct ConfigOptions {
 
 int runConfig(const ConfigOptions& options) {
   if (!options.bundle.empty()) Bundle::setMainBundleDirectory(options.bundle);
+  // Standard output holds only the configuration (one JSON object with --json).
+  setConsoleSink([](std::string_view line) { std::cerr << line << '\n'; });
   auto& enterprise = CorvenzaEnterprise::shared();
   try {
     enterprise.loadConfig();
   } catch (const CorvenzaException& e) {
-    std::cerr << "corvenza: no corvenza-config.json in " << Bundle::mainBundleDirectory()
-              << " (" << e.error().domain() << " error code " << e.error().code() << ")\n";
+    const auto& info = e.error().userInfo();
+    const auto detail = info ? info->find("detail") : UserInfo::const_iterator{};
+    if (info && detail != info->end()) {
+      std::cerr << "corvenza: " << detail->second;
+    } else {
+      std::cerr << "corvenza: no corvenza-config.json in " << Bundle::mainBundleDirectory();
+    }
+    std::cerr << " (" << e.error().domain() << " error code " << e.error().code() << ")\n";
     return kExitFailure;
   }
   const auto gqlRegion = enterprise.graphQLRegion();
@@ -63,8 +79,8 @@ int runConfig(const ConfigOptions& options) {
               << "graphQLRegion:       " << gqlRegion.value() << " (" << gqlRegion.stringValue()
               << ")\n"
               << "cognitoIDPoolID:     " << enterprise.cognitoIDPoolID() << "\n"
-              << "cognitoIDPoolRegion: " << poolRegion.value() << " ("
-              << poolRegion.stringValue() << ")\n"
+              << "cognitoIDPoolRegion: " << poolRegion.value() << " (" << poolRegion.stringValue()
+              << ")\n"
               << "imageBucketName:     " << enterprise.imageBucketName() << "\n"
               << "imageBucketRegion:   " << enterprise.imageBucketRegion() << "\n"
               << "encryptionKey:       " << enterprise.encryptionKey() << "\n";

@@ -1,5 +1,6 @@
 #include <corvenza/enterprise.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <nlohmann/json.hpp>
 
@@ -119,28 +120,46 @@ TEST_F(StartupTest, UnknownRegionCodeBecomesUnknownRegion) {
   EXPECT_EQ(CorvenzaEnterprise::shared().graphQLRegion(), AWSRegionType::Unknown);
 }
 
-TEST_F(StartupTest, MalformedConfigPrintsAndKeepsEveryDefault) {
+TEST_F(StartupTest, UnusableConfigFailsStartUpLikeAMissingOneAndBuildsNoClient) {
   struct Case {
     const char* name;
     std::string text;
+    const char* line;
   };
   auto lacksKey = nlohmann::json::parse(kGoodConfig);
   lacksKey.erase("encryption_key");
   auto numberForString = nlohmann::json::parse(kGoodConfig);
   numberForString["bucket_name"] = 12;
-  const Case cases[] = {{"not json", "{ this is not json"},
-                        {"lacks encryption_key", lacksKey.dump()},
-                        {"number for a string", numberForString.dump()},
-                        {"empty file", ""}};
+  const char* decode = "Error: cannot decode config json";
+  const Case cases[] = {
+      {"not json", "{ this is not json", decode},
+      {"lacks encryption_key", lacksKey.dump(), decode},
+      {"number for a string", numberForString.dump(), decode},
+      {"empty file", "", decode},
+      {"over 1 MiB", std::string(2 << 20, ' ') + kGoodConfig, "Error: cannot read config json"},
+      {"a FIFO", "", "Error: cannot read config json"}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     CorvenzaEnterprise::Instance::Impl::resetForTesting();
     test::ConsoleCapture console;
-    writeConfig(c.text);
-    CorvenzaEnterprise::initialize(std::make_shared<FixedTokenProvider>("p"));
-    EXPECT_TRUE(CorvenzaEnterprise::shared().initialized());
+    if (std::string(c.name) == "a FIFO") {
+      std::filesystem::remove(bundle_.path() / "corvenza-config.json");
+      ASSERT_EQ(::mkfifo((bundle_.path() / "corvenza-config.json").c_str(), 0600), 0);
+    } else {
+      writeConfig(c.text);
+    }
+    try {
+      CorvenzaEnterprise::initialize(std::make_shared<FixedTokenProvider>("p"));
+      ADD_FAILURE() << "initialize should have thrown";
+    } catch (const CorvenzaException& e) {
+      EXPECT_EQ(e.error().code(), 1997);
+      EXPECT_TRUE(e.error().userInfo() && e.error().userInfo()->count("detail"));
+    }
+    EXPECT_FALSE(CorvenzaEnterprise::shared().initialized());
+    EXPECT_EQ(CorvenzaEnterprise::shared().impl().appSyncClient, nullptr);
     expectDefaults(CorvenzaEnterprise::shared());
-    EXPECT_EQ(console.lines(), std::vector<std::string>{"Error: cannot decode config json"});
+    EXPECT_EQ(console.lines(), std::vector<std::string>{c.line});
+    std::filesystem::remove(bundle_.path() / "corvenza-config.json");
   }
 }
 

@@ -4,7 +4,9 @@
 #include <corvenza/console.h>
 #include <corvenza/main_queue.h>
 
+#include <filesystem>
 #include <mutex>
+#include <vector>
 
 #include "core/time_format.h"
 #include "requests/image_upload_input.h"
@@ -20,12 +22,23 @@ std::string quoted(const std::string& text) {
   std::string out = "\"";
   for (char c : text) {
     switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      default: out += c;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      default:
+        out += c;
     }
   }
   return out + "\"";
@@ -47,6 +60,25 @@ struct Creation {
   std::shared_ptr<http::Cancellable> operation;  // the step the time-out guards
   std::shared_ptr<DispatchWorkItem> timeout;
   bool finished = false;  // the callback has been handed its outcome
+  // Prepared photos on their way to storage; removed once the creation ends,
+  // whatever the outcome, so no photo of a person lingers on disk.
+  std::vector<std::filesystem::path> photoFiles;
+
+  ~Creation() { removePhotoFiles(); }
+
+  void keepPhotoFile(std::filesystem::path file) {
+    std::lock_guard lock(mutex);
+    photoFiles.push_back(std::move(file));
+  }
+  void removePhotoFiles() {
+    std::vector<std::filesystem::path> files;
+    {
+      std::lock_guard lock(mutex);
+      files.swap(photoFiles);
+    }
+    std::error_code ignored;
+    for (const auto& file : files) std::filesystem::remove(file, ignored);
+  }
 
   void setOperation(std::shared_ptr<http::Cancellable> handle) {
     std::lock_guard lock(mutex);
@@ -104,6 +136,7 @@ namespace {
 /// Prints the errors, then queues the callback with them on the main queue.
 void handleErrorInMainQueue(const std::shared_ptr<Creation>& creation, Errors errors) {
   if (!creation->finish()) return;
+  creation->removePhotoFiles();
   requests::printErrors(errors);
   requests::callBackWithErrors(creation->callback, std::move(errors));
 }
@@ -122,6 +155,7 @@ void armTimeout(Impl& impl, const std::shared_ptr<Creation>& creation) {
       operation = creation->operation;
     }
     if (operation) operation->cancel();
+    creation->removePhotoFiles();
     if (creation->callback) {
       creation->callback(nullptr, Errors{CorvenzaError(CorvenzaErrorReason::appSyncClientTimeOut)});
     }
@@ -175,6 +209,7 @@ std::optional<Mutation> attachMutation(const std::shared_ptr<Creation>& creation
     handleErrorInMainQueue(creation, Errors{input.error()});
     return std::nullopt;
   }
+  creation->keepPhotoFile(input->localUri());
   return Mutation(creation->id, std::move(input.value()));
 }
 
@@ -213,6 +248,7 @@ void attachSide(Impl& impl, std::shared_ptr<requests::GraphQLGateway> client,
         if (reportStepFailure(creation, result, error)) return;
         creation->cancelTimeout();
         if (!creation->finish()) return;
+        creation->removePhotoFiles();  // both are stored by now
         // Whatever the read delivers is the creation's outcome.
         CorvenzaEnterprise::shared().getEstimationRequest(creation->id, creation->callback);
       });
@@ -258,8 +294,8 @@ void CorvenzaEnterprise::Instance::createEstimationRequest(
       *client, Mutation(std::move(input)), CorvenzaEnterprise::mainQueue(),
       [&impl, client, creation](Result<Mutation> result, std::optional<Error> error) {
         if (creation->finished) return;
-        auto created = result && result->data ? result->data->createBodysizeEstimation()
-                                              : std::nullopt;
+        auto created =
+            result && result->data ? result->data->createBodysizeEstimation() : std::nullopt;
         if (created) {
           // Errors that come with the created object are ignored.
           creation->id = created->fragments().bodysizeEstimationMinimumOutput().id();

@@ -107,7 +107,8 @@ TEST_F(CreateTest, SuccessRunsTheThreeMutationsInOrderThenReadsBack) {
   EXPECT_EQ(read.request.query.size(), 1815u);
   EXPECT_EQ(out.calls, 0);
 
-  gateway_->answerJson(3, {{"data", {{"getBodysizeEstimation", fullObject("req-9", "requested")}}}});
+  gateway_->answerJson(3,
+                       {{"data", {{"getBodysizeEstimation", fullObject("req-9", "requested")}}}});
   drain();
   ASSERT_EQ(out.calls, 1);
   ASSERT_TRUE(out.record);
@@ -118,7 +119,8 @@ TEST_F(CreateTest, SuccessRunsTheThreeMutationsInOrderThenReadsBack) {
             (std::vector<EstimationProgressType>{
                 EstimationProgressType::none, EstimationProgressType::setParameter,
                 EstimationProgressType::putFrontImage, EstimationProgressType::putSideImage}));
-  EXPECT_EQ(CorvenzaEnterprise::shared().estimationProgress(), EstimationProgressType::putSideImage);
+  EXPECT_EQ(CorvenzaEnterprise::shared().estimationProgress(),
+            EstimationProgressType::putSideImage);
   for (const char* line : {"\"[SPEED_TEST]:setParam:", "\"[SPEED_TEST]:endParam:",
                            "\"[SPEED_TEST]:endFront:", "\"[SPEED_TEST]:endSide :"}) {
     EXPECT_TRUE(console_.contains(line)) << line;
@@ -219,11 +221,10 @@ TEST_F(CreateTest, FrontTransportErrorReachesDelegateBeforeCallback) {
   auto delegate = std::make_shared<OrderDelegate>();
   delegate->order = &order;
   CorvenzaEnterprise::shared().setDelegate(delegate);
-  CorvenzaEnterprise::createEstimationRequest(
-      parameter_, [&](auto, std::optional<Errors> errors) {
-        const int code = errors && !errors->empty() ? errors->front().code() : 0;
-        order.push_back("callback " + std::to_string(code));
-      });
+  CorvenzaEnterprise::createEstimationRequest(parameter_, [&](auto, std::optional<Errors> errors) {
+    const int code = errors && !errors->empty() ? errors->front().code() : 0;
+    order.push_back("callback " + std::to_string(code));
+  });
   gateway_->answerJson(0, created("r"));
   drain();
   gateway_->fail(1, Error("Transport", -1005, std::nullopt, "upload failed"));
@@ -316,6 +317,82 @@ TEST_F(CreateTest, WithoutAClientReportsNotInitialized) {
   drain();
   ASSERT_EQ(out.calls, 1);
   EXPECT_EQ(out.errors->front().code(), 1998);
+}
+
+}  // namespace
+}  // namespace corvenza::test
+
+namespace corvenza::test {
+namespace {
+
+class CreateTemporaryFilesTest : public CreateTest {
+ protected:
+  // The local files the attach mutations sent so far name.
+  std::vector<std::filesystem::path> photoFiles() {
+    std::vector<std::filesystem::path> files;
+    for (std::size_t i = 0; i < gateway_->callCount(); ++i) {
+      const auto& variables = gateway_->call(i).request.variables;
+      if (variables && variables->contains("image")) {
+        files.emplace_back((*variables)["image"]["localUri"].get<std::string>());
+      }
+    }
+    return files;
+  }
+  static void expectAllGone(const std::vector<std::filesystem::path>& files) {
+    for (const auto& file : files) EXPECT_FALSE(std::filesystem::exists(file)) << file;
+  }
+};
+
+TEST_F(CreateTemporaryFilesTest, PhotoFilesAreRemovedWhenTheCreationEndsWhateverTheOutcome) {
+  {
+    SCOPED_TRACE("success");
+    Outcome out;
+    CorvenzaEnterprise::createEstimationRequest(parameter_, out.callback());
+    gateway_->answerJson(0, created("ok"));
+    drain();
+    const auto front = photoFiles();
+    ASSERT_EQ(front.size(), 1u);
+    EXPECT_TRUE(std::filesystem::exists(front[0]));  // kept while its upload may run
+    gateway_->answerJson(1, attached("attachFrontImage", "ok"));
+    drain();
+    gateway_->answerJson(2, attached("attachSideImage", "ok"));
+    drain();
+    const auto both = photoFiles();
+    ASSERT_EQ(both.size(), 2u);
+    expectAllGone(both);
+  }
+  {
+    SCOPED_TRACE("failed side attach");
+    gateway_->forget();
+    gateway_ = std::make_shared<FakeGraphQLGateway>();
+    CorvenzaEnterprise::shared().impl().appSyncClient = gateway_;
+    Outcome out;
+    CorvenzaEnterprise::createEstimationRequest(parameter_, out.callback());
+    gateway_->answerJson(0, created("bad"));
+    drain();
+    gateway_->answerJson(1, attached("attachFrontImage", "bad"));
+    drain();
+    gateway_->answerJson(2, {{"errors", {{{"message", "refused"}}}}});
+    drain();
+    ASSERT_EQ(out.calls, 1);
+    expectAllGone(photoFiles());
+  }
+  {
+    SCOPED_TRACE("time-out on the front upload");
+    gateway_->forget();
+    gateway_ = std::make_shared<FakeGraphQLGateway>();
+    CorvenzaEnterprise::shared().impl().appSyncClient = gateway_;
+    Outcome out;
+    CorvenzaEnterprise::createEstimationRequest(parameter_, out.callback());
+    gateway_->answerJson(0, created("slow"));
+    drain();
+    clock_->advance(45s);
+    drain();
+    ASSERT_EQ(out.calls, 1);
+    const auto files = photoFiles();
+    ASSERT_EQ(files.size(), 1u);
+    expectAllGone(files);
+  }
 }
 
 }  // namespace

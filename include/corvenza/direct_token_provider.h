@@ -48,6 +48,15 @@ class DirectTokenProvider : public DefaultTokenProvider {
   /// Switches to @p userId's token (stored, or fetched at the next ensureToken()).
   void setUserId(std::optional<std::string> userId);
 
+  /// A user id of this OS user on this machine for applications without
+  /// users of their own: "anonymous-" and 32 random hex digits, made once and
+  /// kept in the private file "installation-user-id" beside the token store
+  /// ($CORVENZA_KEYCHAIN_DIR, else $XDG_DATA_HOME/corvenza, else
+  /// ~/.local/share/corvenza). The same in every call and process, so that
+  /// refreshes keep one identity. Nothing, with @p error set when given, when
+  /// it can be neither read nor stored. Thread-safe.
+  static std::optional<std::string> installationUserId(Error* error = nullptr);
+
  private:
   struct Settings;
   std::shared_ptr<Settings> settings_;

@@ -4,15 +4,15 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
-#include <nlohmann/json.hpp>
-
 #include <cstdio>
 #include <fstream>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "integration/shell_run.h"
 #include "support/emulator_process.h"
 #include "support/temp_dir.h"
 
@@ -23,17 +23,7 @@ using nlohmann::json;
 
 const std::string kPhotos = CORVENZA_SOURCE_DIR "/examples/photos/";
 
-struct ToolRun {
-  int exitCode = -1;
-  std::string out;
-  std::string err;
-};
-
-std::string quoted(const std::string& text) {
-  std::string out = "'";
-  for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return out + "'";
-}
+std::string quoted(const std::string& text) { return shellQuoted(text); }
 
 class CliTest : public ::testing::Test {
  protected:
@@ -56,25 +46,12 @@ class CliTest : public ::testing::Test {
   // Runs the tool with @p args (already shell-quoted where needed) as user
   // "cli-user", with the emulator's environment file sourced first.
   static ToolRun corvenza(const std::string& args) {
-    const auto errFile = root_->path() / "stderr";
-    const std::string command =
-        ". " + quoted((root_->path() / "bundle" / "emulator.env").string()) +
-        " && CORVENZA_USER_ID=cli-user CORVENZA_KEYCHAIN_DIR=" +
-        quoted((root_->path() / "keychain").string()) + " exec " + quoted(CORVENZA_CLI_PATH) +
-        " " + args + " 2>" + quoted(errFile.string());
-    ToolRun run;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) return run;
-    char buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, n);
-    const int status = pclose(pipe);
-    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    std::ifstream err(errFile);
-    std::ostringstream text;
-    text << err.rdbuf();
-    run.err = text.str();
-    return run;
+    const std::string command = ". " +
+                                quoted((root_->path() / "bundle" / "emulator.env").string()) +
+                                " && CORVENZA_USER_ID=cli-user CORVENZA_KEYCHAIN_DIR=" +
+                                quoted((root_->path() / "keychain").string()) + " exec " +
+                                quoted(CORVENZA_CLI_PATH) + " " + args;
+    return runShell(command, root_->path() / "stderr");
   }
 
   static std::string createArgs(const std::string& height, const std::string& front) {
@@ -90,8 +67,8 @@ std::unique_ptr<TempDir> CliTest::root_;
 std::unique_ptr<EmulatorProcess> CliTest::emulator_;
 
 TEST_F(CliTest, CreateWaitsForTheEstimateThenReadsListsUpdatesAndDeletes) {
-  const auto created = corvenza(
-      createArgs("170", kPhotos + "front-4032x3024-exif6.jpg") + " --wait --timeout 60 --json");
+  const auto created = corvenza(createArgs("170", kPhotos + "front-4032x3024-exif6.jpg") +
+                                " --wait --timeout 60 --json");
   ASSERT_EQ(created.exitCode, 0) << created.err;
   // Off a terminal each finished upload is one plain line.
   int uploads = 0;

@@ -4,6 +4,31 @@
 
 namespace corvenza::cli {
 
+namespace {
+
+// Without --user-id each refresh would bring a new anonymous identity, and
+// with it the loss of every request made before; the installation's own id
+// keeps one.
+std::optional<std::string> userIdFor(const GlobalOptions& options) {
+  if (!options.userId.empty()) return options.userId;
+  Error why("CorvenzaFileError", 0);
+  if (auto id = DirectTokenProvider::installationUserId(&why)) return id;
+  std::cerr << "corvenza: warning: no installation user id (" << why.localizedDescription()
+            << "); this run gets an identity of its own\n";
+  return std::nullopt;
+}
+
+std::string startupFailure(const Error& error) {
+  if (error.userInfo()) {
+    if (auto detail = error.userInfo()->find("detail"); detail != error.userInfo()->end()) {
+      return detail->second;
+    }
+  }
+  return "no corvenza-config.json in " + Bundle::mainBundleDirectory().string();
+}
+
+}  // namespace
+
 void addGlobalOptions(CLI::App& command, GlobalOptions& options) {
   command.add_option("--bundle", options.bundle, "Directory holding corvenza-config.json")
       ->envname("CORVENZA_BUNDLE_DIR");
@@ -11,7 +36,11 @@ void addGlobalOptions(CLI::App& command, GlobalOptions& options) {
       ->envname("CORVENZA_API_URL");
   command.add_option("--api-key", options.apiKey, "API key of the authentication service")
       ->envname("CORVENZA_API_KEY");
-  command.add_option("--user-id", options.userId, "User on whose behalf tokens are requested")
+  command
+      .add_option("--user-id", options.userId,
+                  "User on whose behalf tokens are requested; without one, this installation's "
+                  "own anonymous id (made once, kept in installation-user-id beside the token "
+                  "store), so that requests stay yours from run to run")
       ->envname("CORVENZA_USER_ID");
   command.add_flag("--verbose", options.verbose, "Show the library's console lines on stderr");
 }
@@ -32,12 +61,11 @@ std::unique_ptr<Session> Session::start(const GlobalOptions& options) {
   CorvenzaEnterprise::setMainQueue(session->queue_);
 
   auto provider = std::make_shared<DirectTokenProvider>(options.apiUrl, options.apiKey);
-  if (!options.userId.empty()) provider->setUserId(options.userId);
+  provider->setUserId(userIdFor(options));
   try {
     CorvenzaEnterprise::initialize(provider);
   } catch (const CorvenzaException& e) {
-    std::cerr << "corvenza: start-up failed: no corvenza-config.json in "
-              << Bundle::mainBundleDirectory() << "\n";
+    std::cerr << "corvenza: start-up failed: " << startupFailure(e.error()) << "\n";
     printErrors({e.error()});
     return nullptr;
   }

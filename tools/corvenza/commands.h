@@ -21,5 +21,7 @@ void addDeleteCommand(CLI::App& app, int& exitCode);
 void addCreateCommand(CLI::App& app, int& exitCode);
 /// `corvenza watch`: prints request changes as they happen.
 void addWatchCommand(CLI::App& app, int& exitCode);
+/// `corvenza sign-out`: forgets the stored token and empties the offline cache.
+void addSignOutCommand(CLI::App& app, int& exitCode);
 
 }  // namespace corvenza::cli

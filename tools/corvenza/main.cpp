@@ -19,6 +19,7 @@ int main(int argc, char** argv) {
   corvenza::cli::addUpdateCommand(app, exitCode);
   corvenza::cli::addDeleteCommand(app, exitCode);
   corvenza::cli::addWatchCommand(app, exitCode);
+  corvenza::cli::addSignOutCommand(app, exitCode);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {

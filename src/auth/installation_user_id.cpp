@@ -1,0 +1,125 @@
+// One anonymous user id per OS user and machine, made once and kept beside
+// the token store, so that an application without users of its own keeps one
+// identity across refreshes and runs.
+
+#include <corvenza/direct_token_provider.h>
+#include <fcntl.h>
+#include <openssl/rand.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <string>
+
+#include "platform/device/private_directory.h"
+#include "platform/sigv4/crypto.h"
+
+namespace corvenza {
+namespace {
+
+constexpr const char* kFileName = "installation-user-id";
+constexpr const char* kPrefix = "anonymous-";
+constexpr std::size_t kMaxLength = 128;
+
+Error idError(std::string description) {
+  return Error(device::kFileErrorDomain, 8, std::nullopt, std::move(description));
+}
+
+bool isValidId(const std::string& id) {
+  if (id.empty() || id.size() > kMaxLength) return false;
+  for (unsigned char c : id) {
+    if (!(std::isalnum(c) || c == '-' || c == '_')) return false;
+  }
+  return true;
+}
+
+class Descriptor {
+ public:
+  explicit Descriptor(int fd) : fd_(fd) {}
+  ~Descriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+// The stored id; nothing when there is no file or it holds no valid id.
+std::optional<std::string> readId(const std::filesystem::path& file) {
+  Descriptor fd(::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+  if (fd.get() < 0) return std::nullopt;
+  struct stat info {};
+  if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != ::geteuid()) {
+    return std::nullopt;
+  }
+  char buffer[kMaxLength + 2];
+  ssize_t got;
+  do {
+    got = ::read(fd.get(), buffer, sizeof buffer);
+  } while (got < 0 && errno == EINTR);
+  if (got <= 0) return std::nullopt;
+  std::string id(buffer, static_cast<std::size_t>(got));
+  while (!id.empty() && (id.back() == '\n' || id.back() == '\r')) id.pop_back();
+  if (!isValidId(id)) return std::nullopt;
+  return id;
+}
+
+std::optional<std::string> newId() {
+  unsigned char bytes[16];
+  if (RAND_bytes(bytes, sizeof bytes) != 1) return std::nullopt;
+  return kPrefix + sigv4::hex(std::string_view(reinterpret_cast<const char*>(bytes), sizeof bytes));
+}
+
+// Writes @p id to a fresh file and links it into place; another process that
+// got there first wins (link refuses to replace), unless the file in place is
+// unusable, which is then replaced.
+bool storeId(const std::filesystem::path& directory, const std::filesystem::path& file,
+             const std::string& id, bool replace) {
+  std::string temporary = (directory / (std::string(".") + kFileName + ".XXXXXX")).string();
+  Descriptor fd(::mkostemp(temporary.data(), O_CLOEXEC));
+  if (fd.get() < 0) return false;
+  const std::string text = id + "\n";
+  const bool written =
+      ::fchmod(fd.get(), 0600) == 0 &&
+      ::write(fd.get(), text.data(), text.size()) == static_cast<ssize_t>(text.size()) &&
+      ::fsync(fd.get()) == 0;
+  bool placed = false;
+  if (written) {
+    placed = replace ? ::rename(temporary.c_str(), file.c_str()) == 0
+                     : ::link(temporary.c_str(), file.c_str()) == 0;
+  }
+  ::unlink(temporary.c_str());  // after a rename there is nothing left to remove
+  return placed;
+}
+
+}  // namespace
+
+std::optional<std::string> DirectTokenProvider::installationUserId(Error* error) {
+  auto fail = [&](std::string why) -> std::optional<std::string> {
+    if (error) *error = idError(std::move(why));
+    return std::nullopt;
+  };
+  auto directory = device::ensurePrivateDirectory(device::defaultDataDirectory());
+  if (!directory) {
+    if (error) *error = directory.error();
+    return std::nullopt;
+  }
+  const auto file = *directory / kFileName;
+  if (auto stored = readId(file)) return stored;
+
+  auto id = newId();
+  if (!id) return fail("No random user id can be made");
+  // A file that is there but unusable (empty, damaged) is replaced.
+  struct stat info {};
+  const bool unusable = ::lstat(file.c_str(), &info) == 0;
+  if (storeId(*directory, file, *id, unusable)) return id;
+  // Another process made one meanwhile: theirs is the installation's id.
+  if (auto stored = readId(file)) return stored;
+  return fail("The installation user id cannot be stored");
+}
+
+}  // namespace corvenza

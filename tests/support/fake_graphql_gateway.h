@@ -88,6 +88,10 @@ class FakeGraphQLGateway final : public requests::GraphQLGateway {
   /// Drops every recorded call and subscription. Their handlers may hold the
   /// gateway itself (as the create chain does), so tests call this at the end
   /// to break that cycle.
+  void clearCache() override { ++cacheClears; }
+  /// How often the offline cache was emptied.
+  std::atomic<int> cacheClears{0};
+
   void forget() {
     std::vector<Call> calls;
     std::vector<Subscription> subscriptions;

@@ -284,6 +284,28 @@ TEST_F(GraphQLClientTest, OfflineReadsShowFetchedAndMutatedData) {
   EXPECT_EQ(transport->requests().size(), 3u);
 }
 
+TEST_F(GraphQLClientTest, OfflineReadsAnswerOnlyTheIdentityTheDataWasFetchedFor) {
+  std::string identity = "id-alice";
+  ClientConfiguration configuration;
+  configuration.endpointURL = "https://example.test/graphql";
+  configuration.transport = transport;
+  configuration.cacheOwner = [&identity] { return identity; };
+  auto client = GraphQLClient::create(std::move(configuration)).value();
+
+  fetchAnswered(*client, CachePolicy::fetchIgnoringCacheData, 200,
+                R"({"data":{"getBodysizeEstimation":{"id":"r1","age":40}}})");
+  identity = "id-bob";
+  auto bob = fetchAnswered(*client, CachePolicy::returnCacheDataDontFetch, 0, {});
+  ASSERT_TRUE(bob.result);
+  EXPECT_FALSE(bob.result->data);
+  identity = "";  // nobody known yet
+  EXPECT_FALSE(fetchAnswered(*client, CachePolicy::returnCacheDataDontFetch, 0, {}).result->data);
+  identity = "id-alice";
+  EXPECT_TRUE(fetchAnswered(*client, CachePolicy::returnCacheDataDontFetch, 0, {}).result->data);
+  ASSERT_TRUE(client->clearCache());
+  EXPECT_FALSE(fetchAnswered(*client, CachePolicy::returnCacheDataDontFetch, 0, {}).result->data);
+}
+
 TEST_F(GraphQLClientTest, CacheFileOutlivesTheClientAndBadFilesFallBackToMemory) {
   corvenza::test::TempDir dir;
   const auto database = dir.path() / "CorvenzaEnterprise";

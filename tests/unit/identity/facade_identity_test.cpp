@@ -6,6 +6,7 @@
 #include "auth/token_provider_environment.h"
 #include "core/enterprise_identity.h"
 #include "core/enterprise_impl.h"
+#include "support/fake_graphql_gateway.h"
 #include "unit/auth/auth_fakes.h"
 
 namespace corvenza {
@@ -64,11 +65,14 @@ TEST_F(FacadeIdentityTest, StartUpChainsProviderBridgeAndCredentialsAndClearSign
   EXPECT_EQ(configuration->credentialsProvider, credentials);
   EXPECT_EQ(configuration, detail::sharedServiceConfiguration());
 
+  auto client = std::make_shared<test::FakeGraphQLGateway>();
+  CorvenzaEnterprise::shared().impl().appSyncClient = client;
   bridge->setIdentityId("id");
   CorvenzaEnterprise::clearCredentials();
   EXPECT_EQ(bridge->identityId(), "");
   EXPECT_FALSE(provider->token());
   EXPECT_TRUE(store->entries().empty());
+  EXPECT_EQ(client->cacheClears, 1);  // nothing cached for this user answers the next
 }
 
 TEST_F(FacadeIdentityTest, OtherProviderKindsAreNotDefaultProvidersAndKeepTheirToken) {

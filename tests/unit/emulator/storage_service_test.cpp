@@ -1,6 +1,6 @@
 // Object storage driven directly, with requests signed by credentials issued
-// to two identities: who may read and write which keys and which bucket is
-// served.
+// to two identities: who may read and write which keys, which bucket is
+// served, and writes the disk cannot hold.
 
 #include "storage/storage_service.h"
 
@@ -96,7 +96,7 @@ class StorageServiceTest : public ::testing::Test {
   static bool hasCode(const Response& response, const std::string& code) {
     return response.body.find("<Code>" + code + "</Code>") != std::string::npos;
   }
-  // Whether the object's sidecar is on disk.
+  // Whether the object's sidecar is on disk; names too long for it are not.
   bool hasSidecar(const std::string& key) const {
     std::error_code ec;
     return std::filesystem::exists(dir_.path() / "objects" / ".meta" / bucket_() / (key + ".json"),
@@ -160,6 +160,45 @@ TEST_F(StorageServiceTest, OnlyTheConfiguredBucketIsServed) {
   const auto read = get(alice_, key, "other-bucket");
   EXPECT_EQ(read.status, 404);
   EXPECT_TRUE(hasCode(read, "NoSuchBucket")) << read.body;
+}
+
+TEST_F(StorageServiceTest, WritesTheDiskCannotHoldAnswerAnErrorAndStoreNothing) {
+  const auto prefix = std::string(kAlice) + "/req-1/";
+  ASSERT_EQ(put(alice_, prefix + "a/b/c", "deep").status, 200);
+  ASSERT_EQ(put(alice_, prefix + "f", "file").status, 200);
+
+  const auto folder = put(alice_, prefix + "a/b", "over a folder");
+  EXPECT_EQ(folder.status, 500);
+  EXPECT_TRUE(hasCode(folder, "InternalError")) << folder.body;
+  EXPECT_NE(folder.body.find("other objects are stored under this key"), std::string::npos);
+  EXPECT_EQ(get(alice_, prefix + "a/b").status, 404);
+  EXPECT_FALSE(hasSidecar(prefix + "a/b"));
+  EXPECT_EQ(get(alice_, prefix + "a/b/c").body, "deep");
+
+  const auto under = put(alice_, prefix + "f/g", "under a file");
+  EXPECT_EQ(under.status, 500);
+  EXPECT_TRUE(hasCode(under, "InternalError")) << under.body;
+  EXPECT_NE(under.body.find("an object is stored under a part of this key"), std::string::npos);
+  EXPECT_EQ(get(alice_, prefix + "f/g").status, 404);
+  EXPECT_FALSE(hasSidecar(prefix + "f/g"));
+  EXPECT_EQ(get(alice_, prefix + "f").body, "file");
+
+  // The sidecar adds ".json" to the last segment, so 251 bytes is already too long.
+  for (const std::size_t length : {std::size_t{251}, std::size_t{300}}) {
+    SCOPED_TRACE(length);
+    const auto key = prefix + std::string(length, 'x');
+    const auto tooLong = put(alice_, key, "long");
+    EXPECT_EQ(tooLong.status, 400);
+    EXPECT_TRUE(hasCode(tooLong, "KeyTooLongError")) << tooLong.body;
+    EXPECT_NE(get(alice_, key).status, 200);
+    EXPECT_FALSE(hasSidecar(key));
+  }
+  const auto longest = prefix + std::string(250, 'x');
+  EXPECT_EQ(put(alice_, longest, "fits").status, 200);
+  EXPECT_EQ(get(alice_, longest).body, "fits");
+  const auto overall = put(alice_, prefix + std::string(1024, 'y'), "too long");
+  EXPECT_EQ(overall.status, 400);
+  EXPECT_TRUE(hasCode(overall, "KeyTooLongError")) << overall.body;
 }
 
 }  // namespace

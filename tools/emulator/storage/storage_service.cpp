@@ -82,10 +82,7 @@ Response StorageService::answer(const Request& request) {
   if (location.bucket != context_.options.bucket) {
     return s3Error(404, "NoSuchBucket", "The specified bucket does not exist", location.resource);
   }
-  if (!ObjectStore::validKey(location.key)) {
-    return s3Error(400, "InvalidArgument", "The key is not supported by this emulator.",
-                   location.resource);
-  }
+  if (auto refusal = keyRefusal(location)) return std::move(*refusal);
 
   auto caller = authenticate(request, location);
   if (auto* refusal = std::get_if<Response>(&caller)) return std::move(*refusal);
@@ -95,6 +92,25 @@ Response StorageService::answer(const Request& request) {
   }
   if (request.method == "PUT") return putObject(request, location, identityId);
   return getObject(request, location);
+}
+
+std::optional<Response> StorageService::keyRefusal(const Location& location) {
+  switch (ObjectStore::keyProblem(location.key)) {
+    case ObjectStore::KeyProblem::none:
+      return std::nullopt;
+    case ObjectStore::KeyProblem::tooLong:
+      return s3Error(400, "KeyTooLongError", "Your key is too long", location.resource);
+    case ObjectStore::KeyProblem::segmentTooLong:
+      return s3Error(400, "KeyTooLongError",
+                     "A part of the key between slashes is longer than the " +
+                         std::to_string(ObjectStore::kMaxSegmentBytes) +
+                         " bytes this emulator can store",
+                     location.resource);
+    case ObjectStore::KeyProblem::unsupportedSegment:
+      break;
+  }
+  return s3Error(400, "InvalidArgument", "The key is not supported by this emulator.",
+                 location.resource);
 }
 
 std::variant<std::string, Response> StorageService::authenticate(const Request& request,
@@ -164,7 +180,9 @@ Response StorageService::putObject(const Request& request, const Location& locat
   metadata.lastModified = context_.clock.nowSeconds();
   auto stored = store_.put(location.bucket, location.key, request.body, std::move(metadata));
   if (!stored) {
-    return s3Error(500, "InternalError", "The object could not be stored.", location.resource);
+    return s3Error(500, "InternalError",
+                   "The object could not be stored: " + stored.error().localizedDescription(),
+                   location.resource);
   }
   Response response;
   response.headers = {{"ETag", stored->etag},

@@ -6,6 +6,7 @@
 // identity reach only the keys under "<identity id>/". Only the configured
 // bucket exists.
 
+#include <optional>
 #include <string>
 #include <variant>
 
@@ -30,6 +31,8 @@ class StorageService : public Service {
     std::string resource;
   };
   Response answer(const Request& request);
+  /// The error for a key the store cannot keep, or nothing.
+  static std::optional<Response> keyRefusal(const Location& location);
   /// The identity id of the credentials that signed @p request, or the error.
   std::variant<std::string, Response> authenticate(const Request& request,
                                                    const Location& location) const;

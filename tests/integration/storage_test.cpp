@@ -48,18 +48,31 @@ std::string readAll(const std::filesystem::path& path) {
 
 class StorageIntegrationTest : public ::testing::Test {
  protected:
+  struct SignedIn {
+    std::string identityId;
+    sigv4::Credentials credentials;
+  };
+
   static void SetUpTestSuite() {
     emulator_ = std::make_unique<EmulatorProcess>(CORVENZA_EMULATOR_PATH);
     if (!emulator_->ok()) return;
-    // A token from the authentication service, traded for credentials.
+    auto user = signIn("storage-user");
+    identityId_ = std::move(user.identityId);
+    credentials_ = std::move(user.credentials);
+  }
+  static void TearDownTestSuite() { emulator_.reset(); }
+
+  // A token from the authentication service, traded for credentials.
+  static SignedIn signIn(const std::string& userId) {
+    SignedIn user;
     const auto token = plainRequest("POST", emulator_->endpoint("auth") + "/token",
                                     {"x-api-key: " + emulator_->endpoint("api_key")},
-                                    json{{"user_id", "storage-user"}, {"token_duration", 900}}.dump());
+                                    json{{"user_id", userId}, {"token_duration", 900}}.dump());
     const auto issuedToken = json::parse(token.body, nullptr, false)["content"]["token"];
-    identityId_ = issuedToken.value("identity_id", "");
-    const json body = {{"IdentityId", identityId_},
-                       {"Logins", {{"cognito-identity.amazonaws.com",
-                                    issuedToken.value("jwt_token", "")}}}};
+    user.identityId = issuedToken.value("identity_id", "");
+    const json body = {
+        {"IdentityId", user.identityId},
+        {"Logins", {{"cognito-identity.amazonaws.com", issuedToken.value("jwt_token", "")}}}};
     const auto response = plainRequest(
         "POST", emulator_->endpoint("identity"),
         {"Content-Type: application/x-amz-json-1.1",
@@ -67,11 +80,11 @@ class StorageIntegrationTest : public ::testing::Test {
         body.dump());
     const auto issued = json::parse(response.body, nullptr, false)["Credentials"];
     if (issued.is_object()) {
-      credentials_ = {issued.value("AccessKeyId", ""), issued.value("SecretKey", ""),
-                      issued.value("SessionToken", ""), std::nullopt};
+      user.credentials = {issued.value("AccessKeyId", ""), issued.value("SecretKey", ""),
+                          issued.value("SessionToken", ""), std::nullopt};
     }
+    return user;
   }
-  static void TearDownTestSuite() { emulator_.reset(); }
 
   void SetUp() override {
     ASSERT_TRUE(emulator_->ok()) << emulator_->error();
@@ -81,10 +94,14 @@ class StorageIntegrationTest : public ::testing::Test {
     ASSERT_FALSE(bucket_.empty());
     ASSERT_FALSE(kmsKeyId_.empty());
 
+    manager_ = managerFor(credentials_);
+  }
+
+  std::shared_ptr<storage::S3ObjectManager> managerFor(const sigv4::Credentials& credentials) {
     storage::TransferUtilityOptions options;
     options.environment = environment();
-    auto utility = std::make_shared<storage::TransferUtility>(configuration(), options);
-    manager_ = std::make_shared<storage::S3ObjectManager>(utility, [this] { return kmsKeyId_; });
+    auto utility = std::make_shared<storage::TransferUtility>(configuration(credentials), options);
+    return std::make_shared<storage::S3ObjectManager>(utility, [this] { return kmsKeyId_; });
   }
 
   static detail::EnvironmentLookup environment() {
@@ -93,24 +110,29 @@ class StorageIntegrationTest : public ::testing::Test {
       return std::nullopt;
     };
   }
-  static identity::ServiceConfiguration configuration() {
-    return {AWSRegionType::APNortheast1, std::make_shared<IssuedCredentials>(credentials_)};
+  static identity::ServiceConfiguration configuration(const sigv4::Credentials& credentials) {
+    return {AWSRegionType::APNortheast1, std::make_shared<IssuedCredentials>(credentials)};
   }
   static storage::PresignedURLBuilder builder(
-      std::function<std::chrono::system_clock::time_point()> now = {}) {
+      std::function<std::chrono::system_clock::time_point()> now = {},
+      const sigv4::Credentials& credentials = credentials_) {
     storage::PresignedURLBuilderOptions options;
     options.environment = environment();
     options.now = std::move(now);
-    return storage::PresignedURLBuilder(configuration(), options);
+    return storage::PresignedURLBuilder(configuration(credentials), options);
   }
 
   Outcome upload(const std::string& key, const std::string& content) {
+    return upload(*manager_, key, content);
+  }
+  Outcome upload(storage::S3ObjectManager& manager, const std::string& key,
+                 const std::string& content) {
     const auto file = dir_.write("photo.jpg", content);
     std::promise<Outcome> done;
-    manager_->upload({bucket_, key, "ap-northeast-1", file, "image/jpeg"},
-                     [&done](bool success, std::optional<Error> error) {
-                       done.set_value({success, std::move(error)});
-                     });
+    manager.upload({bucket_, key, "ap-northeast-1", file, "image/jpeg"},
+                   [&done](bool success, std::optional<Error> error) {
+                     done.set_value({success, std::move(error)});
+                   });
     auto future = done.get_future();
     EXPECT_EQ(future.wait_for(30s), std::future_status::ready);
     return future.get();
@@ -202,6 +224,38 @@ TEST_F(StorageIntegrationTest, ExpiredOrTamperedLinksAreRefused) {
   const auto anonymous =
       plainRequest("GET", emulator_->endpoint("s3") + "/" + bucket_ + "/" + key("front.jpg"), {});
   EXPECT_EQ(anonymous.status, 403);
+}
+
+TEST_F(StorageIntegrationTest, AnotherIdentitysSignedRequestsCannotReachThisOnesPhotos) {
+  ASSERT_TRUE(upload(key("front.jpg"), "mine").success);
+  const auto intruder = signIn("storage-intruder");
+  ASSERT_FALSE(intruder.credentials.accessKeyId.empty()) << emulator_->log();
+  ASSERT_NE(intruder.identityId, identityId_);
+
+  const auto link = builder({}, intruder.credentials).getPresignedURL(bucket_, key("front.jpg"));
+  ASSERT_TRUE(link);
+  const auto read = plainRequest("GET", *link, {});
+  EXPECT_EQ(read.status, 403);
+  EXPECT_NE(read.body.find("<Code>AccessDenied</Code>"), std::string::npos) << read.body;
+
+  const auto intruderManager = managerFor(intruder.credentials);
+  const auto overwrite = upload(*intruderManager, key("front.jpg"), "theirs");
+  EXPECT_FALSE(overwrite.success);
+  ASSERT_TRUE(overwrite.error);
+  EXPECT_EQ(overwrite.error->code(), 403);
+  EXPECT_EQ(overwrite.error->localizedDescription().rfind("AccessDenied", 0), 0u)
+      << overwrite.error->localizedDescription();
+  // Under its own prefix the same credentials work.
+  EXPECT_TRUE(upload(*intruderManager, intruder.identityId + "/req-1/front.jpg", "theirs").success);
+
+  const auto mine = plainRequest("GET", *builder().getPresignedURL(bucket_, key("front.jpg")), {});
+  EXPECT_EQ(mine.status, 200);
+  EXPECT_EQ(mine.body, "mine");
+
+  const auto elsewhere =
+      plainRequest("GET", *builder().getPresignedURL("other-photos", key("front.jpg")), {});
+  EXPECT_EQ(elsewhere.status, 404);
+  EXPECT_NE(elsewhere.body.find("<Code>NoSuchBucket</Code>"), std::string::npos) << elsewhere.body;
 }
 
 }  // namespace

@@ -28,9 +28,11 @@ class EstimatorTest : public ServiceTest {
 
 TEST_F(EstimatorTest, CompletesARequestOnceBothPhotosAreAttached) {
   const auto id = create();
-  runClient("attach_front_image", {{"id", id}, {"image", image("front.jpg")}});
+  const auto frontKey = photoKey(kAlice, id, "front.jpg");
+  const auto sideKey = photoKey(kAlice, id, "side.jpg");
+  runClient("attach_front_image", {{"id", id}, {"image", image(frontKey)}});
   EXPECT_EQ(estimator_->scheduledCount(), 0u);
-  runClient("attach_side_image", {{"id", id}, {"image", image("side.jpg")}});
+  runClient("attach_side_image", {{"id", id}, {"image", image(sideKey)}});
   EXPECT_EQ(get(id)["status"], "pendingAutomaticEstimation");
 
   std::vector<std::string> thumbnailKeys;
@@ -59,8 +61,8 @@ TEST_F(EstimatorTest, CompletesARequestOnceBothPhotosAreAttached) {
   EXPECT_EQ(done["frontImageThumb"]["key"], prefix + "front_thumb.jpg");
   EXPECT_EQ(done["sideImageThumb"]["key"], prefix + "side_thumb.jpg");
   // Without a made thumbnail the original photo stands in.
-  EXPECT_EQ(done["annotatedFrontImageThumb"]["key"], "front.jpg");
-  EXPECT_EQ(done["annotatedSideImage"]["key"], "side.jpg");
+  EXPECT_EQ(done["annotatedFrontImageThumb"]["key"], frontKey);
+  EXPECT_EQ(done["annotatedSideImage"]["key"], sideKey);
   EXPECT_EQ(thumbnailKeys.size(), 4u);
   EXPECT_EQ(estimator_->runPendingNow(), 0u);
 }

@@ -18,6 +18,8 @@ namespace corvenza::emulator::testing {
 
 inline constexpr const char* kAlice = "ap-northeast-1:aaaaaaaa-0000-4000-8000-000000000001";
 inline constexpr const char* kBob = "ap-northeast-1:bbbbbbbb-0000-4000-8000-000000000002";
+/// The bucket photos must be stored in.
+inline constexpr const char* kPhotoBucket = "corvenza-photos";
 
 class ServiceTest : public ::testing::Test {
  protected:
@@ -28,7 +30,8 @@ class ServiceTest : public ::testing::Test {
     auto store = estimation::EstimationStore::open(dir_ / "estimations.sqlite3");
     ASSERT_TRUE(store.ok());
     store_ = std::move(*store);
-    service_ = std::make_unique<gql::GraphQLService>(*store_, [this] { return now_; });
+    service_ = std::make_unique<gql::GraphQLService>(
+        *store_, [this] { return now_; }, kPhotoBucket);
   }
   void TearDown() override {
     service_.reset();
@@ -47,9 +50,17 @@ class ServiceTest : public ::testing::Test {
     return run(clientRequestString(operation), variables, caller);
   }
 
-  static nlohmann::json image(const std::string& key) {
-    return {{"bucket", "photos"}, {"key", key}, {"region", "ap-northeast-1"},
-            {"localUri", "file:///tmp/" + key}, {"mimeType", "image/jpeg"}};
+  static nlohmann::json image(const std::string& key, const std::string& bucket = kPhotoBucket) {
+    return {{"bucket", bucket},
+            {"key", key},
+            {"region", "ap-northeast-1"},
+            {"localUri", "file:///tmp/photo.jpg"},
+            {"mimeType", "image/jpeg"}};
+  }
+  /// The key the library stores a request's photo under.
+  static std::string photoKey(const std::string& owner, const std::string& id,
+                              const std::string& name) {
+    return owner + "/" + id + "/" + name;
   }
 
   /// Creates a request for @p caller and returns its id.
@@ -67,8 +78,9 @@ class ServiceTest : public ::testing::Test {
 
   void attachBoth(const std::string& id, const std::string& caller = kAlice) {
     for (const auto* op : {"attach_front_image", "attach_side_image"}) {
-      const auto response =
-          runClient(op, {{"id", id}, {"image", image(id + "/" + op + ".jpg")}}, caller);
+      const auto response = runClient(
+          op, {{"id", id}, {"image", image(photoKey(caller, id, std::string(op) + ".jpg"))}},
+          caller);
       EXPECT_FALSE(response.contains("errors")) << response.dump();
     }
   }

@@ -28,18 +28,21 @@ TEST_F(ServiceTest, RunsTheClientsOperationsEndToEnd) {
   for (const auto& [key, value] : minimum.items()) keys.push_back(key);
   EXPECT_EQ(keys.size(), 10u);
 
-  const auto front = runClient("attach_front_image", {{"id", id}, {"image", image("f.jpg")}});
+  const auto frontKey = photoKey(kAlice, id, "front.jpg");
+  const auto front = runClient("attach_front_image", {{"id", id}, {"image", image(frontKey)}});
   EXPECT_EQ(front["data"]["attachFrontImage"]["status"], "requested");
-  const auto side = runClient("attach_side_image", {{"id", id}, {"image", image("s.jpg")}});
+  const auto side = runClient("attach_side_image",
+                              {{"id", id}, {"image", image(photoKey(kAlice, id, "side.jpg"))}});
   EXPECT_EQ(side["data"]["attachSideImage"]["status"], "pendingAutomaticEstimation");
 
   const auto got = runClient("get_bodysize_estimation", {{"id", id}});
   ASSERT_FALSE(got.contains("errors")) << got.dump();
   const auto& full = got["data"]["getBodysizeEstimation"];
-  EXPECT_EQ(full["frontImage"],
-            (nlohmann::json{{"__typename", "S3Object"}, {"bucket", "photos"}, {"key", "f.jpg"},
-                            {"region", "ap-northeast-1"}}));
-  EXPECT_EQ(full["sideImage"]["key"], "s.jpg");
+  EXPECT_EQ(full["frontImage"], (nlohmann::json{{"__typename", "S3Object"},
+                                                {"bucket", kPhotoBucket},
+                                                {"key", frontKey},
+                                                {"region", "ap-northeast-1"}}));
+  EXPECT_EQ(full["sideImage"]["key"], photoKey(kAlice, id, "side.jpg"));
   EXPECT_TRUE(full["frontImageThumb"].is_null());
   EXPECT_TRUE(full["neckCircumference"].is_null());
   EXPECT_TRUE(full.contains("probabilityOfWristCircumferenceInHitZone"));
@@ -88,8 +91,8 @@ TEST_F(ServiceTest, AnotherIdentitysRequestsAreInvisibleAndUntouchable) {
   const auto updated = runClient("update_bodysize_estimation",
                                  {{"input", {{"id", id}, {"age", 99}}}}, kBob);
   const auto deleted = runClient("delete_bodysize_estimation", {{"input", {{"id", id}}}}, kBob);
-  const auto attached =
-      runClient("attach_front_image", {{"id", id}, {"image", image("x.jpg")}}, kBob);
+  const auto attached = runClient(
+      "attach_front_image", {{"id", id}, {"image", image(photoKey(kBob, id, "x.jpg"))}}, kBob);
   const auto missing = runClient("delete_bodysize_estimation",
                                  {{"input", {{"id", "no-such-request"}}}}, kBob);
   for (const auto* response : {&updated, &deleted, &attached}) {
@@ -104,6 +107,41 @@ TEST_F(ServiceTest, AnotherIdentitysRequestsAreInvisibleAndUntouchable) {
   const auto mine = runClient("get_bodysize_estimation", {{"id", id}}, kAlice);
   EXPECT_EQ(mine["data"]["getBodysizeEstimation"]["age"], 30);
   EXPECT_TRUE(mine["data"]["getBodysizeEstimation"]["frontImage"].is_null());
+}
+
+TEST_F(ServiceTest, AttachTakesOnlyPhotosInThePhotoBucketUnderTheCallersOwnPrefix) {
+  const auto id = create(kAlice);
+  const auto mine = photoKey(kAlice, id, "front.jpg");
+  const std::vector<nlohmann::json> refused = {
+      image(photoKey(kBob, id, "front.jpg")),
+      image("front.jpg"),
+      image(std::string(kAlice) + "x/" + id + "/front.jpg"),
+      image(std::string(kAlice) + "/../" + kBob + "/front.jpg"),
+      image(mine, "other-bucket"),
+  };
+  for (const auto& photo : refused) {
+    for (const auto* op : {"attach_front_image", "attach_side_image"}) {
+      SCOPED_TRACE(std::string(op) + " " + photo.dump());
+      const auto response = runClient(op, {{"id", id}, {"image", photo}});
+      EXPECT_TRUE((*response["data"].begin()).is_null()) << response.dump();
+      ASSERT_EQ(response["errors"].size(), 1u) << response.dump();
+      const auto& error = response["errors"][0];
+      EXPECT_EQ(error["errorType"], "ValidationError");
+      EXPECT_EQ(error["path"].size(), 1u);
+      // The message names the rule, not the other identity or the key given.
+      const auto message = error["message"].get<std::string>();
+      EXPECT_NE(message.find("image"), std::string::npos) << message;
+      EXPECT_EQ(message.find(kBob), std::string::npos) << message;
+      EXPECT_EQ(message.find(photo["key"].get<std::string>()), std::string::npos) << message;
+    }
+  }
+  const auto unchanged = **store_->get(kAlice, id);
+  EXPECT_TRUE(unchanged.images.empty());
+  EXPECT_EQ(unchanged.status, "requested");
+
+  // The library's own keys, in the photo bucket, are taken.
+  attachBoth(id);
+  EXPECT_EQ((**store_->get(kAlice, id)).status, "pendingAutomaticEstimation");
 }
 
 TEST_F(ServiceTest, PagesThroughRequestsWithOpaqueTokens) {

@@ -10,7 +10,7 @@ detail::Result<std::unique_ptr<EstimationBackend>> EstimationBackend::start(
   std::unique_ptr<EstimationBackend> backend(new EstimationBackend());
   backend->store_ = std::move(*store);
   backend->graphql_ = std::make_unique<GraphQLService>(
-      *backend->store_, [&context] { return context.clock.nowSeconds(); });
+      *backend->store_, [&context] { return context.clock.nowSeconds(); }, context.options.bucket);
   backend->http_ = std::make_shared<GraphQLHttpService>(context, *backend->graphql_);
   backend->estimator_ = std::make_unique<estimation::Estimator>(*backend->store_, delay);
   backend->estimator_->start();

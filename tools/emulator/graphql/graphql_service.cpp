@@ -1,6 +1,8 @@
 #include "graphql/graphql_service.h"
 
 #include "estimation/estimation_filter.h"
+#include "storage/key_ownership.h"
+#include "storage/object_store.h"
 
 namespace corvenza::emulator::gql {
 namespace {
@@ -14,6 +16,24 @@ using Kind = OperationDefinition::Kind;
 ResolverError conditionFailed() {
   return {"The conditional request failed (Service: DynamoDb, Status Code: 400)",
           "DynamoDB:ConditionalCheckFailedException"};
+}
+
+// An argument the resolver will not take, with what is wrong with it.
+ResolverError refusedInput(std::string message) { return {std::move(message), kValidationError}; }
+
+// Why @p image cannot be one of @p caller's photos, or nothing. Storage lets
+// only the caller write under "<caller>/" in the photo bucket, so a photo
+// anywhere else is someone else's or no one's.
+std::optional<std::string> photoProblem(const estimation::S3Location& image,
+                                        const std::string& photoBucket, const std::string& caller) {
+  if (image.bucket != photoBucket) {
+    return "image.bucket must be the photo bucket \"" + photoBucket + "\"";
+  }
+  if (!isOwnKey(image.key, caller)) {
+    return "image.key must lie under the caller's own prefix \"" + caller + "/\"";
+  }
+  if (!ObjectStore::validKey(image.key)) return "image.key is not a key object storage can hold";
+  return std::nullopt;
 }
 
 ResolverError internalError(const Error& error) {
@@ -56,8 +76,11 @@ nlohmann::ordered_json singleError(std::string message, std::string errorType) {
 }  // namespace
 
 GraphQLService::GraphQLService(estimation::EstimationStore& store,
-                               std::function<std::int64_t()> nowSeconds)
-    : store_(store), nowSeconds_(std::move(nowSeconds)), executor_(Schema::estimation()) {
+                               std::function<std::int64_t()> nowSeconds, std::string photoBucket)
+    : store_(store),
+      nowSeconds_(std::move(nowSeconds)),
+      photoBucket_(std::move(photoBucket)),
+      executor_(Schema::estimation()) {
   registerResolvers();
 }
 
@@ -71,7 +94,7 @@ void GraphQLService::registerResolvers() {
       [this](const nlohmann::json& args, const ResolveContext& ctx) -> ResolverOutcome {
         const auto limit = optionalField<int>(args, "limit");
         if (limit && (*limit < 1 || *limit > estimation::EstimationStore::kMaxLimit)) {
-          return ResolverError{"limit must be between 1 and 100", "ValidationError"};
+          return refusedInput("limit must be between 1 and 100");
         }
         const auto filter = args.value("filter", nlohmann::json());
         std::function<bool(const EstimationRecord&)> predicate;
@@ -133,11 +156,14 @@ void GraphQLService::registerResolvers() {
   for (const bool front : {true, false}) {
     executor_.setResolver(
         Kind::Mutation, front ? "attachFrontImage" : "attachSideImage",
-        [this, front](const nlohmann::json& args, const ResolveContext& ctx) {
+        [this, front](const nlohmann::json& args, const ResolveContext& ctx) -> ResolverOutcome {
           const auto& image = args.at("image");
           const estimation::S3Location location{image.at("bucket").get<std::string>(),
                                                 image.at("key").get<std::string>(),
                                                 image.at("region").get<std::string>()};
+          if (auto problem = photoProblem(location, photoBucket_, ctx.callerIdentityId)) {
+            return refusedInput(std::move(*problem));
+          }
           return recordOrConditionFailed(store_.attachImage(
               ctx.callerIdentityId, args.at("id").get<std::string>(), front, location));
         });

@@ -29,8 +29,10 @@ struct SubscriptionPlan {
 class GraphQLService {
  public:
   /// @p store must outlive the service. @p nowSeconds gives creation times
-  /// (seconds since the epoch).
-  GraphQLService(estimation::EstimationStore& store, std::function<std::int64_t()> nowSeconds);
+  /// (seconds since the epoch). The attach mutations take only photos in
+  /// @p photoBucket under the caller's own "<identity id>/" prefix.
+  GraphQLService(estimation::EstimationStore& store, std::function<std::int64_t()> nowSeconds,
+                 std::string photoBucket);
 
   /// Runs the request @p requestBody ({"query", "variables", "operationName"})
   /// for @p callerIdentityId and returns the response JSON text
@@ -66,6 +68,7 @@ class GraphQLService {
 
   estimation::EstimationStore& store_;
   std::function<std::int64_t()> nowSeconds_;
+  const std::string photoBucket_;
   Executor executor_;
 };
 

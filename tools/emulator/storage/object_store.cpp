@@ -30,24 +30,43 @@ Error storeError(std::string description) {
   return Error("EmulatorStorageError", 1, std::nullopt, std::move(description));
 }
 
-// Writes next to @p target and renames over it, so readers never see half a file.
-bool writeAtomically(const std::filesystem::path& target, const std::string& content) {
+// Writes next to @p target and renames over it, so readers never see half a
+// file. Returns the failure, or an empty error code.
+std::error_code writeAtomically(const std::filesystem::path& target, const std::string& content) {
   std::error_code ec;
   std::filesystem::create_directories(target.parent_path(), ec);
-  if (ec) return false;
+  if (ec) return ec;
   const auto temporary =
       target.parent_path() / (".tmp-" + randomString(12, "abcdefghijklmnopqrstuvwxyz0123456789"));
+  std::error_code ignored;
   {
     std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
     out.write(content.data(), static_cast<std::streamsize>(content.size()));
     if (!out) {
-      std::filesystem::remove(temporary, ec);
-      return false;
+      std::filesystem::remove(temporary, ignored);
+      return std::make_error_code(std::errc::io_error);
     }
   }
   std::filesystem::rename(temporary, target, ec);
-  if (ec) std::filesystem::remove(temporary, ec);
-  return !ec;
+  if (ec) std::filesystem::remove(temporary, ignored);
+  return ec;
+}
+
+// Why @p target (under @p bucketRoot) could not be written, naming no file:
+// keys that are folders of one another cannot both live on disk.
+std::string whyNotWritten(const std::filesystem::path& bucketRoot,
+                          const std::filesystem::path& target, const std::error_code& ec) {
+  std::error_code ignored;
+  if (std::filesystem::is_directory(target, ignored)) {
+    return "other objects are stored under this key followed by '/'";
+  }
+  for (auto folder = target.parent_path(); folder != bucketRoot && folder.has_relative_path();
+       folder = folder.parent_path()) {
+    if (std::filesystem::is_regular_file(folder, ignored)) {
+      return "an object is stored under a part of this key that ends before a '/'";
+    }
+  }
+  return ec.message();
 }
 
 std::optional<std::string> readFile(const std::filesystem::path& path) {
@@ -68,18 +87,21 @@ bool ObjectStore::validBucket(const std::string& bucket) {
   return bucket.front() != '.' && bucket.front() != '-' && bucket != ".meta";
 }
 
-bool ObjectStore::validKey(const std::string& key) {
-  if (key.empty() || key.size() > 1024) return false;
+ObjectStore::KeyProblem ObjectStore::keyProblem(const std::string& key) {
+  if (key.empty()) return KeyProblem::unsupportedSegment;
+  if (key.size() > kMaxKeyBytes) return KeyProblem::tooLong;
   std::size_t start = 0;
   while (start <= key.size()) {
     const auto end = std::min(key.find('/', start), key.size());
     const auto segment = std::string_view(key).substr(start, end - start);
-    if (segment.empty() || segment == "." || segment == ".." || segment.find('\0') != segment.npos) {
-      return false;
+    if (segment.empty() || segment == "." || segment == ".." ||
+        segment.find('\0') != segment.npos) {
+      return KeyProblem::unsupportedSegment;
     }
+    if (segment.size() > kMaxSegmentBytes) return KeyProblem::segmentTooLong;
     start = end + 1;
   }
-  return true;
+  return KeyProblem::none;
 }
 
 std::filesystem::path ObjectStore::dataPath(const std::string& bucket,
@@ -104,10 +126,23 @@ detail::Result<ObjectMetadata> ObjectStore::put(const std::string& bucket, const
                                   {"kms_key_id", metadata.kmsKeyId},
                                   {"owner_identity_id", metadata.ownerIdentityId},
                                   {"last_modified", metadata.lastModified}};
+  const auto sidecarFile = metaPath(bucket, key);
+  const auto objectFile = dataPath(bucket, key);
+  const auto previousSidecar = readFile(sidecarFile);
   // Metadata first: an object whose bytes are visible always has its headers.
-  if (!writeAtomically(metaPath(bucket, key), sidecar.dump()) ||
-      !writeAtomically(dataPath(bucket, key), data)) {
-    return storeError("the object cannot be written");
+  if (const auto failed = writeAtomically(sidecarFile, sidecar.dump())) {
+    return storeError("its metadata cannot be kept beside another object's (" + failed.message() +
+                      ")");
+  }
+  if (const auto failed = writeAtomically(objectFile, data)) {
+    // A write that fails changes nothing: the sidecar goes back as it was.
+    std::error_code ignored;
+    if (previousSidecar) {
+      writeAtomically(sidecarFile, *previousSidecar);
+    } else {
+      std::filesystem::remove(sidecarFile, ignored);
+    }
+    return storeError(whyNotWritten(root_ / bucket, objectFile, failed));
   }
   return metadata;
 }

@@ -4,6 +4,7 @@
 // under <root>/.meta/<bucket>/<key>.json.
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -36,13 +37,25 @@ class ObjectStore {
  public:
   explicit ObjectStore(std::filesystem::path root) : root_(std::move(root)) {}
 
-  /// Whether @p bucket and @p key can be kept on disk: bucket names of 3 to 63
-  /// lowercase letters, digits, '.' and '-'; keys without empty, "." or ".."
-  /// segments, at most 1024 bytes.
-  static bool validBucket(const std::string& bucket);
-  static bool validKey(const std::string& key);
+  /// Longest key, in bytes.
+  static constexpr std::size_t kMaxKeyBytes = 1024;
+  /// Longest segment between slashes, in bytes: a file name holds 255 and the
+  /// sidecar adds ".json" to the last one.
+  static constexpr std::size_t kMaxSegmentBytes = 250;
 
-  /// Stores @p data with @p metadata (length and ETag are filled in).
+  enum class KeyProblem { none, tooLong, segmentTooLong, unsupportedSegment };
+
+  /// Whether @p bucket can be kept on disk: 3 to 63 lowercase letters,
+  /// digits, '.' and '-'.
+  static bool validBucket(const std::string& bucket);
+  /// Why @p key cannot be kept on disk: longer than kMaxKeyBytes, a segment
+  /// longer than kMaxSegmentBytes, or an empty, "." or ".." segment.
+  static KeyProblem keyProblem(const std::string& key);
+  static bool validKey(const std::string& key) { return keyProblem(key) == KeyProblem::none; }
+
+  /// Stores @p data with @p metadata (length and ETag are filled in). Fails,
+  /// leaving any earlier object as it was, when the disk cannot hold the key:
+  /// e.g. "a/b" while "a/b/c" exists, or the reverse.
   detail::Result<ObjectMetadata> put(const std::string& bucket, const std::string& key,
                                      const std::string& data, ObjectMetadata metadata);
   /// The object, or nothing when there is none.

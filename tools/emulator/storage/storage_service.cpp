@@ -2,6 +2,7 @@
 
 #include "platform/sigv4/encoding.h"
 #include "platform/sigv4/verifier.h"
+#include "storage/key_ownership.h"
 #include "storage/s3_error.h"
 
 namespace corvenza::emulator {
@@ -50,6 +51,13 @@ StorageService::StorageService(EmulatorContext& context)
     : context_(context), store_(context.options.dataDir / "objects") {}
 
 Response StorageService::handle(const Request& request) {
+  auto response = answer(request);
+  // A HEAD answer has a GET's status and headers, never a body.
+  if (request.method == "HEAD") response.body.clear();
+  return response;
+}
+
+Response StorageService::answer(const Request& request) {
   // "/bucket/key...": the key keeps its slashes; both are decoded once.
   std::string_view rest = request.subpath;
   if (!rest.empty() && rest.front() == '/') rest.remove_prefix(1);
@@ -71,19 +79,38 @@ Response StorageService::handle(const Request& request) {
     return s3Error(400, "InvalidBucketName", "The specified bucket is not valid.",
                    location.resource);
   }
-  if (!ObjectStore::validKey(location.key)) {
-    return s3Error(400, "InvalidArgument", "The key is not supported by this emulator.",
-                   location.resource);
+  if (location.bucket != context_.options.bucket) {
+    return s3Error(404, "NoSuchBucket", "The specified bucket does not exist", location.resource);
   }
+  if (auto refusal = keyRefusal(location)) return std::move(*refusal);
 
   auto caller = authenticate(request, location);
-  if (auto* refusal = std::get_if<Response>(&caller)) {
-    if (request.method == "HEAD") refusal->body.clear();
-    return std::move(*refusal);
-  }
+  if (auto* refusal = std::get_if<Response>(&caller)) return std::move(*refusal);
   const auto& identityId = std::get<std::string>(caller);
+  if (!isOwnKey(location.key, identityId)) {
+    return s3Error(403, "AccessDenied", "Access Denied", location.resource);
+  }
   if (request.method == "PUT") return putObject(request, location, identityId);
-  return getObject(request, location, request.method == "HEAD");
+  return getObject(request, location);
+}
+
+std::optional<Response> StorageService::keyRefusal(const Location& location) {
+  switch (ObjectStore::keyProblem(location.key)) {
+    case ObjectStore::KeyProblem::none:
+      return std::nullopt;
+    case ObjectStore::KeyProblem::tooLong:
+      return s3Error(400, "KeyTooLongError", "Your key is too long", location.resource);
+    case ObjectStore::KeyProblem::segmentTooLong:
+      return s3Error(400, "KeyTooLongError",
+                     "A part of the key between slashes is longer than the " +
+                         std::to_string(ObjectStore::kMaxSegmentBytes) +
+                         " bytes this emulator can store",
+                     location.resource);
+    case ObjectStore::KeyProblem::unsupportedSegment:
+      break;
+  }
+  return s3Error(400, "InvalidArgument", "The key is not supported by this emulator.",
+                 location.resource);
 }
 
 std::variant<std::string, Response> StorageService::authenticate(const Request& request,
@@ -153,7 +180,9 @@ Response StorageService::putObject(const Request& request, const Location& locat
   metadata.lastModified = context_.clock.nowSeconds();
   auto stored = store_.put(location.bucket, location.key, request.body, std::move(metadata));
   if (!stored) {
-    return s3Error(500, "InternalError", "The object could not be stored.", location.resource);
+    return s3Error(500, "InternalError",
+                   "The object could not be stored: " + stored.error().localizedDescription(),
+                   location.resource);
   }
   Response response;
   response.headers = {{"ETag", stored->etag},
@@ -162,22 +191,16 @@ Response StorageService::putObject(const Request& request, const Location& locat
   return response;
 }
 
-Response StorageService::getObject(const Request& request, const Location& location,
-                                   bool headOnly) const {
+Response StorageService::getObject(const Request& request, const Location& location) const {
   // Encryption headers belong to uploads; a read that sends them is refused.
   if (request.header(kSseHeader) || request.header(kKmsKeyHeader)) {
-    auto refusal = s3Error(400, "InvalidArgument",
-                           "Server side encryption headers are not allowed on this request",
-                           location.resource);
-    if (headOnly) refusal.body.clear();
-    return refusal;
+    return s3Error(400, "InvalidArgument",
+                   "Server side encryption headers are not allowed on this request",
+                   location.resource);
   }
   auto object = store_.get(location.bucket, location.key);
   if (!object) {
-    auto missing =
-        s3Error(404, "NoSuchKey", "The specified key does not exist.", location.resource);
-    if (headOnly) missing.body.clear();
-    return missing;
+    return s3Error(404, "NoSuchKey", "The specified key does not exist.", location.resource);
   }
   Response response;
   response.headers = {{"Content-Type", object->metadata.contentType},
@@ -186,7 +209,7 @@ Response StorageService::getObject(const Request& request, const Location& locat
     response.headers.emplace_back(kSseHeader, object->metadata.serverSideEncryption);
     response.headers.emplace_back(kKmsKeyHeader, object->metadata.kmsKeyId);
   }
-  if (!headOnly) response.body = std::move(object->data);
+  response.body = std::move(object->data);
   return response;
 }
 

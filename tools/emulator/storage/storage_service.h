@@ -2,8 +2,11 @@
 // Object storage, path-style: PUT, GET and HEAD of /<bucket>/<key> below the
 // mount point, signed with the credentials the identity service issued
 // (Authorization header or presigned query), under a bucket policy that
-// demands server-side encryption with the configured key.
+// demands server-side encryption with the configured key and lets each
+// identity reach only the keys under "<identity id>/". Only the configured
+// bucket exists.
 
+#include <optional>
 #include <string>
 #include <variant>
 
@@ -27,12 +30,15 @@ class StorageService : public Service {
     /// "/bucket/key" for error documents.
     std::string resource;
   };
+  Response answer(const Request& request);
+  /// The error for a key the store cannot keep, or nothing.
+  static std::optional<Response> keyRefusal(const Location& location);
   /// The identity id of the credentials that signed @p request, or the error.
   std::variant<std::string, Response> authenticate(const Request& request,
                                                    const Location& location) const;
   Response putObject(const Request& request, const Location& location,
                      const std::string& identityId);
-  Response getObject(const Request& request, const Location& location, bool headOnly) const;
+  Response getObject(const Request& request, const Location& location) const;
 
   EmulatorContext& context_;
   ObjectStore store_;

@@ -33,6 +33,12 @@ class Error {
   /// A description for people; never empty and never holding a secret.
   const std::string& localizedDescription() const noexcept { return description_; }
 
+  /// The value of user-information entry @p key, or nothing.
+  std::optional<std::string> userInfoValue(const std::string& key) const;
+  /// A copy with @p extra added to the user information (entries of the same
+  /// key replaced); domain, code and description are unchanged.
+  Error withUserInfo(const UserInfo& extra) const;
+
   friend bool operator==(const Error&, const Error&) = default;
 
  private:
@@ -41,6 +47,32 @@ class Error {
   std::optional<UserInfo> userInfo_;
   std::string description_;
 };
+
+/// Keys of the user information the library adds to errors, so that a
+/// program can tell what happened beyond the domain and code. Values are text;
+/// none ever holds a secret.
+namespace error_info {
+/// Why, in words.
+inline constexpr const char* kDetail = "detail";
+/// The HTTP status of the answer that failed, e.g. "403".
+inline constexpr const char* kHttpStatus = "httpStatus";
+/// The service's own message (secrets removed).
+inline constexpr const char* kServiceMessage = "serviceMessage";
+/// The service that failed: "authentication", "identity", "graphql" or "storage".
+inline constexpr const char* kService = "service";
+/// The failure underneath (a transport error, say): its description, domain and code.
+inline constexpr const char* kUnderlyingError = "underlyingError";
+inline constexpr const char* kUnderlyingDomain = "underlyingDomain";
+inline constexpr const char* kUnderlyingCode = "underlyingCode";
+/// The estimation request concerned: one a failed creation left in
+/// `requested` (retry or delete it), or one that was not found.
+inline constexpr const char* kRequestId = "requestId";
+/// The step of a creation that failed: "create", "front photo", "side photo"
+/// or "read back".
+inline constexpr const char* kStep = "step";
+/// "notFound" when the service holds no such request for this user.
+inline constexpr const char* kReason = "reason";
+}  // namespace error_info
 
 /// The library's own failures. The code of a reason is 2000 minus its position.
 enum class CorvenzaErrorReason {

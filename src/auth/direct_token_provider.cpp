@@ -62,11 +62,8 @@ DirectTokenProvider::DirectTokenProvider(std::string apiUrl, std::string apiKey,
     }
     transportOf(*collaborators)
         ->send(std::move(request).value(),
-               [completion](detail::Result<http::HttpResponse> response) {
-                 // A transport failure carries no body; only that absence counts.
-                 std::optional<std::string> body;
-                 if (response.ok()) body = std::move(response.value().body);
-                 auto token = auth::parseTokenResponse(body);
+               [completion, apiKey](detail::Result<http::HttpResponse> response) {
+                 auto token = auth::readTokenAnswer(response, apiKey);
                  if (token.ok()) {
                    completion(std::move(token).value(), std::nullopt);
                  } else {

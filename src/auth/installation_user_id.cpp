@@ -5,6 +5,7 @@
 #include <corvenza/direct_token_provider.h>
 #include <fcntl.h>
 #include <openssl/rand.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -74,11 +75,10 @@ std::optional<std::string> newId() {
   return kPrefix + sigv4::hex(std::string_view(reinterpret_cast<const char*>(bytes), sizeof bytes));
 }
 
-// Writes @p id to a fresh file and links it into place; another process that
-// got there first wins (link refuses to replace), unless the file in place is
-// unusable, which is then replaced.
+// Writes @p id to a fresh file and renames it into place, so a reader sees
+// the old file or the whole new one.
 bool storeId(const std::filesystem::path& directory, const std::filesystem::path& file,
-             const std::string& id, bool replace) {
+             const std::string& id) {
   std::string temporary = (directory / (std::string(".") + kFileName + ".XXXXXX")).string();
   Descriptor fd(::mkostemp(temporary.data(), O_CLOEXEC));
   if (fd.get() < 0) return false;
@@ -87,13 +87,9 @@ bool storeId(const std::filesystem::path& directory, const std::filesystem::path
       ::fchmod(fd.get(), 0600) == 0 &&
       ::write(fd.get(), text.data(), text.size()) == static_cast<ssize_t>(text.size()) &&
       ::fsync(fd.get()) == 0;
-  bool placed = false;
-  if (written) {
-    placed = replace ? ::rename(temporary.c_str(), file.c_str()) == 0
-                     : ::link(temporary.c_str(), file.c_str()) == 0;
-  }
-  ::unlink(temporary.c_str());  // after a rename there is nothing left to remove
-  return placed;
+  if (written && ::rename(temporary.c_str(), file.c_str()) == 0) return true;
+  ::unlink(temporary.c_str());
+  return false;
 }
 
 }  // namespace
@@ -111,15 +107,21 @@ std::optional<std::string> DirectTokenProvider::installationUserId(Error* error)
   const auto file = *directory / kFileName;
   if (auto stored = readId(file)) return stored;
 
+  // Made under a lock, so that processes and threads starting at once agree
+  // on one id; a file that is there but unusable (empty, damaged, a link) is
+  // replaced.
+  const auto lockPath = *directory / (std::string(kFileName) + ".lock");
+  Descriptor lock(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
+  int locked;
+  do {
+    locked = lock.get() >= 0 ? ::flock(lock.get(), LOCK_EX) : -1;
+  } while (locked != 0 && errno == EINTR);
+  if (locked != 0) return fail("The installation user id cannot be locked");
+  if (auto stored = readId(file)) return stored;
   auto id = newId();
   if (!id) return fail("No random user id can be made");
-  // A file that is there but unusable (empty, damaged) is replaced.
-  struct stat info {};
-  const bool unusable = ::lstat(file.c_str(), &info) == 0;
-  if (storeId(*directory, file, *id, unusable)) return id;
-  // Another process made one meanwhile: theirs is the installation's id.
-  if (auto stored = readId(file)) return stored;
-  return fail("The installation user id cannot be stored");
+  if (!storeId(*directory, file, *id)) return fail("The installation user id cannot be stored");
+  return id;
 }
 
 }  // namespace corvenza

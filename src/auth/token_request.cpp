@@ -78,4 +78,35 @@ detail::Result<CorvenzaToken> parseTokenResponse(const std::optional<std::string
   return CorvenzaToken(jwt->get<std::string>(), identityId->get<std::string>());
 }
 
+detail::Result<CorvenzaToken> readTokenAnswer(const detail::Result<http::HttpResponse>& response,
+                                              const std::string& apiKey) {
+  std::optional<std::string> body;
+  if (response.ok()) body = response.value().body;
+  auto token = parseTokenResponse(body);
+  if (token.ok()) return token;
+
+  UserInfo cause{{error_info::kService, "authentication"}};
+  if (!response.ok()) {
+    cause[error_info::kUnderlyingError] = response.error().localizedDescription();
+    cause[error_info::kUnderlyingDomain] = response.error().domain();
+    cause[error_info::kUnderlyingCode] = std::to_string(response.error().code());
+  } else {
+    cause[error_info::kHttpStatus] = std::to_string(response.value().status);
+    auto json = nlohmann::json::parse(response.value().body, nullptr, false);
+    if (json.is_object()) {
+      auto message = json.find("message");
+      if (message != json.end() && message->is_string()) {
+        // Kept short, and without the key should the service echo it.
+        auto text = message->get<std::string>().substr(0, 200);
+        for (auto at = apiKey.empty() ? std::string::npos : text.find(apiKey);
+             at != std::string::npos; at = text.find(apiKey, at)) {
+          text.replace(at, apiKey.size(), "[redacted]");
+        }
+        cause[error_info::kServiceMessage] = text;
+      }
+    }
+  }
+  return token.error().withUserInfo(cause);
+}
+
 }  // namespace corvenza::auth

@@ -30,4 +30,12 @@ detail::Result<http::HttpRequest> makeTokenRequest(const std::string& apiUrl,
 /// The HTTP status is not consulted.
 detail::Result<CorvenzaToken> parseTokenResponse(const std::optional<std::string>& body);
 
+/// parseTokenResponse() of what the transport delivered (a failure carries no
+/// body), with the cause added to a failure's user information: the
+/// authentication service as the service, the HTTP status and the service's
+/// "message" (with any occurrence of @p apiKey removed), or the transport
+/// error underneath. Codes stay those above.
+detail::Result<CorvenzaToken> readTokenAnswer(const detail::Result<http::HttpResponse>& response,
+                                              const std::string& apiKey);
+
 }  // namespace corvenza::auth

@@ -24,6 +24,20 @@ Error::Error(std::string domain, int code, std::optional<UserInfo> userInfo,
   if (description_.empty()) description_ = defaultDescription(domain_, code_);
 }
 
+std::optional<std::string> Error::userInfoValue(const std::string& key) const {
+  if (!userInfo_) return std::nullopt;
+  const auto it = userInfo_->find(key);
+  if (it == userInfo_->end()) return std::nullopt;
+  return it->second;
+}
+
+Error Error::withUserInfo(const UserInfo& extra) const {
+  Error copy = *this;
+  if (!copy.userInfo_) copy.userInfo_ = UserInfo{};
+  for (const auto& [key, value] : extra) (*copy.userInfo_)[key] = value;
+  return copy;
+}
+
 int CorvenzaError::codeFor(CorvenzaErrorReason reason) noexcept {
   return 2000 - static_cast<int>(reason);
 }
@@ -31,9 +45,7 @@ int CorvenzaError::codeFor(CorvenzaErrorReason reason) noexcept {
 CorvenzaError::CorvenzaError(CorvenzaErrorReason reason, std::optional<UserInfo> userInfo)
     : Error(kDomain, codeFor(reason), std::move(userInfo)) {}
 
-Error makeInvalidResponseError() {
-  return Error(kCorvenzaUnknownErrorDomain, 1999, UserInfo{});
-}
+Error makeInvalidResponseError() { return Error(kCorvenzaUnknownErrorDomain, 1999, UserInfo{}); }
 
 Error makeTokenFetchError() {
   return Error(kCorvenzaTokenFetchErrorDomain, 111,

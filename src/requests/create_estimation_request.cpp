@@ -55,6 +55,9 @@ struct Creation {
   std::shared_ptr<const Image> frontImage;
   std::shared_ptr<const Image> sideImage;
   std::string id;
+  // The step in flight, named in the errors: "create", "front photo", "side
+  // photo" or "read back". Touched on the main queue only.
+  std::string step = "create";
 
   std::mutex mutex;
   std::shared_ptr<http::Cancellable> operation;  // the step the time-out guards
@@ -97,6 +100,15 @@ struct Creation {
     std::lock_guard lock(mutex);
     return !std::exchange(finished, true);
   }
+
+  /// @p errors with the step that failed and, once created, the request left
+  /// behind in `requested`: the caller may retry its photos or delete it.
+  Errors annotated(Errors errors) const {
+    UserInfo where{{error_info::kStep, step}};
+    if (!id.empty()) where[error_info::kRequestId] = id;
+    for (auto& error : errors) error = error.withUserInfo(where);
+    return errors;
+  }
 };
 
 void setProgress(Impl& impl, EstimationProgressType progress) {
@@ -138,7 +150,7 @@ void handleErrorInMainQueue(const std::shared_ptr<Creation>& creation, Errors er
   if (!creation->finish()) return;
   creation->removePhotoFiles();
   requests::printErrors(errors);
-  requests::callBackWithErrors(creation->callback, std::move(errors));
+  requests::callBackWithErrors(creation->callback, creation->annotated(std::move(errors)));
 }
 
 /// Arms the time-out of the step now in flight. The facade's slot keeps the
@@ -157,7 +169,8 @@ void armTimeout(Impl& impl, const std::shared_ptr<Creation>& creation) {
     if (operation) operation->cancel();
     creation->removePhotoFiles();
     if (creation->callback) {
-      creation->callback(nullptr, Errors{CorvenzaError(CorvenzaErrorReason::appSyncClientTimeOut)});
+      creation->callback(
+          nullptr, creation->annotated({CorvenzaError(CorvenzaErrorReason::appSyncClientTimeOut)}));
     }
   });
   {
@@ -179,6 +192,8 @@ using Result = std::optional<requests::TypedResult<typename Mutation::Data>>;
 
 void attachSide(Impl& impl, std::shared_ptr<requests::GraphQLGateway> client,
                 std::shared_ptr<Creation> creation);
+void readBack(Impl& impl, const std::shared_ptr<requests::GraphQLGateway>& client,
+              std::shared_ptr<Creation> creation);
 
 /// Reports a failed step: a transport error, or the service's errors array.
 /// Returns false when the step succeeded as far as errors go.
@@ -228,8 +243,10 @@ void attachFront(Impl& impl, std::shared_ptr<requests::GraphQLGateway> client,
         if (reportStepFailure(creation, result, error)) return;
         // The returned data is not inspected: an answer without errors is success.
         creation->cancelTimeout();
+        creation->step = "side photo";
         attachSide(impl, client, creation);
-      });
+      },
+      requests::AnswerData::ignored);
   creation->setOperation(std::move(handle));
 }
 
@@ -241,16 +258,36 @@ void attachSide(Impl& impl, std::shared_ptr<requests::GraphQLGateway> client,
   armTimeout(impl, creation);
   auto handle = requests::performTyped<Mutation>(
       *client, *mutation, CorvenzaEnterprise::mainQueue(),
-      [&impl, creation](Result<Mutation> result, std::optional<Error> error) {
+      [&impl, client, creation](Result<Mutation> result, std::optional<Error> error) {
         if (creation->finished) return;
         printQuoted("[SPEED_TEST]:endSide :" + detail::getNow() + "[" + creation->id + "]");
         setProgress(impl, EstimationProgressType::putSideImage);
         if (reportStepFailure(creation, result, error)) return;
         creation->cancelTimeout();
-        if (!creation->finish()) return;
         creation->removePhotoFiles();  // both are stored by now
-        // Whatever the read delivers is the creation's outcome.
-        CorvenzaEnterprise::shared().getEstimationRequest(creation->id, creation->callback);
+        creation->step = "read back";
+        readBack(impl, client, creation);
+      },
+      requests::AnswerData::ignored);
+  creation->setOperation(std::move(handle));
+}
+
+/// Reads the request back, under the same 45-second guard as every step.
+/// Whatever the read delivers is the creation's outcome.
+void readBack(Impl& impl, const std::shared_ptr<requests::GraphQLGateway>& client,
+              std::shared_ptr<Creation> creation) {
+  armTimeout(impl, creation);
+  auto handle = requests::readEstimationRequest(
+      *client, requests::readCachePolicy(impl), creation->id,
+      [creation](std::shared_ptr<EstimationRequest> record, std::optional<Errors> errors) {
+        creation->cancelTimeout();
+        if (!creation->finish()) return;
+        if (!creation->callback) return;
+        if (errors) {
+          creation->callback(nullptr, creation->annotated(std::move(*errors)));
+        } else {
+          creation->callback(std::move(record), std::nullopt);
+        }
       });
   creation->setOperation(std::move(handle));
 }
@@ -265,7 +302,19 @@ void CorvenzaEnterprise::createEstimationRequest(const EstimationParameter& esti
 void CorvenzaEnterprise::Instance::createEstimationRequest(
     const EstimationParameter& estimationParameter, RequestCallback callback) {
   printQuoted("[SPEED_TEST]:setParam:" + detail::getNow());
-  if (!estimationParameter.frontImage || !estimationParameter.sideImage) return;
+  if (!estimationParameter.frontImage || !estimationParameter.sideImage) {
+    // Nothing is sent and the progress stays as it was; the caller hears why.
+    const char* missing = !estimationParameter.frontImage && !estimationParameter.sideImage
+                              ? "The estimation parameter has neither a front nor a side photo"
+                          : !estimationParameter.frontImage
+                              ? "The estimation parameter has no front photo"
+                              : "The estimation parameter has no side photo";
+    Errors errors{CorvenzaError(CorvenzaErrorReason::unexpectedError,
+                                UserInfo{{error_info::kDetail, missing}})};
+    requests::printErrors(errors);
+    requests::callBackWithErrors(std::move(callback), std::move(errors));
+    return;
+  }
 
   auto client = requests::graphQLClient(*impl_);
   if (!client) {
@@ -299,6 +348,7 @@ void CorvenzaEnterprise::Instance::createEstimationRequest(
         if (created) {
           // Errors that come with the created object are ignored.
           creation->id = created->fragments().bodysizeEstimationMinimumOutput().id();
+          creation->step = "front photo";
           setProgress(impl, EstimationProgressType::setParameter);
           printQuoted("[SPEED_TEST]:endParam:" + detail::getNow() + "[" + creation->id + "]");
           creation->cancelTimeout();

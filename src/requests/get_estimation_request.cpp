@@ -9,17 +9,12 @@
 
 namespace corvenza {
 
-void CorvenzaEnterprise::getEstimationRequest(const std::string& id, RequestCallback callback) {
-  shared().getEstimationRequest(id, std::move(callback));
-}
+namespace requests {
 
-void CorvenzaEnterprise::Instance::getEstimationRequest(const std::string& id,
-                                                        RequestCallback callback) {
-  auto client = requests::graphQLClient(*impl_);
-  if (!client) {
-    requests::callBackWithErrors(std::move(callback), {requests::notInitializedError()});
-    return;
-  }
+std::shared_ptr<http::Cancellable> readEstimationRequest(GraphQLGateway& client,
+                                                         appsync::CachePolicy policy,
+                                                         const std::string& id,
+                                                         RequestCallback callback) {
   using Query = graphql::GetBodysizeEstimationQuery;
   auto handler = [id, callback = std::move(callback)](
                      std::optional<requests::TypedResult<Query::Data>> result,
@@ -44,13 +39,34 @@ void CorvenzaEnterprise::Instance::getEstimationRequest(const std::string& id,
     }
     auto root = result->data ? result->data->getBodysizeEstimation() : std::nullopt;
     if (!root) {
-      answer(nullptr, Errors{CorvenzaEnterprise::unknownError()});
+      // The service answers null for an id this user does not have; say so
+      // to programs, keeping the code.
+      answer(nullptr, Errors{CorvenzaError(CorvenzaErrorReason::unexpectedError,
+                                           UserInfo{{error_info::kReason, "notFound"},
+                                                    {error_info::kRequestId, id}})});
       return;
     }
     answer(model::makeEstimationRequest(root->fragments().bodysizeEstimation()), std::nullopt);
   };
-  requests::fetchTyped<Query>(*client, Query(id), requests::readCachePolicy(*impl_),
-                              CorvenzaEnterprise::mainQueue(), std::move(handler));
+  return requests::fetchTyped<Query>(client, Query(id), policy, CorvenzaEnterprise::mainQueue(),
+                                     std::move(handler));
+}
+
+}  // namespace requests
+
+void CorvenzaEnterprise::getEstimationRequest(const std::string& id, RequestCallback callback) {
+  shared().getEstimationRequest(id, std::move(callback));
+}
+
+void CorvenzaEnterprise::Instance::getEstimationRequest(const std::string& id,
+                                                        RequestCallback callback) {
+  auto client = requests::graphQLClient(*impl_);
+  if (!client) {
+    requests::callBackWithErrors(std::move(callback), {requests::notInitializedError()});
+    return;
+  }
+  requests::readEstimationRequest(*client, requests::readCachePolicy(*impl_), id,
+                                  std::move(callback));
 }
 
 }  // namespace corvenza

@@ -7,6 +7,7 @@
 
 #include "core/enterprise_impl.h"
 #include "platform/appsync/graphql_request.h"
+#include "platform/http/http_transport.h"
 
 namespace corvenza::requests {
 
@@ -27,5 +28,13 @@ Error notInitializedError();
 
 /// Queues @p callback on the main queue with no record and @p errors.
 void callBackWithErrors(RequestCallback callback, Errors errors);
+
+/// Reads request @p id with @p policy; @p callback runs once on the main
+/// queue (not after the handle is cancelled). An id the service does not hold
+/// for this user is CorvenzaError unexpectedError with "reason" "notFound".
+std::shared_ptr<http::Cancellable> readEstimationRequest(GraphQLGateway& client,
+                                                         appsync::CachePolicy policy,
+                                                         const std::string& id,
+                                                         RequestCallback callback);
 
 }  // namespace corvenza::requests

@@ -19,8 +19,8 @@ struct TypedResult {
 };
 
 template <typename Operation>
-using TypedHandler = std::function<void(std::optional<TypedResult<typename Operation::Data>>,
-                                        std::optional<Error>)>;
+using TypedHandler =
+    std::function<void(std::optional<TypedResult<typename Operation::Data>>, std::optional<Error>)>;
 
 template <typename Operation>
 appsync::GraphQLRequest makeGraphQLRequest(const Operation& operation) {
@@ -28,25 +28,32 @@ appsync::GraphQLRequest makeGraphQLRequest(const Operation& operation) {
                                  graphql::variablesJson(operation.variables()), std::nullopt};
 }
 
+/// How much of an answer's data the handler needs.
+enum class AnswerData { decoded, ignored };
+
 /// Turns the generic answer into the typed one. Data that does not match the
-/// operation's selection is reported as the handler's error.
+/// operation's selection is reported as the handler's error, unless the
+/// service sent errors of its own, which are then what the handler gets.
+/// With AnswerData::ignored the data is never decoded (nor handed over).
 template <typename Operation>
-appsync::ResultHandler typedHandler(TypedHandler<Operation> handler) {
-  return [handler = std::move(handler)](std::optional<appsync::GraphQLResult> result,
-                                        std::optional<Error> error) {
+appsync::ResultHandler typedHandler(TypedHandler<Operation> handler,
+                                    AnswerData use = AnswerData::decoded) {
+  return [handler = std::move(handler), use](std::optional<appsync::GraphQLResult> result,
+                                             std::optional<Error> error) {
     if (error || !result) {
       handler(std::nullopt, std::move(error));
       return;
     }
     TypedResult<typename Operation::Data> typed;
     typed.errors = std::move(result->errors);
-    if (result->data && !result->data->is_null()) {
+    if (use == AnswerData::decoded && result->data && !result->data->is_null()) {
       auto decoded = Operation::decode(*result->data);
-      if (!decoded) {
+      if (decoded) {
+        typed.data.emplace(std::move(decoded.value()));
+      } else if (!typed.errors) {
         handler(std::nullopt, decoded.error());
         return;
       }
-      typed.data.emplace(std::move(decoded.value()));
     }
     handler(std::move(typed), std::nullopt);
   };
@@ -62,12 +69,12 @@ std::shared_ptr<http::Cancellable> fetchTyped(GraphQLGateway& gateway, const Ope
 }
 
 template <typename Operation>
-std::shared_ptr<http::Cancellable> performTyped(GraphQLGateway& gateway,
-                                                const Operation& operation,
+std::shared_ptr<http::Cancellable> performTyped(GraphQLGateway& gateway, const Operation& operation,
                                                 std::shared_ptr<MainQueue> queue,
-                                                TypedHandler<Operation> handler) {
+                                                TypedHandler<Operation> handler,
+                                                AnswerData use = AnswerData::decoded) {
   return gateway.perform(makeGraphQLRequest(operation), std::move(queue),
-                         typedHandler<Operation>(std::move(handler)));
+                         typedHandler<Operation>(std::move(handler), use));
 }
 
 }  // namespace corvenza::requests

@@ -150,6 +150,28 @@ TEST_F(DirectTokenProviderTest, MapsBadAnswersToTheirCodes) {
   }
 }
 
+TEST_F(DirectTokenProviderTest, FailuresCarryTheirCauseWithoutTheKey) {
+  auto refused =
+      refreshAnsweredWith(403, R"({"message":"wrong x-api-key key-123 for this service"})");
+  ASSERT_TRUE(refused.error);
+  EXPECT_EQ(refused.error->code(), 2000);
+  EXPECT_EQ(refused.error->userInfoValue(error_info::kService), "authentication");
+  EXPECT_EQ(refused.error->userInfoValue(error_info::kHttpStatus), "403");
+  EXPECT_EQ(refused.error->userInfoValue(error_info::kServiceMessage),
+            "wrong x-api-key [redacted] for this service");
+
+  auto provider = makeProvider("https://auth.example.test");
+  std::optional<Error> unreachable;
+  provider->restoreToken([&](auto, auto error) { unreachable = error; });
+  transport->respond(transport->requestCount() - 1,
+                     http::makeTransportError(http::kTransportCannotConnect, "refused"));
+  ASSERT_TRUE(unreachable);
+  EXPECT_EQ(unreachable->code(), 1999);
+  EXPECT_EQ(unreachable->userInfoValue(error_info::kUnderlyingDomain), http::kTransportErrorDomain);
+  EXPECT_EQ(unreachable->userInfoValue(error_info::kUnderlyingError), "refused");
+  EXPECT_FALSE(unreachable->userInfoValue(error_info::kHttpStatus));
+}
+
 TEST_F(DirectTokenProviderTest, TransportFailureIsAnInvalidResponse) {
   auto provider = makeProvider("https://auth.example.test");
   Answer answer;

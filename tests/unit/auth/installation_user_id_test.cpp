@@ -37,19 +37,24 @@ class InstallationUserIdTest : public ::testing::Test {
 };
 
 TEST_F(InstallationUserIdTest, MadeOnceInAPrivateFileAndTheSameForEveryCaller) {
-  std::mutex mutex;
-  std::set<std::string> ids;
-  std::vector<std::thread> callers;
-  for (int i = 0; i < 8; ++i) {
-    callers.emplace_back([&] {
-      auto id = DirectTokenProvider::installationUserId();
-      std::lock_guard lock(mutex);
-      ids.insert(id.value_or("(none)"));
-    });
+  // Callers starting together in a fresh store, many times over: one id each time.
+  for (int round = 0; round < 20; ++round) {
+    ::setenv("CORVENZA_KEYCHAIN_DIR", (store() / std::to_string(round)).c_str(), 1);
+    std::mutex mutex;
+    std::set<std::string> ids;
+    std::vector<std::thread> callers;
+    for (int i = 0; i < 8; ++i) {
+      callers.emplace_back([&] {
+        auto id = DirectTokenProvider::installationUserId();
+        std::lock_guard lock(mutex);
+        ids.insert(id.value_or("(none)"));
+      });
+    }
+    for (auto& caller : callers) caller.join();
+    ASSERT_EQ(ids.size(), 1u) << "round " << round;
   }
-  for (auto& caller : callers) caller.join();
-  ASSERT_EQ(ids.size(), 1u);
-  const auto id = *ids.begin();
+  ::setenv("CORVENZA_KEYCHAIN_DIR", store().c_str(), 1);
+  const auto id = DirectTokenProvider::installationUserId().value_or("");
   EXPECT_EQ(id.rfind("anonymous-", 0), 0u) << id;
   EXPECT_EQ(id.size(), 42u);
   EXPECT_EQ(DirectTokenProvider::installationUserId(), id);

@@ -150,15 +150,32 @@ TEST_F(CreateTest, UploadBytesReachTheDelegateOnTheMainQueueWithTheStageTheyBelo
                                  {EstimationProgressType::putFrontImage, 80, 80}}));
 }
 
-TEST_F(CreateTest, WithoutBothPhotosNothingHappens) {
-  parameter_.sideImage.reset();
-  Outcome out;
-  CorvenzaEnterprise::createEstimationRequest(parameter_, out.callback());
-  clock_->advance(60s);
-  drain();
-  EXPECT_EQ(gateway_->callCount(), 0u);
-  EXPECT_EQ(out.calls, 0);
-  EXPECT_TRUE(delegate_->seen.empty());
+TEST_F(CreateTest, WithoutBothPhotosTheCallerHearsWhichIsMissingAndNothingIsSent) {
+  struct Case {
+    bool front;
+    bool side;
+    const char* detail;
+  };
+  for (auto [front, side, detail] :
+       {Case{true, false, "The estimation parameter has no side photo"},
+        Case{false, true, "The estimation parameter has no front photo"},
+        Case{false, false, "The estimation parameter has neither a front nor a side photo"}}) {
+    SCOPED_TRACE(detail);
+    auto parameter = parameter_;
+    if (!front) parameter.frontImage.reset();
+    if (!side) parameter.sideImage.reset();
+    Outcome out;
+    CorvenzaEnterprise::createEstimationRequest(parameter, out.callback());
+    EXPECT_EQ(out.calls, 0) << "never inline";
+    clock_->advance(60s);
+    drain();
+    EXPECT_EQ(gateway_->callCount(), 0u);
+    ASSERT_EQ(out.calls, 1);
+    ASSERT_EQ(out.errors->size(), 1u);
+    EXPECT_EQ(out.errors->front().code(), 2000);
+    EXPECT_EQ(out.errors->front().userInfoValue(error_info::kDetail), detail);
+    EXPECT_TRUE(delegate_->seen.empty());
+  }
   EXPECT_TRUE(console_.contains("\"[SPEED_TEST]:setParam:"));
 }
 
@@ -393,6 +410,79 @@ TEST_F(CreateTemporaryFilesTest, PhotoFilesAreRemovedWhenTheCreationEndsWhatever
     ASSERT_EQ(files.size(), 1u);
     expectAllGone(files);
   }
+}
+
+}  // namespace
+}  // namespace corvenza::test
+
+namespace corvenza::test {
+namespace {
+
+TEST_F(CreateTest, ReadBackHasItsOwn45SecondGuard) {
+  Outcome out;
+  CorvenzaEnterprise::createEstimationRequest(parameter_, out.callback());
+  answerUpToTheRead("left");
+  ASSERT_EQ(gateway_->callCount(), 4u);
+  clock_->advance(44s);
+  drain();
+  EXPECT_EQ(out.calls, 0);
+  clock_->advance(1s);
+  drain();
+  ASSERT_EQ(out.calls, 1);
+  EXPECT_EQ(out.errors->front().code(), 1995);
+  EXPECT_EQ(out.errors->front().userInfoValue(error_info::kStep), "read back");
+  EXPECT_EQ(out.errors->front().userInfoValue(error_info::kRequestId), "left");
+  EXPECT_TRUE(gateway_->wasCancelled(3));
+  // A late answer changes nothing.
+  gateway_->answerJson(3, {{"data", {{"getBodysizeEstimation", fullObject("left", "requested")}}}});
+  drain();
+  EXPECT_EQ(out.calls, 1);
+}
+
+TEST_F(CreateTest, ErrorsNameTheStepAndTheRequestLeftBehind) {
+  struct Case {
+    int answeredSteps;
+    const char* step;
+    const char* requestId;
+  };
+  for (auto [answered, step, requestId] :
+       {Case{0, "create", nullptr}, Case{1, "front photo", "r-7"}, Case{2, "side photo", "r-7"},
+        Case{3, "read back", "r-7"}}) {
+    SCOPED_TRACE(step);
+    gateway_->forget();
+    gateway_ = std::make_shared<FakeGraphQLGateway>();
+    CorvenzaEnterprise::shared().impl().appSyncClient = gateway_;
+    Outcome out;
+    CorvenzaEnterprise::createEstimationRequest(parameter_, out.callback());
+    if (answered > 0) gateway_->answerJson(0, created("r-7"));
+    drain();
+    if (answered > 1) gateway_->answerJson(1, attached("attachFrontImage", "r-7"));
+    drain();
+    if (answered > 2) gateway_->answerJson(2, attached("attachSideImage", "r-7"));
+    drain();
+    gateway_->answerJson(static_cast<std::size_t>(answered),
+                         {{"errors", {{{"message", "refused"}}}}});
+    drain();
+    ASSERT_EQ(out.calls, 1);
+    const auto& error = out.errors->front();
+    EXPECT_EQ(error.localizedDescription(), "refused");
+    EXPECT_EQ(error.userInfoValue(error_info::kStep), step);
+    EXPECT_EQ(error.userInfoValue(error_info::kRequestId),
+              requestId ? std::optional<std::string>(requestId) : std::nullopt);
+  }
+}
+
+TEST_F(CreateTest, AttachAnswersOfAnotherShapeAreNotInspected) {
+  Outcome out;
+  CorvenzaEnterprise::createEstimationRequest(parameter_, out.callback());
+  gateway_->answerJson(0, created("r"));
+  drain();
+  gateway_->answerJson(1, {{"data", {{"attachFrontImage", {{"unexpected", 1}}}}}});
+  drain();
+  gateway_->answerJson(2, {{"data", {{"attachSideImage", "not even an object"}}}});
+  drain();
+  ASSERT_EQ(gateway_->callCount(), 4u);  // on to the read
+  EXPECT_EQ(out.calls, 0);
 }
 
 }  // namespace

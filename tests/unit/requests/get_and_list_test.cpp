@@ -47,8 +47,21 @@ TEST_F(RequestsTest, GetOutcomesFollowTheOrderOfChecks) {
                           {"errors", {{{"message", "boom"}}}}});
        },
        0, 1},
-      {"empty errors array", [](auto& g) { g.answerJson(0, {{"errors", Json::array()}}); }, 0, 0},
-      {"null root", [](auto& g) { g.answerJson(0, {{"data", {{"getBodysizeEstimation", nullptr}}}}); },
+      {"errors beside data that does not decode",
+       [](auto& g) {
+         g.answerJson(0, {{"data", {{"getBodysizeEstimation", {{"id", 5}}}}},
+                          {"errors", {{{"message", "boom"}}}}});
+       },
+       0, 1},
+      {"empty errors array",
+       [](auto& g) {
+         g.answerJson(0, {{"errors", Json::array()}});
+       },
+       0, 0},
+      {"null root",
+       [](auto& g) {
+         g.answerJson(0, {{"data", {{"getBodysizeEstimation", nullptr}}}});
+       },
        2000, 1},
       {"no data", [](auto& g) { g.answer(0, appsync::GraphQLResult{}); }, 2000, 1},
   };
@@ -66,8 +79,22 @@ TEST_F(RequestsTest, GetOutcomesFollowTheOrderOfChecks) {
     ASSERT_EQ(out.errors->size(), c.expectedErrors);
     if (c.expectedCode != 0) {
       EXPECT_EQ(out.errors->front().code(), c.expectedCode);
+    } else if (c.expectedErrors > 0) {
+      EXPECT_EQ(out.errors->front().localizedDescription(), "boom");  // the service's own
     }
   }
+}
+
+TEST_F(RequestsTest, GetOfAnIdThisUserDoesNotHaveSaysSoToPrograms) {
+  Outcome out;
+  CorvenzaEnterprise::getEstimationRequest("someone-elses", out.callback());
+  gateway_->answerJson(0, {{"data", {{"getBodysizeEstimation", nullptr}}}});
+  drain();
+  ASSERT_EQ(out.calls, 1);
+  const auto& error = out.errors->front();
+  EXPECT_EQ(error.code(), 2000);
+  EXPECT_EQ(error.userInfoValue(error_info::kReason), "notFound");
+  EXPECT_EQ(error.userInfoValue(error_info::kRequestId), "someone-elses");
 }
 
 TEST_F(RequestsTest, OfflineReadsComeFromTheCacheOnly) {
@@ -102,18 +129,21 @@ TEST_F(RequestsTest, ListWithoutLimitOrTokenSendsNeitherAndDropsNullItems) {
   EXPECT_TRUE(!call.request.variables || call.request.variables->empty() ||
               *call.request.variables == Json::object());
 
-  Json item = {{"__typename", "BodysizeEstimation"}, {"id", "a"},
-               {"createdAt", 1},  {"status", "completed"},
-               {"frontImageThumb", nullptr}, {"sideImageThumb", nullptr},
-               {"userId", "u"}, {"failOnAutomaticEstimationFailure", nullptr}};
+  Json item = {{"__typename", "BodysizeEstimation"},
+               {"id", "a"},
+               {"createdAt", 1},
+               {"status", "completed"},
+               {"frontImageThumb", nullptr},
+               {"sideImageThumb", nullptr},
+               {"userId", "u"},
+               {"failOnAutomaticEstimationFailure", nullptr}};
   Json second = item;
   second["id"] = "b";
-  gateway_->answerJson(
-      0, {{"data",
-           {{"listBodysizeEstimations",
-             {{"__typename", "BodysizeEstimationConnection"},
-              {"items", Json::array({item, nullptr, second})},
-              {"nextToken", nullptr}}}}}});
+  gateway_->answerJson(0, {{"data",
+                            {{"listBodysizeEstimations",
+                              {{"__typename", "BodysizeEstimationConnection"},
+                               {"items", Json::array({item, nullptr, second})},
+                               {"nextToken", nullptr}}}}}});
   drain();
   ASSERT_EQ(out.calls, 1);
   ASSERT_TRUE(out.records);

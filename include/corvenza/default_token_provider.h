@@ -106,7 +106,7 @@ class DefaultTokenProvider : public CorvenzaTokenProvider,
   /// Whose token this provider keeps; empty (the default) for the plain
   /// entries "JwtToken" and "IdentityId", any other text for a pair of
   /// entries of that account's own. DirectTokenProvider sets it from its
-  /// service URL and user id.
+  /// service URL, API key and user id.
   std::string keychainAccount() const;
   /// Switches to @p account. The token held in memory is dropped (stored
   /// tokens stay), so the next ensureToken() loads or fetches the token of

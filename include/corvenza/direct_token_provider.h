@@ -16,11 +16,11 @@ namespace corvenza {
 /// answer's content.token.{jwt_token, identity_id} becomes the new token.
 /// Everything else (keychain, expiry, ensureToken) is DefaultTokenProvider's.
 ///
-/// Tokens are kept per service and user: the keychain account is derived
-/// from apiUrl and userId, so a token fetched for one user or one service is
-/// never sent on behalf of another, and setUserId() to another user takes
-/// effect at the next ensureToken(). Without a user id the service issues a
-/// new anonymous identity at every refresh; give a stable user id to keep one.
+/// Tokens are kept per service, API key and user: the keychain account is
+/// derived from a hash of apiUrl, apiKey and userId, so a token fetched for
+/// one user, application or service is never sent on behalf of another, and setUserId() to another
+/// user takes effect at the next ensureToken(). Without a user id the service issues a new
+/// anonymous identity at every refresh; give a stable user id to keep one.
 ///
 /// Refresh errors handed to the completion: CorvenzaError invalidResponse
 /// (1999) when no body arrived or it is not JSON; CorvenzaError

@@ -40,10 +40,19 @@ class DefaultTokenProvider;
 enum class EstimationProgressType { none, setParameter, putFrontImage, putSideImage };
 
 /// Receives each new progress value of the request being created, on the main queue.
+/// The kinds of change the subscriptions report.
+enum class EstimationEventKind { creation, update, deletion };
+
 class CorvenzaEnterpriseDelegate {
  public:
   virtual ~CorvenzaEnterpriseDelegate() = default;
   virtual void estimationProgressDidChange(EstimationProgressType progress) = 0;
+
+  /// The subscription to changes of @p kind is live on the service: its
+  /// events reach the listeners from now on. On the main queue, each time the
+  /// service acknowledges it (again after a reconnection). Ignored unless
+  /// overridden.
+  virtual void estimationSubscriptionDidStart(EstimationEventKind /*kind*/) {}
 
   /// Bytes of the photo now being uploaded, on the main queue: the front
   /// photo while @p progress is `setParameter`, the side photo while it is

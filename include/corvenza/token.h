@@ -21,7 +21,8 @@ struct CorvenzaToken {
   CorvenzaToken(std::string jwtToken, std::string identityId)
       : jwtToken(std::move(jwtToken)), identityId(std::move(identityId)) {}
 
-  /// The JSON form: an object with "jwt_token" and "identity_id".
+  /// The JSON form: an object with "jwt_token" and "identity_id". Bytes that
+  /// are not UTF-8 are written as U+FFFD; never throws.
   std::string toJson() const;
 
   /// Decodes the JSON form. Both members are required and must be strings;

@@ -6,7 +6,8 @@ namespace corvenza {
 
 std::string CorvenzaToken::toJson() const {
   nlohmann::json j = {{"jwt_token", jwtToken}, {"identity_id", identityId}};
-  return j.dump();
+  // Bytes that are not UTF-8 become U+FFFD instead of an exception.
+  return j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
 std::optional<CorvenzaToken> CorvenzaToken::fromJson(std::string_view json, std::string* whyNot) {

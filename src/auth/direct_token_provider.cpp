@@ -14,18 +14,21 @@ namespace corvenza {
 struct DirectTokenProvider::Settings {
   mutable std::mutex mutex;
   std::string apiUrl;
+  std::string apiKey;
   int tokenDuration = 900;
   std::optional<std::string> userId;
 };
 
 namespace {
 
-// Tokens are kept per authentication service and user: a token fetched for
-// one is never handed to the other. Hashed, so the names in the keychain
-// file say nothing about who the users are.
-std::string accountFor(const std::string& apiUrl, const std::optional<std::string>& userId) {
-  const std::string owner =
-      "token-service\n" + apiUrl + "\n" + (userId ? "user:" + *userId : std::string("anonymous"));
+// Tokens are kept per authentication service, API key and user: a token
+// fetched for one is never handed to another (user ids may belong to the
+// application the key stands for). Hashed, so the names in the keychain file
+// say nothing about who the users are, nor what the key is.
+std::string accountFor(const std::string& apiUrl, const std::string& apiKey,
+                       const std::optional<std::string>& userId) {
+  const std::string owner = "token-service\n" + apiUrl + "\n" + sigv4::sha256Hex(apiKey) + "\n" +
+                            (userId ? "user:" + *userId : std::string("anonymous"));
   return sigv4::sha256Hex(owner).substr(0, 32);
 }
 
@@ -43,7 +46,8 @@ DirectTokenProvider::DirectTokenProvider(std::string apiUrl, std::string apiKey,
                                          std::shared_ptr<const Environment> environment)
     : DefaultTokenProvider(std::move(environment)), settings_(std::make_shared<Settings>()) {
   settings_->apiUrl = apiUrl;
-  setKeychainAccount(accountFor(apiUrl, std::nullopt));
+  settings_->apiKey = apiKey;
+  setKeychainAccount(accountFor(apiUrl, apiKey, std::nullopt));
   // The block owns what it needs (settings, collaborators), not the provider.
   setRestoreTokenBlock([settings = settings_, collaborators = this->environment(),
                         apiUrl = std::move(apiUrl),
@@ -92,7 +96,7 @@ std::optional<std::string> DirectTokenProvider::userId() const {
 
 void DirectTokenProvider::setUserId(std::optional<std::string> userId) {
   // The account follows the user, so another user's token is never used.
-  const auto account = accountFor(settings_->apiUrl, userId);
+  const auto account = accountFor(settings_->apiUrl, settings_->apiKey, userId);
   changeAccount(account, [&] {
     std::lock_guard lock(settings_->mutex);
     settings_->userId = std::move(userId);

@@ -6,7 +6,8 @@
 namespace corvenza::requests {
 
 detail::Result<std::shared_ptr<appsync::SubscriptionWatcher>> GraphQLGateway::subscribe(
-    appsync::GraphQLRequest, std::shared_ptr<MainQueue>, appsync::SubscriptionHandler) {
+    appsync::GraphQLRequest, std::shared_ptr<MainQueue>, appsync::SubscriptionHandler,
+    appsync::SubscriptionStarted) {
   return Error(CorvenzaError(CorvenzaErrorReason::unexpectedError,
                              UserInfo{{"detail", "subscriptions are not available"}}));
 }
@@ -34,11 +35,12 @@ class ClientGateway final : public GraphQLGateway {
 
   detail::Result<std::shared_ptr<appsync::SubscriptionWatcher>> subscribe(
       appsync::GraphQLRequest request, std::shared_ptr<MainQueue> queue,
-      appsync::SubscriptionHandler handler) override {
+      appsync::SubscriptionHandler handler, appsync::SubscriptionStarted started) override {
     if (!realtime_) {
       return GraphQLGateway::subscribe(std::move(request), std::move(queue), std::move(handler));
     }
-    return realtime_->subscribe(std::move(request), std::move(queue), std::move(handler));
+    return realtime_->subscribe(std::move(request), std::move(queue), std::move(handler),
+                                std::move(started));
   }
 
   void clearCache() override { (void)client_->clearCache(); }

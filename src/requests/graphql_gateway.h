@@ -32,10 +32,11 @@ class GraphQLGateway {
                                                      std::shared_ptr<MainQueue> queue,
                                                      appsync::ResultHandler handler) = 0;
   /// Starts a subscription; @p handler runs on @p queue for every message
-  /// until the watcher is cancelled. Fails when the gateway cannot subscribe.
+  /// and @p started for every acknowledged start, until the watcher is
+  /// cancelled. Fails when the gateway cannot subscribe.
   virtual detail::Result<std::shared_ptr<appsync::SubscriptionWatcher>> subscribe(
       appsync::GraphQLRequest request, std::shared_ptr<MainQueue> queue,
-      appsync::SubscriptionHandler handler);
+      appsync::SubscriptionHandler handler, appsync::SubscriptionStarted started = {});
   /// Forgets every answer kept for offline reads (nothing by default).
   virtual void clearCache() {}
 };

@@ -85,11 +85,20 @@ appsync::SubscriptionHandler eventHandler(SubscriptionKind kind, RootOf rootOf) 
   return typedHandler<Operation>(std::move(typed));
 }
 
+// Tells the delegate the kind is live; the handler runs on the main queue.
+appsync::SubscriptionStarted startedHandler(SubscriptionKind kind) {
+  return [kind] {
+    if (auto delegate = CorvenzaEnterprise::shared().delegate()) {
+      delegate->estimationSubscriptionDidStart(kind);
+    }
+  };
+}
+
 template <typename Operation, typename RootOf>
 detail::Result<WatcherPtr> start(GraphQLGateway& client, SubscriptionKind kind,
                                  const std::string& userId, RootOf rootOf) {
   return client.subscribe(makeGraphQLRequest(Operation(userId)), CorvenzaEnterprise::mainQueue(),
-                          eventHandler<Operation>(kind, rootOf));
+                          eventHandler<Operation>(kind, rootOf), startedHandler(kind));
 }
 
 detail::Result<WatcherPtr> startKind(GraphQLGateway& client, SubscriptionKind kind,
@@ -97,12 +106,10 @@ detail::Result<WatcherPtr> startKind(GraphQLGateway& client, SubscriptionKind ki
   switch (kind) {
     case SubscriptionKind::creation:
       return start<graphql::OnCreateEstimationRequestSubscription>(
-          client, kind, userId,
-          [](const auto& data) { return data.onCreateBodysizeEstimation(); });
+          client, kind, userId, [](const auto& data) { return data.onCreateBodysizeEstimation(); });
     case SubscriptionKind::update:
       return start<graphql::OnUpdateEstimationRequestSubscription>(
-          client, kind, userId,
-          [](const auto& data) { return data.onUpdateBodysizeEstimation(); });
+          client, kind, userId, [](const auto& data) { return data.onUpdateBodysizeEstimation(); });
     case SubscriptionKind::deletion:
       break;
   }
@@ -186,8 +193,8 @@ void unsubscribeAll(Impl& impl) {
     impl.createSubscriptionCallbacks.clear();
     impl.updateSubscriptionCallbacks.clear();
     impl.deleteSubscriptionCallbacks.clear();
-    for (auto kind : {SubscriptionKind::creation, SubscriptionKind::update,
-                      SubscriptionKind::deletion}) {
+    for (auto kind :
+         {SubscriptionKind::creation, SubscriptionKind::update, SubscriptionKind::deletion}) {
       watchers.push_back(std::exchange(watcherOf(impl, kind), nullptr));
     }
   }
@@ -214,10 +221,8 @@ void subscribeAfterEnsuringToken(requests::SubscriptionKind kind, RequestCallbac
     run(std::move(callback));
     return;
   }
-  provider->ensureToken([run, callback = std::move(callback)](std::optional<CorvenzaToken>,
-                                                              std::optional<Error>) {
-    run(callback);
-  });
+  provider->ensureToken([run, callback = std::move(callback)](
+                            std::optional<CorvenzaToken>, std::optional<Error>) { run(callback); });
 }
 
 }  // namespace
@@ -256,8 +261,8 @@ void CorvenzaEnterprise::Instance::subscribeUpdateOfEstimationRequests(RequestCa
                                                                        const std::string& name) {
   requests::subscribe(*impl_, requests::SubscriptionKind::update, std::move(callback), name);
 }
-void CorvenzaEnterprise::Instance::subscribeDeletionOfEstimationRequesets(
-    RequestCallback callback, const std::string& name) {
+void CorvenzaEnterprise::Instance::subscribeDeletionOfEstimationRequesets(RequestCallback callback,
+                                                                          const std::string& name) {
   requests::subscribe(*impl_, requests::SubscriptionKind::deletion, std::move(callback), name);
 }
 void CorvenzaEnterprise::Instance::unsubscribeCreationOfEstimationRequests(

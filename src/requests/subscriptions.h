@@ -10,7 +10,7 @@
 
 namespace corvenza::requests {
 
-enum class SubscriptionKind { creation, update, deletion };
+using SubscriptionKind = EstimationEventKind;
 
 /// Registers @p callback under @p name and starts the kind's subscription when
 /// none runs. Start failures reach @p callback synchronously.

@@ -72,8 +72,8 @@ TEST_F(CliTest, CreateWaitsForTheEstimateThenReadsListsUpdatesAndDeletes) {
   ASSERT_EQ(created.exitCode, 0) << created.err;
   // Off a terminal each finished upload is one plain line.
   int uploads = 0;
-  for (auto at = created.err.find("  uploaded "); at != std::string::npos;
-       at = created.err.find("  uploaded ", at + 1)) {
+  for (auto at = created.err.find("  sent "); at != std::string::npos;
+       at = created.err.find("  sent ", at + 1)) {
     ++uploads;
   }
   EXPECT_EQ(uploads, 2) << created.err;

@@ -4,10 +4,9 @@
 #include <atomic>
 #include <memory>
 #include <mutex>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 #include "requests/graphql_gateway.h"
 
@@ -28,15 +27,15 @@ class FakeGraphQLGateway final : public requests::GraphQLGateway {
                                            appsync::CachePolicy cachePolicy,
                                            std::shared_ptr<MainQueue> queue,
                                            appsync::ResultHandler handler) override {
-    return record(Call{false, std::move(request), cachePolicy, std::move(queue),
-                       std::move(handler)});
+    return record(
+        Call{false, std::move(request), cachePolicy, std::move(queue), std::move(handler)});
   }
 
   std::shared_ptr<http::Cancellable> perform(appsync::GraphQLRequest request,
                                              std::shared_ptr<MainQueue> queue,
                                              appsync::ResultHandler handler) override {
-    return record(Call{true, std::move(request), std::nullopt, std::move(queue),
-                       std::move(handler)});
+    return record(
+        Call{true, std::move(request), std::nullopt, std::move(queue), std::move(handler)});
   }
 
   /// One subscribe call. Events pushed after cancel() never reach the handler.
@@ -44,15 +43,17 @@ class FakeGraphQLGateway final : public requests::GraphQLGateway {
     appsync::GraphQLRequest request;
     std::shared_ptr<MainQueue> queue;
     appsync::SubscriptionHandler handler;
+    appsync::SubscriptionStarted started;
     std::shared_ptr<std::atomic<bool>> cancelled = std::make_shared<std::atomic<bool>>(false);
   };
 
   detail::Result<std::shared_ptr<appsync::SubscriptionWatcher>> subscribe(
       appsync::GraphQLRequest request, std::shared_ptr<MainQueue> queue,
-      appsync::SubscriptionHandler handler) override {
+      appsync::SubscriptionHandler handler, appsync::SubscriptionStarted started) override {
     std::lock_guard lock(mutex_);
     if (subscribeFailure_) return *subscribeFailure_;
-    subscriptions_.push_back(Subscription{std::move(request), std::move(queue), std::move(handler)});
+    subscriptions_.push_back(
+        Subscription{std::move(request), std::move(queue), std::move(handler), std::move(started)});
     return std::shared_ptr<appsync::SubscriptionWatcher>(
         std::make_shared<Watcher>(subscriptions_.back().cancelled));
   }
@@ -78,6 +79,13 @@ class FakeGraphQLGateway final : public requests::GraphQLGateway {
     Subscription s = subscription(index);
     s.queue->async([s, result = std::move(result), error = std::move(error)] {
       if (!*s.cancelled) s.handler(result, error);
+    });
+  }
+  /// Queues the service's acknowledgement of subscription @p index.
+  void acknowledge(std::size_t index) {
+    Subscription s = subscription(index);
+    s.queue->async([s] {
+      if (!*s.cancelled && s.started) s.started();
     });
   }
   /// Queues a message made from the "data" and optional "errors" of @p body.

@@ -1,6 +1,11 @@
 #include "cli_session.h"
 
+#include <cmath>
+#include <cstdint>
 #include <iostream>
+#include <string_view>
+
+#include "error_words.h"
 
 namespace corvenza::cli {
 
@@ -27,7 +32,60 @@ std::string startupFailure(const Error& error) {
   return "no corvenza-config.json in " + Bundle::mainBundleDirectory().string();
 }
 
+bool isUtf8(std::string_view text) {
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    std::size_t length = c < 0x80           ? 1
+                         : (c >> 5) == 0x6  ? 2
+                         : (c >> 4) == 0xE  ? 3
+                         : (c >> 3) == 0x1E ? 4
+                                            : 0;
+    if (length == 0 || i + length > text.size()) return false;
+    std::uint32_t point = length == 1 ? c : c & (0x7F >> length);
+    for (std::size_t k = 1; k < length; ++k) {
+      const auto next = static_cast<unsigned char>(text[i + k]);
+      if ((next >> 6) != 0x2) return false;
+      point = (point << 6) | (next & 0x3F);
+    }
+    // Overlong forms, surrogates and points past U+10FFFF are not UTF-8.
+    static constexpr std::uint32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (point < kSmallest[length] || (point >= 0xD800 && point <= 0xDFFF) || point > 0x10FFFF) {
+      return false;
+    }
+    i += length;
+  }
+  return true;
+}
+
 }  // namespace
+
+CLI::Validator finitePositiveNumber() {
+  return CLI::Validator(
+      [](std::string& text) -> std::string {
+        double value = 0;
+        try {
+          std::size_t used = 0;
+          value = std::stod(text, &used);
+          if (used != text.size()) return "'" + text + "' is not a number";
+        } catch (const std::exception&) {
+          return "'" + text + "' is not a number";
+        }
+        if (!std::isfinite(value) || !(value > 0)) {
+          return "'" + text + "' is not a finite number above zero";
+        }
+        return {};
+      },
+      "POSITIVE");
+}
+
+CLI::Validator utf8Text() {
+  return CLI::Validator(
+      [](std::string& text) -> std::string {
+        return isUtf8(text) ? std::string() : "the value is not valid UTF-8 text";
+      },
+      "TEXT");
+}
 
 void addGlobalOptions(CLI::App& command, GlobalOptions& options) {
   command.add_option("--bundle", options.bundle, "Directory holding corvenza-config.json")
@@ -41,7 +99,8 @@ void addGlobalOptions(CLI::App& command, GlobalOptions& options) {
                   "User on whose behalf tokens are requested; without one, this installation's "
                   "own anonymous id (made once, kept in installation-user-id beside the token "
                   "store), so that requests stay yours from run to run")
-      ->envname("CORVENZA_USER_ID");
+      ->envname("CORVENZA_USER_ID")
+      ->check(utf8Text());
   command.add_flag("--verbose", options.verbose, "Show the library's console lines on stderr");
 }
 
@@ -65,8 +124,8 @@ std::unique_ptr<Session> Session::start(const GlobalOptions& options) {
   try {
     CorvenzaEnterprise::initialize(provider);
   } catch (const CorvenzaException& e) {
-    std::cerr << "corvenza: start-up failed: " << startupFailure(e.error()) << "\n";
-    printErrors({e.error()});
+    std::cerr << "corvenza: start-up failed: " << startupFailure(e.error()) << " ["
+              << e.error().domain() << " " << e.error().code() << "]\n";
     return nullptr;
   }
   return session;
@@ -78,10 +137,9 @@ bool Session::runUntil(const std::function<bool()>& done, std::chrono::seconds l
   return queue_->runUntil(done, limit);
 }
 
-void printErrors(const Errors& errors) {
+void printErrors(const Errors& errors, const std::string& requestId) {
   for (const auto& error : errors) {
-    std::cerr << error.domain() << " " << error.code() << ": " << error.localizedDescription()
-              << "\n";
+    std::cerr << "corvenza: " << describeError(error, {requestId}) << "\n";
   }
 }
 

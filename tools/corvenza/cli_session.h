@@ -20,6 +20,11 @@ struct GlobalOptions {
   bool verbose = false;
 };
 
+/// Accepts only finite numbers above zero: "NaN" and "inf" are usage errors.
+CLI::Validator finitePositiveNumber();
+/// Accepts only valid UTF-8 text: ids and tokens travel as JSON strings.
+CLI::Validator utf8Text();
+
 /// Adds --bundle, --api-url, --api-key, --user-id (with their environment
 /// variables) and --verbose to @p command.
 void addGlobalOptions(CLI::App& command, GlobalOptions& options);
@@ -41,7 +46,8 @@ class Session {
   std::shared_ptr<MainQueue> queue_;
 };
 
-/// Prints each error as "domain code: description" on standard error.
-void printErrors(const Errors& errors);
+/// Prints each error on standard error as "corvenza: <what happened> [domain
+/// code]" (see error_words.h).
+void printErrors(const Errors& errors, const std::string& requestId = {});
 
 }  // namespace corvenza::cli

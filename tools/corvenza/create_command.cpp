@@ -8,6 +8,8 @@
 #include <iostream>
 #include <map>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "cli_session.h"
 #include "commands.h"
@@ -51,7 +53,10 @@ std::string progressBar(std::uint64_t sent, std::uint64_t total) {
 }
 
 /// Tells on standard error which stage the creation has reached; on a
-/// terminal the upload's bytes also show as a bar redrawn in place.
+/// terminal the upload's bytes also show as a bar redrawn in place. A stage
+/// that cannot be known to have succeeded yet (an upload whose attach has not
+/// answered) is held back until the next step begins or the creation ends, so
+/// the lines follow what really happened.
 class StageReporter final : public CorvenzaEnterpriseDelegate {
  public:
   explicit StageReporter(bool terminal) : terminal_(terminal) {}
@@ -59,25 +64,47 @@ class StageReporter final : public CorvenzaEnterpriseDelegate {
   void estimationProgressDidChange(EstimationProgressType progress) override {
     endBar();
     switch (progress) {
-      case EstimationProgressType::none: std::cerr << "creating the request\n"; break;
+      case EstimationProgressType::none:
+        std::cerr << "creating the request\n";
+        break;
       case EstimationProgressType::setParameter:
+        // Only a created request moves here.
         std::cerr << "uploading and attaching the front photo\n";
         break;
       case EstimationProgressType::putFrontImage:
-        std::cerr << "uploading and attaching the side photo\n";
+        // Told whether the front attach succeeded or not: held back.
+        held_.push_back("  front photo attached");
+        held_.push_back("uploading and attaching the side photo");
         break;
-      case EstimationProgressType::putSideImage: std::cerr << "reading the request back\n"; break;
+      case EstimationProgressType::putSideImage:
+        held_.push_back("  side photo attached");
+        held_.push_back("reading the request back");
+        break;
     }
   }
 
   void estimationUploadDidProgress(EstimationProgressType, std::uint64_t sent,
                                    std::uint64_t total) override {
+    confirm();  // bytes of the next photo: the step before it succeeded
     if (terminal_) {
       std::cerr << "\r  " << progressBar(sent, total) << std::flush;
       barShown_ = true;
     } else if (sent == total) {
-      std::cerr << "  uploaded " << total << " bytes\n";
+      std::cerr << "  sent " << total << " bytes\n";
     }
+  }
+
+  /// The creation went on or succeeded: what was held back happened.
+  void confirm() {
+    if (held_.empty()) return;
+    endBar();
+    for (const auto& line : held_) std::cerr << line << "\n";
+    held_.clear();
+  }
+  /// The creation failed: what was held back did not happen.
+  void discard() {
+    endBar();
+    held_.clear();
   }
 
   /// Ends a bar left on its line, so that what follows starts on a new one.
@@ -89,6 +116,7 @@ class StageReporter final : public CorvenzaEnterpriseDelegate {
  private:
   bool terminal_;
   bool barShown_ = false;
+  std::vector<std::string> held_;
 };
 
 struct Outcome {
@@ -106,14 +134,14 @@ struct Outcome {
 
 const std::string kWaitSubscription = "corvenza-create";
 
-
 /// Follows @p record until its estimation completes or fails: the update
 /// events say when, and a read then fetches the measurements. A read every
 /// few seconds covers events lost to a dropped connection. Nothing (after
 /// saying why) on an error or when @p timeout seconds pass first.
-std::shared_ptr<EstimationRequest> waitForOutcome(
-    Session& session, std::shared_ptr<EstimationRequest> record,
-    std::map<std::string, std::string>& updates, int timeout) {
+std::shared_ptr<EstimationRequest> waitForOutcome(Session& session,
+                                                  std::shared_ptr<EstimationRequest> record,
+                                                  std::map<std::string, std::string>& updates,
+                                                  int timeout) {
   constexpr auto kReadEvery = std::chrono::seconds(10);
   const auto id = *record->id;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout);
@@ -171,8 +199,8 @@ int runCreate(const CreateOptions& options) {
   parameter.heightInCm = options.height;
   parameter.weightInKg = options.weight;
   parameter.age = options.age;
-  parameter.gender = options.gender == "none" ? std::nullopt
-                                              : std::optional<Gender>(Gender(options.gender));
+  parameter.gender =
+      options.gender == "none" ? std::nullopt : std::optional<Gender>(Gender(options.gender));
   parameter.failOnAutomaticEstimationFailure = options.failOnAutomaticFailure;
   parameter.frontImage = front;
   parameter.sideImage = side;
@@ -197,15 +225,17 @@ int runCreate(const CreateOptions& options) {
   CorvenzaEnterprise::createEstimationRequest(parameter, created.callback());
   // Each of the four steps has its own 45-second limit.
   const bool finished = session->runUntil([&] { return created.done; }, std::chrono::seconds(200));
-  reporter->endBar();
   if (!finished) {
+    reporter->discard();
     std::cerr << "corvenza: the creation did not finish\n";
     return kExitFailure;
   }
   if (created.errors) {
+    reporter->discard();
     printErrors(*created.errors);
     return kExitFailure;
   }
+  reporter->confirm();
   auto record = created.record;
   if (options.wait && !isFinal(*record)) {
     record = waitForOutcome(*session, record, *updates, options.timeout);
@@ -227,10 +257,10 @@ void addCreateCommand(CLI::App& app, int& exitCode) {
   addGlobalOptions(*command, options->global);
   command->add_option("--height", options->height, "Height in cm")
       ->required()
-      ->check(CLI::PositiveNumber);
+      ->check(finitePositiveNumber());
   command->add_option("--weight", options->weight, "Weight in kg")
       ->required()
-      ->check(CLI::PositiveNumber);
+      ->check(finitePositiveNumber());
   command->add_option("--age", options->age, "Age in years")
       ->required()
       ->check(CLI::NonNegativeNumber);

@@ -36,11 +36,6 @@ const std::vector<Measurement>& measurements() {
   return list;
 }
 
-template <typename T>
-nlohmann::ordered_json orNull(const std::optional<T>& value) {
-  return value ? nlohmann::ordered_json(*value) : nlohmann::ordered_json();
-}
-
 nlohmann::ordered_json imageJson(const std::shared_ptr<RemoteImageProxy>& image) {
   if (!image) return nullptr;
   auto location = image->s3Object();
@@ -59,26 +54,33 @@ std::optional<long long> epochSeconds(const EstimationRequest& request) {
 }  // namespace
 
 nlohmann::ordered_json recordJson(const EstimationRequest& request) {
-  nlohmann::ordered_json json;
-  json["id"] = orNull(request.id);
-  json["status"] = request.status ? nlohmann::ordered_json(request.status->rawValue()) : nullptr;
-  json["height"] = orNull(request.height);
-  json["weight"] = orNull(request.weight);
-  json["age"] = orNull(request.age);
-  json["gender"] = request.gender ? nlohmann::ordered_json(request.gender->rawValue()) : nullptr;
-  json["createdAt"] = orNull(epochSeconds(request));
-  json["failOnAutomaticEstimationFailure"] = orNull(request.failOnAutomaticEstimationFailure);
-  json["errorCode"] = orNull(request.errorCode);
-  json["frontImage"] = imageJson(request.frontImage);
-  json["sideImage"] = imageJson(request.sideImage);
-  json["frontImageThumb"] = imageJson(request.frontImageThumb);
-  json["sideImageThumb"] = imageJson(request.sideImageThumb);
+  // Only what the record holds: a list item carries fewer fields than a read,
+  // and a field it never carried is not null.
+  nlohmann::ordered_json json = nlohmann::ordered_json::object();
+  auto put = [&json](const char* name, const auto& value) {
+    if (value) json[name] = *value;
+  };
+  put("id", request.id);
+  if (request.status) json["status"] = request.status->rawValue();
+  put("height", request.height);
+  put("weight", request.weight);
+  put("age", request.age);
+  if (request.gender) json["gender"] = request.gender->rawValue();
+  put("createdAt", epochSeconds(request));
+  put("failOnAutomaticEstimationFailure", request.failOnAutomaticEstimationFailure);
+  put("errorCode", request.errorCode);
+  for (const auto& [name, image] :
+       {std::pair{"frontImage", request.frontImage}, std::pair{"sideImage", request.sideImage},
+        std::pair{"frontImageThumb", request.frontImageThumb},
+        std::pair{"sideImageThumb", request.sideImageThumb}}) {
+    if (auto location = imageJson(image); !location.is_null()) json[name] = std::move(location);
+  }
   if (request.result) {
-    nlohmann::ordered_json result;
-    for (const auto& [name, member] : measurements()) result[name] = orNull((*request.result).*member);
+    nlohmann::ordered_json result = nlohmann::ordered_json::object();
+    for (const auto& [name, member] : measurements()) {
+      if (const auto& value = (*request.result).*member) result[name] = *value;
+    }
     json["result"] = std::move(result);
-  } else {
-    json["result"] = nullptr;
   }
   return json;
 }
@@ -101,8 +103,8 @@ void printRecord(std::ostream& out, const EstimationRequest& request) {
   if (request.result) {
     out << "measurements (cm):\n";
     for (const auto& [name, member] : measurements()) {
-      out << "  " << std::left << std::setw(24) << name << std::right << std::setw(8)
-          << std::fixed << std::setprecision(1);
+      out << "  " << std::left << std::setw(24) << name << std::right << std::setw(8) << std::fixed
+          << std::setprecision(1);
       const auto& value = (*request.result).*member;
       if (value) {
         out << *value;

@@ -8,8 +8,8 @@
 
 namespace corvenza::cli {
 
-/// One request as a JSON object (createdAt as epoch seconds, images as
-/// bucket/key/region, result with the eighteen measurements).
+/// One request as a JSON object with only the fields it holds (createdAt as
+/// epoch seconds, images as bucket/key/region, result with the measurements).
 nlohmann::ordered_json recordJson(const EstimationRequest& request);
 
 /// One request for people, measurements as a table when present.

@@ -20,7 +20,7 @@ struct Outcome {
 };
 
 /// Runs one record operation and prints its outcome.
-int runRecordOperation(const GlobalOptions& global, bool json,
+int runRecordOperation(const GlobalOptions& global, bool json, const std::string& id,
                        const std::function<void(RequestCallback)>& start) {
   auto session = Session::start(global);
   if (!session) return kExitFailure;
@@ -35,7 +35,7 @@ int runRecordOperation(const GlobalOptions& global, bool json,
     return kExitFailure;
   }
   if (outcome->errors) {
-    printErrors(*outcome->errors);
+    printErrors(*outcome->errors, id);
     return kExitFailure;
   }
   if (json) {
@@ -62,10 +62,10 @@ void addGetCommand(CLI::App& app, int& exitCode) {
   auto json = std::make_shared<bool>(false);
   auto* command = app.add_subcommand("get", "Show one estimation request");
   addGlobalOptions(*command, *global);
-  command->add_option("id", *id, "Request id")->required();
+  command->add_option("id", *id, "Request id")->required()->check(utf8Text());
   command->add_flag("--json", *json, "Print one JSON object");
   command->callback([=, &exitCode] {
-    exitCode = runRecordOperation(*global, *json, [id](RequestCallback done) {
+    exitCode = runRecordOperation(*global, *json, *id, [id](RequestCallback done) {
       CorvenzaEnterprise::getEstimationRequest(*id, std::move(done));
     });
   });
@@ -77,10 +77,10 @@ void addDeleteCommand(CLI::App& app, int& exitCode) {
   auto json = std::make_shared<bool>(false);
   auto* command = app.add_subcommand("delete", "Delete an estimation request");
   addGlobalOptions(*command, *global);
-  command->add_option("id", *id, "Request id")->required();
+  command->add_option("id", *id, "Request id")->required()->check(utf8Text());
   command->add_flag("--json", *json, "Print one JSON object");
   command->callback([=, &exitCode] {
-    exitCode = runRecordOperation(*global, *json, [id](RequestCallback done) {
+    exitCode = runRecordOperation(*global, *json, *id, [id](RequestCallback done) {
       CorvenzaEnterprise::deleteEstimationRequest(*id, std::move(done));
     });
   });
@@ -92,14 +92,16 @@ void addUpdateCommand(CLI::App& app, int& exitCode) {
   auto json = std::make_shared<bool>(false);
   auto* command = app.add_subcommand("update", "Change height, weight, age and gender");
   addGlobalOptions(*command, *global);
-  command->add_option("id", options->id, "Request id")->required();
+  command->add_option("id", options->id, "Request id")->required()->check(utf8Text());
   command->add_option("--height", options->height, "Height in cm")
       ->required()
-      ->check(CLI::PositiveNumber);
+      ->check(finitePositiveNumber());
   command->add_option("--weight", options->weight, "Weight in kg")
       ->required()
-      ->check(CLI::PositiveNumber);
-  command->add_option("--age", options->age, "Age in years")->required()->check(CLI::NonNegativeNumber);
+      ->check(finitePositiveNumber());
+  command->add_option("--age", options->age, "Age in years")
+      ->required()
+      ->check(CLI::NonNegativeNumber);
   command->add_option("--gender", options->gender, "female or male (omit for none)")
       ->check(CLI::IsMember({"female", "male"}));
   command->add_flag("--json", *json, "Print one JSON object");
@@ -108,11 +110,12 @@ void addUpdateCommand(CLI::App& app, int& exitCode) {
     parameter.heightInCm = options->height;
     parameter.weightInKg = options->weight;
     parameter.age = options->age;
-    parameter.gender = options->gender.empty() ? std::nullopt
-                                               : std::optional<Gender>(Gender(options->gender));
-    exitCode = runRecordOperation(*global, *json, [options, parameter](RequestCallback done) {
-      CorvenzaEnterprise::updateEstimationRequest(options->id, parameter, std::move(done));
-    });
+    parameter.gender =
+        options->gender.empty() ? std::nullopt : std::optional<Gender>(Gender(options->gender));
+    exitCode =
+        runRecordOperation(*global, *json, options->id, [options, parameter](RequestCallback done) {
+          CorvenzaEnterprise::updateEstimationRequest(options->id, parameter, std::move(done));
+        });
   });
 }
 
@@ -128,7 +131,8 @@ void addListCommand(CLI::App& app, int& exitCode) {
   auto* command = app.add_subcommand("list", "List your estimation requests");
   addGlobalOptions(*command, options->global);
   command->add_option("--limit", options->limit, "Page size")->check(CLI::PositiveNumber);
-  command->add_option("--next-token", options->nextToken, "Continue after this page");
+  command->add_option("--next-token", options->nextToken, "Continue after this page")
+      ->check(utf8Text());
   command->add_flag("--all", options->all, "Follow every page");
   command->add_flag("--json", options->json, "Print one JSON object per request");
   command->callback([options, &exitCode] {
@@ -149,13 +153,13 @@ void addListCommand(CLI::App& app, int& exitCode) {
         std::optional<Errors> errors;
       };
       auto page = std::make_shared<Page>();
-      CorvenzaEnterprise::listEstimationRequests(limit, token, [page](auto records, auto next,
-                                                                      auto errors) {
-        if (records) page->records = std::move(*records);
-        page->next = std::move(next);
-        page->errors = std::move(errors);
-        page->done = true;
-      });
+      CorvenzaEnterprise::listEstimationRequests(limit, token,
+                                                 [page](auto records, auto next, auto errors) {
+                                                   if (records) page->records = std::move(*records);
+                                                   page->next = std::move(next);
+                                                   page->errors = std::move(errors);
+                                                   page->done = true;
+                                                 });
       if (!session->runUntil([&] { return page->done; }, kOperationLimit)) {
         std::cerr << "corvenza: no answer within " << kOperationLimit.count() << " s\n";
         exitCode = kExitFailure;

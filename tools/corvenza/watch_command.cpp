@@ -6,6 +6,7 @@
 
 #include "cli_session.h"
 #include "commands.h"
+#include "error_words.h"
 
 namespace corvenza::cli {
 
@@ -15,14 +16,22 @@ struct WatchOptions {
   bool create = false;
   bool update = false;
   bool remove = false;
-  int count = 0;     // 0: until the time limit
-  int timeout = 0;   // seconds; 0: no limit
+  int count = 0;    // 0: until the time limit
+  int timeout = 0;  // seconds; 0: no limit
   bool json = false;
 };
 
 struct WatchState {
   int events = 0;
   bool failed = false;
+};
+
+// Counts the kinds the service acknowledged: until one is, nothing is watched.
+class StartCounter final : public CorvenzaEnterpriseDelegate {
+ public:
+  void estimationProgressDidChange(EstimationProgressType) override {}
+  void estimationSubscriptionDidStart(EstimationEventKind) override { ++started; }
+  int started = 0;
 };
 
 int runWatch(const GlobalOptions& global, WatchOptions options) {
@@ -32,6 +41,8 @@ int runWatch(const GlobalOptions& global, WatchOptions options) {
   auto session = Session::start(global);
   if (!session) return kExitFailure;
   auto state = std::make_shared<WatchState>();
+  auto starts = std::make_shared<StartCounter>();
+  CorvenzaEnterprise::shared().setDelegate(starts);
   auto listener = [state, json = options.json](const char* kind) -> RequestCallback {
     return [state, json, kind](std::shared_ptr<EstimationRequest> record,
                                std::optional<Errors> errors) {
@@ -71,9 +82,14 @@ int runWatch(const GlobalOptions& global, WatchOptions options) {
   session->runUntil(done, limit);
   CorvenzaEnterprise::unsubscribeAll();
   if (state->failed) return kExitFailure;
+  if (starts->started == 0) {
+    std::cerr << "corvenza: never subscribed: " << serviceHost()
+              << " did not accept the subscription within " << options.timeout << " s\n";
+    return kExitFailure;
+  }
   if (options.count > 0 && state->events < options.count) {
-    std::cerr << "corvenza: " << state->events << " of " << options.count
-              << " events within " << options.timeout << " s\n";
+    std::cerr << "corvenza: " << state->events << " of " << options.count << " events within "
+              << options.timeout << " s\n";
     return kExitFailure;
   }
   return kExitOk;

@@ -121,10 +121,14 @@ detail::Result<std::string> NormalizedCache::storedOwner() {
 }
 
 std::string NormalizedCache::rootKey(const GraphQLRequest& request) {
-  // json objects keep their members sorted, so dump() is canonical.
+  // json objects keep their members sorted, so dump() is canonical. Text
+  // that is not UTF-8 cannot be sent either, so nothing is ever stored under
+  // the key it gets here; it only must not throw.
   std::string identity = request.query;
   identity += '\0';
-  identity += request.variables ? request.variables->dump() : std::string("null");
+  identity += request.variables
+                  ? request.variables->dump(-1, ' ', false, json::error_handler_t::replace)
+                  : std::string("null");
   identity += '\0';
   identity += request.operationName.value_or("");
   return "QUERY_ROOT:" + sha256Hex(identity);

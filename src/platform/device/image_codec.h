@@ -46,13 +46,19 @@ class ImageCodec {
   /// Encodes @p pixels as a baseline JPEG at @p quality from 1 (smallest) to 100
   /// (best). Never returns empty bytes: failure is an error. Thread-safe.
   virtual detail::Result<std::vector<std::uint8_t>> encodeJpeg(PixelView pixels,
-                                                             int quality) const = 0;
+                                                               int quality) const = 0;
 };
 
 /// The TurboJPEG/libpng codec; lives as long as the process.
 const ImageCodec& defaultImageCodec();
 
-/// Reads a whole file; an error of domain "CorvenzaImageError" when it cannot.
+/// Largest photo file read: far above any camera's JPEG or PNG.
+inline constexpr std::uint64_t kMaxImageFileBytes = std::uint64_t{256} << 20;
+
+/// Reads a whole photo file. Errors of domain "CorvenzaImageError", found
+/// before the bulk is read: unreadableFile for what is not a regular file
+/// (a FIFO or device never blocks the caller) or is over kMaxImageFileBytes,
+/// undecodable when the first bytes are not a JPEG's or PNG's.
 detail::Result<std::vector<std::uint8_t>> readImageFile(const std::filesystem::path& path);
 
 }  // namespace corvenza::device

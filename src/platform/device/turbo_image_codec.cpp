@@ -1,11 +1,14 @@
 // The default image codec: JPEG through TurboJPEG, PNG through libpng.
 
+#include <fcntl.h>
 #include <png.h>
+#include <sys/stat.h>
 #include <turbojpeg.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
-#include <fstream>
 #include <memory>
 
 #include "platform/device/exif_orientation.h"
@@ -129,8 +132,8 @@ class TurboImageCodec final : public ImageCodec {
     // 4:2:0 chroma: at the best quality the loss is invisible on photos and the
     // file is about a third smaller than 4:4:4, which shortens the upload.
     const int status =
-        tjCompress2(handle.get(), pixels.rgb.data(), pixels.width, 0, pixels.height, TJPF_RGB,
-                    &out, &size, TJSAMP_420, std::clamp(quality, 1, 100), TJFLAG_NOREALLOC);
+        tjCompress2(handle.get(), pixels.rgb.data(), pixels.width, 0, pixels.height, TJPF_RGB, &out,
+                    &size, TJSAMP_420, std::clamp(quality, 1, 100), TJFLAG_NOREALLOC);
     if (status != 0 || out != jpeg.data() || size == 0 || size > capacity) {
       return makeImageError(ImageErrorCode::encodingFailed,
                             std::string("JPEG encoding failed: ") + tjGetErrorStr2(handle.get()));
@@ -149,18 +152,47 @@ const ImageCodec& defaultImageCodec() {
 }
 
 detail::Result<std::vector<std::uint8_t>> readImageFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::error_code ec;
-  const auto size = std::filesystem::file_size(path, ec);
-  if (!in || ec) {
+  const auto name = path.filename().string();
+  auto unreadable = [&](const std::string& why) {
     return makeImageError(ImageErrorCode::unreadableFile,
-                          "The image file " + path.filename().string() + " cannot be read.");
+                          "The image file " + name + " cannot be read: " + why + ".");
+  };
+  // Non-blocking, so that a FIFO given as a photo cannot hold the caller.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return unreadable(std::strerror(errno));
+  struct Closer {
+    int fd;
+    ~Closer() { ::close(fd); }
+  } closer{fd};
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))
+    return unreadable("it is not a regular file");
+  const auto size = static_cast<std::uint64_t>(info.st_size);
+  if (size > kMaxImageFileBytes) {
+    return unreadable("it is larger than " + std::to_string(kMaxImageFileBytes >> 20) + " MiB");
+  }
+  auto readAll = [fd](std::uint8_t* into, std::size_t wanted) -> std::size_t {
+    std::size_t done = 0;
+    while (done < wanted) {
+      const auto got = ::read(fd, into + done, wanted - done);
+      if (got < 0 && errno == EINTR) continue;
+      if (got <= 0) break;
+      done += static_cast<std::size_t>(got);
+    }
+    return done;
+  };
+  // The type is checked on the first bytes, before the rest is read at all.
+  std::uint8_t head[8] = {};
+  const auto headSize = readAll(head, std::min<std::size_t>(sizeof head, size));
+  if (!looksLikeJpeg({head, headSize}) && !isPng({head, headSize})) {
+    return makeImageError(ImageErrorCode::undecodable,
+                          "The image file " + name + " is not a JPEG or PNG picture.");
   }
   std::vector<std::uint8_t> bytes;
   resizeLargeBuffer(bytes, static_cast<std::size_t>(size));
-  if (!in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(size))) {
-    return makeImageError(ImageErrorCode::unreadableFile,
-                          "The image file " + path.filename().string() + " cannot be read.");
+  std::copy(head, head + headSize, bytes.begin());
+  if (readAll(bytes.data() + headSize, bytes.size() - headSize) != bytes.size() - headSize) {
+    return unreadable("it ended early");
   }
   return bytes;
 }

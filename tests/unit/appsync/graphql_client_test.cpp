@@ -1,5 +1,6 @@
 #include "platform/appsync/graphql_client.h"
 
+#include <corvenza/token.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -304,6 +305,21 @@ TEST_F(GraphQLClientTest, OfflineReadsAnswerOnlyTheIdentityTheDataWasFetchedFor)
   EXPECT_TRUE(fetchAnswered(*client, CachePolicy::returnCacheDataDontFetch, 0, {}).result->data);
   ASSERT_TRUE(client->clearCache());
   EXPECT_FALSE(fetchAnswered(*client, CachePolicy::returnCacheDataDontFetch, 0, {}).result->data);
+}
+
+TEST_F(GraphQLClientTest, VariablesThatAreNotUtf8AreErrorsNeverExceptions) {
+  auto client = makeClient();
+  const GraphQLRequest bad{kGet.query, json{{"id", "\xff\xfe"}}, std::nullopt};
+  for (auto policy : {CachePolicy::returnCacheDataDontFetch, CachePolicy::fetchIgnoringCacheData}) {
+    Outcome outcome;
+    client->fetch(bad, policy, queue, recordInto(outcome));
+    settle();
+    ASSERT_EQ(outcome.calls, 1);
+    EXPECT_TRUE(outcome.error || (outcome.result && !outcome.result->data));
+  }
+  EXPECT_TRUE(transport->requests().empty());
+  EXPECT_EQ(CorvenzaToken("\xff", "id").toJson(),
+            "{\"identity_id\":\"id\",\"jwt_token\":\"\xEF\xBF\xBD\"}");
 }
 
 TEST_F(GraphQLClientTest, CacheFileOutlivesTheClientAndBadFilesFallBackToMemory) {

@@ -21,12 +21,13 @@ struct Answer {
 
 class DirectTokenProviderTest : public ::testing::Test {
  protected:
-  std::shared_ptr<DirectTokenProvider> makeProvider(const std::string& apiUrl) {
+  std::shared_ptr<DirectTokenProvider> makeProvider(const std::string& apiUrl,
+                                                    const std::string& apiKey = "key-123") {
     auto environment = std::make_shared<DefaultTokenProvider::Environment>();
     environment->keyStore = store;
     environment->now = [] { return test::testNow(); };
     environment->transport = transport;
-    return std::make_shared<DirectTokenProvider>(apiUrl, "key-123", environment);
+    return std::make_shared<DirectTokenProvider>(apiUrl, apiKey, environment);
   }
 
   // Starts a refresh and answers its request with @p status / @p body.
@@ -93,14 +94,17 @@ TEST_F(DirectTokenProviderTest, StoredTokenServesOnlyItsOwnServiceAndUser) {
   }
   struct Case {
     std::string url;
+    std::string key;
     std::optional<std::string> user;
     bool refreshes;
   };
-  for (const auto& [apiUrl, user, refreshes] :
-       {Case{url, "alice", false}, Case{url, "bob", true}, Case{url, std::nullopt, true},
-        Case{"https://other.example.test/v1", "alice", true}}) {
-    SCOPED_TRACE(apiUrl + " " + user.value_or("(none)"));
-    auto provider = makeProvider(apiUrl);
+  for (const auto& [apiUrl, key, user, refreshes] :
+       {Case{url, "key-123", "alice", false}, Case{url, "key-123", "bob", true},
+        Case{url, "key-123", std::nullopt, true},
+        Case{"https://other.example.test/v1", "key-123", "alice", true},
+        Case{url, "another-applications-key", "alice", true}}) {
+    SCOPED_TRACE(apiUrl + " " + key + " " + user.value_or("(none)"));
+    auto provider = makeProvider(apiUrl, key);
     provider->setUserId(user);
     const auto before = transport->requestCount();
     std::optional<CorvenzaToken> handed;

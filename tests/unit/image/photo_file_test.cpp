@@ -3,6 +3,7 @@
 
 #include <corvenza/image.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cmath>
 #include <cstdlib>
@@ -74,10 +75,10 @@ TEST(PhotoFileTest, LoadingAtAWidthScalesOnlyWiderPhotosAndRejectsNonsenseWidths
     double maximumWidth;
     int width, height;
   };
-  for (auto c : {Case{"side-3024x4032.jpg", 756, 756, 1008}, Case{"edge-1081x1000.jpg", 1080, 1080, 1000},
-                 Case{"edge-1081x1000.jpg", 1081, 1081, 1000},
-                 Case{"small-800x1200.png", 1080, 800, 1200},
-                 Case{"small-800x1200.png", 400, 400, 600}}) {
+  for (auto c :
+       {Case{"side-3024x4032.jpg", 756, 756, 1008}, Case{"edge-1081x1000.jpg", 1080, 1080, 1000},
+        Case{"edge-1081x1000.jpg", 1081, 1081, 1000}, Case{"small-800x1200.png", 1080, 800, 1200},
+        Case{"small-800x1200.png", 400, 400, 600}}) {
     Error error("", 0);
     auto image = Image::fromFile(photoPath(c.name), c.maximumWidth, &error);
     ASSERT_TRUE(image) << c.name << ": " << error.localizedDescription();
@@ -121,8 +122,8 @@ TEST(JpegEncodingTest, BestQualityRoundTripsSizeAndColours) {
   std::vector<std::uint8_t> gradient;
   for (int y = 0; y < 30; ++y)
     for (int x = 0; x < 40; ++x)
-      gradient.insert(gradient.end(), {static_cast<std::uint8_t>(x * 6),
-                                       static_cast<std::uint8_t>(y * 8), 120});
+      gradient.insert(gradient.end(),
+                      {static_cast<std::uint8_t>(x * 6), static_cast<std::uint8_t>(y * 8), 120});
   auto image = Image::fromPixels(40, 30, gradient);
   const auto best = image->jpegData(1.0);
   const auto worst = image->jpegData(0.0);
@@ -160,8 +161,8 @@ TEST(MalformedInputTest, NonPicturesAreErrors) {
 // mid-scan and just before the end marker. Run under ASan to catch over-reads.
 TEST(MalformedInputTest, TruncatedPhotoFilesAreErrorsAndWriteNothing) {
   test::TempDir dir;
-  for (const char* name : {"edge-1081x1000.jpg", "front-4032x3024-exif6.jpg",
-                           "small-800x1200.png"}) {
+  for (const char* name :
+       {"edge-1081x1000.jpg", "front-4032x3024-exif6.jpg", "small-800x1200.png"}) {
     const std::string whole = readAll(photoPath(name));
     ASSERT_GT(whole.size(), 1000u) << name;
     std::vector<std::size_t> cuts = {0, 2, 20, 300, whole.size() / 2, whole.size() * 9 / 10};
@@ -185,6 +186,32 @@ TEST(MalformedInputTest, MissingFileIsUnreadable) {
   EXPECT_EQ(error.code(), static_cast<int>(ImageErrorCode::unreadableFile));
   EXPECT_FALSE(Image::fromFile(std::filesystem::temp_directory_path(), &error));  // a directory
   EXPECT_EQ(error.code(), static_cast<int>(ImageErrorCode::unreadableFile));
+}
+
+TEST(MalformedInputTest, FilesThatAreNoPhotosAreRefusedBeforeTheyAreRead) {
+  test::TempDir dir;
+  const auto fifo = dir.path() / "fifo.jpg";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const auto huge = dir.path() / "huge.jpg";  // sparse: no disk, but 3 GB long
+  { std::ofstream(huge, std::ios::binary) << "\xFF\xD8\xFF"; }
+  std::filesystem::resize_file(huge, std::uint64_t{3} << 30);
+  const auto text = dir.write("notes.jpg", std::string(1 << 20, 'x'));
+
+  struct Case {
+    std::filesystem::path path;
+    ImageErrorCode code;
+  };
+  for (const auto& [path, code] :
+       {Case{fifo, ImageErrorCode::unreadableFile}, Case{huge, ImageErrorCode::unreadableFile},
+        Case{text, ImageErrorCode::undecodable}}) {
+    SCOPED_TRACE(path);
+    Error error("", 0);
+    EXPECT_FALSE(Image::fromFile(path, kUploadPhotoWidth, &error));
+    EXPECT_EQ(error.code(), static_cast<int>(code));
+    EXPECT_FALSE(Image::fromFile(path, &error));
+    EXPECT_FALSE(preparePhotoForUpload(path, &error));
+    EXPECT_EQ(error.code(), static_cast<int>(code));
+  }
 }
 
 }  // namespace

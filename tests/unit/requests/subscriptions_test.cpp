@@ -32,8 +32,8 @@ class SubscriptionsTest : public RequestsTest {
   void SetUp() override {
     RequestsTest::SetUp();
     auto& impl = CorvenzaEnterprise::shared().impl();
-    bridge_ = std::make_shared<auth::DeveloperAuthenticatedIdentityProvider>(
-        AWSRegionType::USEast1, "pool", true);
+    bridge_ = std::make_shared<auth::DeveloperAuthenticatedIdentityProvider>(AWSRegionType::USEast1,
+                                                                             "pool", true);
     impl.developerIdentityProvider = bridge_;
   }
   void TearDown() override {
@@ -48,7 +48,8 @@ class SubscriptionsTest : public RequestsTest {
   }
 
   static Json event(const char* root, const std::string& id, const std::string& status) {
-    return {{"data", {{root, {{"__typename", "BodysizeEstimation"}, {"id", id}, {"status", status}}}}}};
+    return {
+        {"data", {{root, {{"__typename", "BodysizeEstimation"}, {"id", id}, {"status", status}}}}}};
   }
 
   CorvenzaEnterprise::Instance& facade() { return CorvenzaEnterprise::shared(); }
@@ -105,8 +106,7 @@ TEST_F(SubscriptionsTest, WithoutTokenCreationAndUpdateAreNotSignedInDeletionUne
   ASSERT_EQ(remove.calls.size(), 1u);
   EXPECT_EQ(create.firstErrorCode(), CorvenzaError::codeFor(CorvenzaErrorReason::notSignedIn));
   EXPECT_EQ(update.firstErrorCode(), CorvenzaError::codeFor(CorvenzaErrorReason::notSignedIn));
-  EXPECT_EQ(remove.firstErrorCode(),
-            CorvenzaError::codeFor(CorvenzaErrorReason::unexpectedError));
+  EXPECT_EQ(remove.firstErrorCode(), CorvenzaError::codeFor(CorvenzaErrorReason::unexpectedError));
   EXPECT_EQ(gateway_->subscriptionCount(), 0u);
 
   // The failed listener stays registered: a later start delivers to it too.
@@ -234,6 +234,43 @@ TEST_F(SubscriptionsTest, FailuresOnARunningSubscriptionReachEveryListener) {
   }
   EXPECT_TRUE(console_.contains("connection lost"));
   EXPECT_FALSE(gateway_->subscriptionCancelled(0));  // errors do not end the subscription
+}
+
+}  // namespace
+}  // namespace corvenza::test
+
+namespace corvenza::test {
+namespace {
+
+class StartRecorder final : public CorvenzaEnterpriseDelegate {
+ public:
+  void estimationProgressDidChange(EstimationProgressType) override {}
+  void estimationSubscriptionDidStart(EstimationEventKind kind) override {
+    started.push_back(kind);
+  }
+  std::vector<EstimationEventKind> started;
+};
+
+TEST_F(SubscriptionsTest, TheDelegateHearsWhenEachKindIsLive) {
+  signIn();
+  auto recorder = std::make_shared<StartRecorder>();
+  facade().setDelegate(recorder);
+  Listener listener;
+  facade().subscribeCreationOfEstimationRequests(listener.callback(), "w");
+  facade().subscribeDeletionOfEstimationRequesets(listener.callback(), "w");
+  drain();
+  EXPECT_TRUE(recorder->started.empty());  // asked for, not yet live
+  gateway_->acknowledge(1);
+  gateway_->acknowledge(0);
+  drain();
+  EXPECT_EQ(recorder->started, (std::vector<EstimationEventKind>{EstimationEventKind::deletion,
+                                                                 EstimationEventKind::creation}));
+  // Once cancelled, a late acknowledgement is not told.
+  facade().unsubscribeAll();
+  gateway_->acknowledge(0);
+  drain();
+  EXPECT_EQ(recorder->started.size(), 2u);
+  EXPECT_TRUE(listener.calls.empty());
 }
 
 }  // namespace

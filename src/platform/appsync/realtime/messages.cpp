@@ -115,18 +115,21 @@ std::string startMessage(const std::string& id, const std::string& data,
       {"id", id},
       {"type", "start"},
       {"payload", {{"data", data}, {"extensions", {{"authorization", authorization}}}}}};
-  return message.dump();
+  // Text that is not UTF-8 (an identity id, say) is replaced, never thrown:
+  // the service then refuses the subscription with an error of its own.
+  return message.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
 std::string stopMessage(const std::string& id) {
-  return nlohmann::json{{"type", "stop"}, {"id", id}}.dump();
+  return nlohmann::json{{"type", "stop"}, {"id", id}}.dump(
+      -1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
 std::string startData(const GraphQLRequest& request) {
   nlohmann::json data = {{"query", request.query}};
   data["variables"] = request.variables.value_or(nlohmann::json::object());
   if (request.operationName) data["operationName"] = *request.operationName;
-  return data.dump();
+  return data.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
 }  // namespace corvenza::appsync

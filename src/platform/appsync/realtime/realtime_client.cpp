@@ -6,7 +6,6 @@
 
 #include <atomic>
 #include <boost/asio/co_spawn.hpp>
-#include <cstdio>
 #include <boost/asio/detached.hpp>
 #include <boost/asio/redirect_error.hpp>
 #include <boost/asio/ssl.hpp>
@@ -16,6 +15,7 @@
 #include <boost/beast/ssl.hpp>
 #include <boost/beast/websocket.hpp>
 #include <boost/beast/websocket/ssl.hpp>
+#include <cstdio>
 #include <deque>
 #include <map>
 #include <random>
@@ -82,8 +82,7 @@ class StreamSocket final : public Socket {
   }
   awaitable<void> close() override {
     beast::error_code ec;
-    co_await ws.async_close(websocket::close_code::normal,
-                            asio::redirect_error(use_awaitable, ec));
+    co_await ws.async_close(websocket::close_code::normal, asio::redirect_error(use_awaitable, ec));
   }
   void abort() override {
     beast::error_code ec;
@@ -102,8 +101,9 @@ struct Subscription {
   std::string data;  // the exact text signed and sent with each start
   std::shared_ptr<MainQueue> queue;
   SubscriptionHandler handler;
+  SubscriptionStarted onStarted;
   std::shared_ptr<std::atomic<bool>> active;
-  bool started = false;  // start sent on the current socket
+  bool started = false;    // start sent on the current socket
   std::string refusedKey;  // access key the service refused this subscription for
   std::optional<Clock::time_point> ackDeadline;
 };
@@ -323,6 +323,7 @@ class Core : public std::enable_shared_from_this<Core> {
       case ServerMessageType::startAck:
         if (auto it = subscriptions_.find(message.id); it != subscriptions_.end()) {
           it->second.ackDeadline.reset();
+          deliverStarted(it->second);
         }
         return true;
       case ServerMessageType::data:
@@ -402,6 +403,13 @@ class Core : public std::enable_shared_from_this<Core> {
     });
   }
 
+  void deliverStarted(const Subscription& sub) {
+    if (!sub.onStarted) return;
+    sub.queue->async([active = sub.active, started = sub.onStarted] {
+      if (*active) started();
+    });
+  }
+
   void deliverErrorToAll(const Error& error) {
     for (const auto& [id, sub] : subscriptions_) deliver(sub, std::nullopt, error);
   }
@@ -459,14 +467,15 @@ class BeastRealtimeClient final : public RealtimeClient {
   }
 
   detail::Result<std::shared_ptr<SubscriptionWatcher>> subscribe(
-      GraphQLRequest request, std::shared_ptr<MainQueue> queue,
-      SubscriptionHandler handler) override {
+      GraphQLRequest request, std::shared_ptr<MainQueue> queue, SubscriptionHandler handler,
+      SubscriptionStarted started) override {
     if (!queue) return connectionError("no queue");
     Subscription sub;
     sub.id = randomUUID();
     sub.data = startData(request);
     sub.queue = std::move(queue);
     sub.handler = std::move(handler);
+    sub.onStarted = std::move(started);
     sub.active = std::make_shared<std::atomic<bool>>(true);
     auto watcher = std::make_shared<Watcher>(core_, io_, sub.id, sub.active);
     asio::post(io_, [core = core_, sub = std::move(sub)]() mutable { core->add(std::move(sub)); });

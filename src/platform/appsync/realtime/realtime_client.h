@@ -31,10 +31,12 @@ class RealtimeClient {
  public:
   virtual ~RealtimeClient() = default;
   /// Registers a subscription and starts it on the shared connection (opening
-  /// it when needed). Messages go to @p handler on @p queue. Fails at once
-  /// only for a request that cannot be sent. Thread-safe.
+  /// it when needed). Messages go to @p handler on @p queue, and each
+  /// acknowledged start to @p started. Fails at once only for a request that
+  /// cannot be sent. Thread-safe.
   virtual detail::Result<std::shared_ptr<SubscriptionWatcher>> subscribe(
-      GraphQLRequest request, std::shared_ptr<MainQueue> queue, SubscriptionHandler handler) = 0;
+      GraphQLRequest request, std::shared_ptr<MainQueue> queue, SubscriptionHandler handler,
+      SubscriptionStarted started = {}) = 0;
 };
 
 /// The client over a Boost.Beast WebSocket (TLS for wss). Owns one thread.

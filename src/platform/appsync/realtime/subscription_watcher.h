@@ -14,6 +14,10 @@ namespace corvenza::appsync {
 using SubscriptionHandler =
     std::function<void(std::optional<GraphQLResult> result, std::optional<Error> error)>;
 
+/// Told, on the subscriber's queue, each time the service acknowledged the
+/// subscription's start (again after a reconnection): events flow from then on.
+using SubscriptionStarted = std::function<void()>;
+
 /// One running subscription.
 class SubscriptionWatcher {
  public:

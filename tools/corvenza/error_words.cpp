@@ -1,0 +1,102 @@
+#include "error_words.h"
+
+#include <corvenza/enterprise.h>
+
+namespace corvenza::cli {
+
+namespace {
+
+std::string info(const Error& error, const char* key) {
+  return error.userInfoValue(key).value_or("");
+}
+
+std::string stepWords(const std::string& step) {
+  if (step == "create") return "creating the request";
+  if (step == "front photo") return "uploading and attaching the front photo";
+  if (step == "side photo") return "uploading and attaching the side photo";
+  if (step == "read back") return "reading the request back";
+  return "working";
+}
+
+std::string hostOf(const std::string& url) {
+  const auto scheme = url.find("://");
+  const auto start = scheme == std::string::npos ? 0 : scheme + 3;
+  auto host = url.substr(start, url.find_first_of("/?#", start) - start);
+  if (const auto at = host.rfind('@'); at != std::string::npos) host = host.substr(at + 1);
+  return host;
+}
+
+std::string what(const Error& error, const ErrorContext& context) {
+  const auto& domain = error.domain();
+  const auto status = info(error, error_info::kHttpStatus);
+  const auto message = info(error, error_info::kServiceMessage);
+
+  if (info(error, error_info::kReason) == "notFound") {
+    auto id = info(error, error_info::kRequestId);
+    return "no request " + (id.empty() ? context.requestId : id) + " for this user";
+  }
+  if (info(error, error_info::kService) == "authentication") {
+    if (status == "401" || status == "403") {
+      return "the authentication service refused the API key (HTTP " + status + ")";
+    }
+    if (!status.empty()) {
+      return "the authentication service answered HTTP " + status +
+             (message.empty() ? std::string() : ": " + message);
+    }
+    const auto underneath = info(error, error_info::kUnderlyingError);
+    if (!underneath.empty()) return "cannot reach the authentication service: " + underneath;
+    return "the authentication service gave no usable token";
+  }
+  if (domain == CorvenzaError::kDomain && error.code() == 1995) {
+    return "no answer from " + serviceHost() + " within 45 s while " +
+           stepWords(info(error, error_info::kStep));
+  }
+  if (domain == CorvenzaError::kDomain && error.code() == 1998) {
+    return "the library was not started (no usable configuration)";
+  }
+  if (domain == "CorvenzaTransportError")
+    return "cannot reach the service: " + error.localizedDescription();
+  if (domain == "CorvenzaIdentityServiceError") {
+    return "the identity service refused to sign in: " + error.localizedDescription();
+  }
+  if (domain == "CorvenzaStorageError") {
+    return "object storage refused the photo: " + error.localizedDescription();
+  }
+  if (domain == "CorvenzaGraphQLClientError") {
+    return "the GraphQL service failed: " + error.localizedDescription();
+  }
+  if (domain == "GraphQLError") {
+    // Update and delete of an id this user does not hold fail their condition.
+    if (info(error, "errorType").find("ConditionalCheckFailed") != std::string::npos &&
+        !context.requestId.empty()) {
+      return "no request " + context.requestId + " for this user";
+    }
+    return "the service refused the request: " + error.localizedDescription();
+  }
+  if (const auto detail = info(error, error_info::kDetail); !detail.empty()) return detail;
+  return error.localizedDescription();
+}
+
+}  // namespace
+
+std::string serviceHost() {
+  const auto host = hostOf(CorvenzaEnterprise::shared().graphQLEndpoint());
+  return host.empty() ? "the service" : host;
+}
+
+std::string describeError(const Error& error, const ErrorContext& context) {
+  std::string line = what(error, context);
+  if (const auto step = info(error, error_info::kStep); !step.empty() && error.code() != 1995) {
+    line += " (while " + stepWords(step) + ")";
+  }
+  line += " [" + error.domain() + " " + std::to_string(error.code()) + "]";
+  if (const auto left = info(error, error_info::kRequestId);
+      !left.empty() && !info(error, error_info::kStep).empty() &&
+      info(error, error_info::kStep) != "create") {
+    line += "\ncorvenza: request " + left +
+            " was created and left unfinished; retry its photos or delete it";
+  }
+  return line;
+}
+
+}  // namespace corvenza::cli

@@ -1,0 +1,24 @@
+#pragma once
+// What went wrong, in words: the tool's reading of the library's errors,
+// with the context a command has (the request id, the service's host).
+
+#include <corvenza/error.h>
+
+#include <string>
+
+namespace corvenza::cli {
+
+/// What the command was doing, for messages that need it.
+struct ErrorContext {
+  /// The request the command was about, when there is one.
+  std::string requestId;
+};
+
+/// One line for people: what happened, then the domain and code for
+/// scripts, e.g. "no request abc for this user (CorvenzaError 2000)".
+std::string describeError(const Error& error, const ErrorContext& context = {});
+
+/// The host of the GraphQL service the tool talks to, for messages.
+std::string serviceHost();
+
+}  // namespace corvenza::cli

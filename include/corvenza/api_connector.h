@@ -105,17 +105,40 @@ class DataTask {
   virtual void cancel() = 0;
 };
 
-/// A small HTTP client. Create it with std::make_shared (the running request
-/// keeps it alive until its completion has run) and use it for one request at
-/// a time; it takes no lock, so set its properties before startConnection()
-/// and not while a request runs.
+/// A small HTTP client. Create it with APIConnector::make() (the running
+/// request keeps it alive until its completion has run; the factory is the
+/// only way to make one, so it is always shared) and use it for one request
+/// at a time; it takes no lock, so set its properties before
+/// startConnection() and not while a request runs.
+///
+/// A derived class takes the factory's key in its constructor and passes it
+/// on:
+///
+///     class MyConnector : public corvenza::APIConnector {
+///      public:
+///       explicit MyConnector(Key key) : APIConnector(key) {}
+///     };
+///     auto connector = corvenza::APIConnector::make<MyConnector>();
 ///
 /// Console lines: "[H] Connect:<url>" when a request is built, then
 /// "[H]:Success:<response>" or "[H]:Failed:" (with "error code :<code>" and
 /// the error) as it ends.
 class APIConnector : public std::enable_shared_from_this<APIConnector> {
+ protected:
+  /// Only make() can produce one, so every connector is held by a shared_ptr.
+  class Key {
+    Key() = default;
+    friend class APIConnector;
+  };
+
  public:
-  APIConnector() = default;
+  /// A new connector of type @p T (APIConnector or derived), shared.
+  template <typename T = APIConnector, typename... Args>
+  static std::shared_ptr<T> make(Args&&... args) {
+    return std::make_shared<T>(Key{}, std::forward<Args>(args)...);
+  }
+
+  explicit APIConnector(Key) {}
   virtual ~APIConnector() = default;
   APIConnector(const APIConnector&) = delete;
   APIConnector& operator=(const APIConnector&) = delete;
@@ -163,6 +186,8 @@ class APIConnector : public std::enable_shared_from_this<APIConnector> {
 class POSTAPIConnector : public APIConnector {
  public:
   enum class ImageDir { front, side };
+
+  explicit POSTAPIConnector(Key key) : APIConnector(key) {}
 
   std::optional<ImageDir> imageDir;
 

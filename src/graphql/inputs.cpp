@@ -3,6 +3,8 @@
 #include <cctype>
 #include <string_view>
 
+#include "platform/file_uri.h"
+
 namespace corvenza::graphql {
 
 nlohmann::json InputObject::toJson() const {
@@ -64,11 +66,6 @@ namespace {
 
 bool isHex(char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; }
 
-int hexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  return (std::tolower(static_cast<unsigned char>(c)) - 'a') + 10;
-}
-
 bool isURLCharacter(char c) {
   if (std::isalnum(static_cast<unsigned char>(c))) return true;
   return std::string_view("-._~:/?#[]@!$&'()*+,;=").find(c) != std::string_view::npos;
@@ -101,32 +98,15 @@ bool isAbsoluteURL(std::string_view text) {
 
 std::optional<std::string> S3ObjectInput::getLocalSourceFileURL() const {
   std::string uri = localUri();
-  if (!isAbsoluteURL(uri)) return std::nullopt;
-  return uri;
+  if (isAbsoluteURL(uri)) return uri;
+  // The library writes plain paths; as a URL they are "file:" URLs.
+  auto path = detail::localFilePath(uri);
+  if (!path || !path->is_absolute()) return std::nullopt;
+  return detail::fileUrlFor(*path);
 }
 
 std::optional<std::filesystem::path> S3ObjectInput::localSourceFilePath() const {
-  auto url = getLocalSourceFileURL();
-  constexpr std::string_view kFileScheme = "file://";
-  if (!url || url->rfind(kFileScheme, 0) != 0) return std::nullopt;
-  std::string_view rest = std::string_view(*url).substr(kFileScheme.size());
-  // An empty or "localhost" authority means this machine; anything else is remote.
-  auto slash = rest.find('/');
-  if (slash == std::string_view::npos) return std::nullopt;
-  auto authority = rest.substr(0, slash);
-  if (!authority.empty() && authority != "localhost") return std::nullopt;
-  std::string_view path = rest.substr(slash);
-  path = path.substr(0, path.find_first_of("?#"));
-  std::string decoded;
-  for (std::size_t i = 0; i < path.size(); ++i) {
-    if (path[i] == '%') {
-      decoded += static_cast<char>(hexValue(path[i + 1]) * 16 + hexValue(path[i + 2]));
-      i += 2;
-    } else {
-      decoded += path[i];
-    }
-  }
-  return std::filesystem::path(decoded);
+  return detail::localFilePath(localUri());
 }
 
 }  // namespace corvenza::graphql

@@ -94,10 +94,11 @@ class S3ObjectInput : public InputObject {
   std::string getRegion() const { return region(); }
   std::string getMimeType() const { return mimeType(); }
   /// "localUri" when it is an absolute URL (scheme, ":" and only URL
-  /// characters after it), else nothing.
+  /// characters after it); the "file:" URL of an absolute plain path (as the
+  /// library writes them); else nothing.
   std::optional<std::string> getLocalSourceFileURL() const;
-  /// The file a "file:" URL names, percent-escapes decoded; nothing for
-  /// other schemes or a malformed URL.
+  /// The local file "localUri" names, read as the GraphQL client's uploads
+  /// read it (detail::localFilePath): a plain path or a "file:" URL.
   std::optional<std::filesystem::path> localSourceFilePath() const;
 };
 

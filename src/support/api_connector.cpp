@@ -1,8 +1,8 @@
 #include <corvenza/api_connector.h>
 #include <corvenza/console.h>
 
-#include <chrono>
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <mutex>
@@ -81,10 +81,11 @@ void APIConnector::startConnection() {
                            "No cached response exists and loading is not allowed"));
     return;
   }
+  // make() is the only way to a connector, so it is always shared.
   auto self = weak_from_this().lock();
   if (!self) {
     connectionFailed(Error(kAPIConnectorErrorDomain, kAPIConnectorNotShared, std::nullopt,
-                           "An APIConnector must be created with std::make_shared"));
+                           "An APIConnector must be created with APIConnector::make"));
     return;
   }
   http::HttpRequest request = std::move(*built.request);

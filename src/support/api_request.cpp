@@ -1,12 +1,11 @@
 #include "support/api_request.h"
 
 #include <corvenza/console.h>
-
 #include <curl/curl.h>
-#include <nlohmann/json.hpp>
 
 #include <cctype>
 #include <memory>
+#include <nlohmann/json.hpp>
 
 #include "platform/http/http_transport.h"
 
@@ -38,12 +37,38 @@ std::optional<std::string> existingQuery(std::string_view url) {
   return std::string(url.substr(mark + 1));
 }
 
-bool looksSecret(std::string_view name) {
+// Query names that carry secrets: signatures and credentials of presigned
+// links, and the usual token, key and password names. Matched whole (case
+// folded), so that harmless names such as "author" or "design" stay readable.
+bool isSecretName(std::string_view name) {
   std::string lower(name);
   for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  for (const char* marker : {"signature", "credential", "token", "secret", "password", "key",
-                             "auth", "sig", "session"}) {
-    if (lower.find(marker) != std::string::npos) return true;
+  static constexpr std::string_view kSecretNames[] = {"x-amz-signature",
+                                                      "x-amz-credential",
+                                                      "x-amz-security-token",
+                                                      "signature",
+                                                      "sig",
+                                                      "token",
+                                                      "access_token",
+                                                      "id_token",
+                                                      "refresh_token",
+                                                      "auth",
+                                                      "authorization",
+                                                      "api_key",
+                                                      "apikey",
+                                                      "x-api-key",
+                                                      "key",
+                                                      "secret",
+                                                      "client_secret",
+                                                      "password",
+                                                      "passwd",
+                                                      "credential",
+                                                      "credentials",
+                                                      "session",
+                                                      "session_token",
+                                                      "code"};
+  for (auto secret : kSecretNames) {
+    if (lower == secret) return true;
   }
   return false;
 }
@@ -65,7 +90,7 @@ std::string urlForLog(std::string_view url) {
     const std::string_view name = item.substr(0, equals);
     if (!first) shown += '&';
     first = false;
-    if (equals != std::string_view::npos && looksSecret(name)) {
+    if (equals != std::string_view::npos && isSecretName(name)) {
       shown += std::string(name) + "=REDACTED";
     } else {
       shown += item;

@@ -3,6 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include "platform/appsync/client_error.h"
+#include "platform/file_uri.h"
 
 namespace corvenza::appsync {
 namespace {
@@ -17,31 +18,6 @@ bool isUpload(const json& object) {
     if (it == object.end() || !it->is_string()) return false;
   }
   return true;
-}
-
-int hexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-std::optional<std::string> percentDecoded(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '%') {
-      out += text[i];
-      continue;
-    }
-    if (i + 2 >= text.size()) return std::nullopt;
-    const int high = hexValue(text[i + 1]);
-    const int low = hexValue(text[i + 2]);
-    if (high < 0 || low < 0) return std::nullopt;
-    out += static_cast<char>(high * 16 + low);
-    i += 2;
-  }
-  return out;
 }
 
 detail::Status collect(const json& value, std::vector<S3UploadDescription>& out) {
@@ -74,25 +50,7 @@ detail::Status collect(const json& value, std::vector<S3UploadDescription>& out)
 }  // namespace
 
 std::optional<std::filesystem::path> localPathFromUri(const std::string& uri) {
-  if (uri.empty()) return std::nullopt;
-  constexpr std::string_view kScheme = "file://";
-  if (uri.rfind(kScheme, 0) == 0) {
-    std::string_view rest = std::string_view(uri).substr(kScheme.size());
-    const auto slash = rest.find('/');
-    if (slash == std::string_view::npos) return std::nullopt;
-    const auto host = rest.substr(0, slash);
-    if (!host.empty() && host != "localhost") return std::nullopt;
-    auto path = percentDecoded(rest.substr(slash));
-    if (!path) return std::nullopt;
-    return std::filesystem::path(*path);
-  }
-  // Any other scheme ("https:", "content:") cannot be read as a file.
-  const auto colon = uri.find(':');
-  const auto slash = uri.find('/');
-  if (colon != std::string::npos && (slash == std::string::npos || colon < slash)) {
-    return std::nullopt;
-  }
-  return std::filesystem::path(uri);
+  return detail::localFilePath(uri);
 }
 
 detail::Result<std::vector<S3UploadDescription>> findUploads(const json& variables) {

@@ -14,8 +14,8 @@ namespace corvenza::appsync {
 /// order. Fails when a "localUri" names something other than a local file.
 detail::Result<std::vector<S3UploadDescription>> findUploads(const nlohmann::json& variables);
 
-/// The local path of a "localUri": a "file:" URL (percent-decoded, host empty
-/// or "localhost") or a plain path. Nothing for any other URL.
+/// The local path of a "localUri" (see detail::localFilePath): a "file:" URL
+/// or a plain path. Nothing for any other URL.
 std::optional<std::filesystem::path> localPathFromUri(const std::string& uri);
 
 }  // namespace corvenza::appsync

@@ -1,9 +1,8 @@
 #include <corvenza/api_connector.h>
-
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 
 #include <future>
+#include <nlohmann/json.hpp>
 
 #include "platform/http/http_transport.h"
 #include "support/console_capture.h"
@@ -19,6 +18,7 @@ using test::TestReply;
 /// Records the outcome and lets the test wait for it.
 class RecordingConnector : public APIConnector {
  public:
+  explicit RecordingConnector(Key key) : APIConnector(key) {}
   void connectionSuccess(const std::string& data, const URLResponse& response) override {
     APIConnector::connectionSuccess(data, response);
     statusCode = response.statusCode;
@@ -45,16 +45,20 @@ class RecordingConnector : public APIConnector {
 
 class RecordingPost : public RecordingConnector {
  public:
+  using RecordingConnector::RecordingConnector;
   HTTPMethod method() const override { return HTTPMethod::post; }
 };
 
 class RecordingPut : public RecordingConnector {
  public:
+  using RecordingConnector::RecordingConnector;
   HTTPMethod method() const override { return HTTPMethod::put; }
 };
 
 struct RecordingDelegate : APIConnectorDelegate {
-  void apiConnectorDidReceive(const TestCodable& response) override { received.push_back(response); }
+  void apiConnectorDidReceive(const TestCodable& response) override {
+    received.push_back(response);
+  }
   std::vector<TestCodable> received;
 };
 
@@ -62,7 +66,7 @@ class APIConnectorTest : public ::testing::Test {
  protected:
   template <typename Connector = RecordingConnector>
   std::shared_ptr<Connector> make(std::string target) {
-    auto connector = std::make_shared<Connector>();
+    auto connector = APIConnector::make<Connector>();
     connector->urlString = server_.url(target);
     connector->delegate = delegate_;
     return connector;
@@ -139,8 +143,11 @@ TEST_F(APIConnectorTest, BodiesThatDoNotDecodeReachNoDelegate) {
     EXPECT_FALSE(connector->failed) << target;
   }
   EXPECT_TRUE(delegate_->received.empty());
-  EXPECT_TRUE(console_.contains("[H]:Serialize Error:The data couldn\u2019t be read because it is missing."));
-  EXPECT_TRUE(console_.contains("[H]:Serialize Error:The data couldn\u2019t be read because it isn\u2019t in the correct format."));
+  EXPECT_TRUE(console_.contains(
+      "[H]:Serialize Error:The data couldn\u2019t be read because it is missing."));
+  EXPECT_TRUE(
+      console_.contains("[H]:Serialize Error:The data couldn\u2019t be read because it isn\u2019t "
+                        "in the correct format."));
 }
 
 TEST_F(APIConnectorTest, TimeOutIntervalLimitsTheRequest) {
@@ -169,7 +176,7 @@ TEST_F(APIConnectorTest, CancelEndsTheRequestAsCancelled) {
 }
 
 TEST_F(APIConnectorTest, RequestsThatCannotBeBuiltFailAtOnce) {
-  auto unparsable = std::make_shared<RecordingConnector>();
+  auto unparsable = APIConnector::make<RecordingConnector>();
   unparsable->urlString = "not a url";
   unparsable->startConnection();
   EXPECT_TRUE(unparsable->failed);
@@ -204,12 +211,17 @@ TEST_F(APIConnectorTest, PutWithoutParametersIsSent) {
 }
 
 TEST_F(APIConnectorTest, ConnectLineHidesSecretQueryValues) {
-  auto connector = make("/p?X-Amz-Signature=abc123&keep=1&access_token=t0k&flag");
+  auto connector = make(
+      "/p?X-Amz-Signature=abc123&keep=1&access_token=t0k&flag&author=ann&design=d2&API_KEY=k9");
   connector->startConnection();
   ASSERT_TRUE(connector->waitFinished());
-  EXPECT_EQ(server_.requests().at(0).target, "/p?X-Amz-Signature=abc123&keep=1&access_token=t0k&flag");
+  EXPECT_EQ(
+      server_.requests().at(0).target,
+      "/p?X-Amz-Signature=abc123&keep=1&access_token=t0k&flag&author=ann&design=d2&API_KEY=k9");
   EXPECT_TRUE(console_.contains("[H] Connect:" + server_.url("/p") +
-                                "?X-Amz-Signature=REDACTED&keep=1&access_token=REDACTED&flag"));
+                                "?X-Amz-Signature=REDACTED&keep=1&access_token=REDACTED&flag"
+                                "&author=ann&design=d2&API_KEY=REDACTED"));
+  EXPECT_FALSE(console_.contains("k9"));
   EXPECT_FALSE(console_.contains("abc123"));
   EXPECT_FALSE(console_.contains("t0k"));
 }
@@ -222,7 +234,10 @@ TEST(HTTPMethodTest, RawValuesRoundTripExactly) {
   EXPECT_FALSE(httpMethodFromRawValue("get"));
   EXPECT_FALSE(httpMethodFromRawValue("PATCH"));
   EXPECT_FALSE(httpMethodFromRawValue(""));
-  EXPECT_EQ(POSTAPIConnector().method(), HTTPMethod::post);
+  EXPECT_EQ(APIConnector::make<POSTAPIConnector>()->method(), HTTPMethod::post);
+  // Only the factory makes connectors, so none can exist outside a shared_ptr.
+  static_assert(!std::is_constructible_v<APIConnector>);
+  static_assert(!std::is_default_constructible_v<POSTAPIConnector>);
 }
 
 TEST(TestCodableTest, DecodesOptionalMembersAndEncodesBack) {

@@ -49,9 +49,7 @@ void decode(benchmark::State& state) {
 BENCHMARK(decode)->Arg(1080)->Arg(1512)->Arg(0)->Unit(benchmark::kMillisecond);
 
 // The photo as stored, decoded at the size the upload path decodes it.
-PixelBuffer scaledDecode() {
-  return defaultImageCodec().decode(frontBytes(), 1080).value().pixels;
-}
+PixelBuffer scaledDecode() { return defaultImageCodec().decode(frontBytes(), 1080).value().pixels; }
 
 // As stored (landscape), without the turn.
 void resampleOnly(benchmark::State& state) {

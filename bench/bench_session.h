@@ -1,0 +1,52 @@
+#pragma once
+// Starting the library for a benchmark run against the emulator: the
+// environment file of `corvenza-emulator --write-bundle` sourced first, a
+// main queue the benchmark drives.
+
+#include <corvenza/corvenza.h>
+#include <sys/resource.h>
+
+#include <cstdlib>
+#include <iostream>
+#include <memory>
+#include <string>
+
+namespace corvenza::bench {
+
+inline std::string env(const char* name) {
+  const char* value = std::getenv(name);
+  return value ? value : "";
+}
+
+/// Starts the facade as CORVENZA_USER_ID (or "bench-user"); the queue is
+/// driven by the caller. Nothing when start-up fails (after saying why).
+inline std::shared_ptr<MainQueue> startLibrary() {
+  const auto apiUrl = env("CORVENZA_API_URL");
+  const auto apiKey = env("CORVENZA_API_KEY");
+  if (apiUrl.empty() || apiKey.empty()) {
+    std::cerr << "set CORVENZA_API_URL and CORVENZA_API_KEY (source the emulator's env file)\n";
+    return nullptr;
+  }
+  setConsoleSink([](std::string_view) {});
+  auto queue = MainQueue::callerDriven();
+  CorvenzaEnterprise::setMainQueue(queue);
+  auto provider = std::make_shared<DirectTokenProvider>(apiUrl, apiKey);
+  const auto user = env("CORVENZA_USER_ID");
+  provider->setUserId(user.empty() ? "bench-user" : user);
+  try {
+    CorvenzaEnterprise::initialize(provider);
+  } catch (const CorvenzaException& e) {
+    std::cerr << "cannot start: " << e.error().localizedDescription() << "\n";
+    return nullptr;
+  }
+  return queue;
+}
+
+/// Peak resident memory of this process so far, in megabytes.
+inline double peakMegabytes() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return static_cast<double>(usage.ru_maxrss) / 1024.0;
+}
+
+}  // namespace corvenza::bench

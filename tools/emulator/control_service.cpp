@@ -4,12 +4,14 @@
 
 #include <mutex>
 
+#include "bounded_json.h"
+
 namespace corvenza::emulator {
 
 ControlService::ControlService(EmulatorContext& context) {
   addHook("/clock", [&context](const Request& request) {
     if (request.method == "POST") {
-      const auto body = nlohmann::json::parse(request.body, nullptr, false);
+      const auto body = parseBoundedJson(request.body);
       const auto advance = body.is_object() ? body.find("advance_seconds") : body.end();
       if (!body.is_object() || advance == body.end() || !advance->is_number_integer()) {
         return simpleError(400, "BadRequest", "expected {\"advance_seconds\": integer}");

@@ -174,6 +174,23 @@ TEST_F(ServicesTest, ControlClockMovesEmulatorTime) {
   EXPECT_EQ(send("GET", "/_control/nothing").status, 404);
 }
 
+// Bodies nested far deeper than any client sends are refused before they
+// become values that the JSON library would copy and print recursively.
+TEST_F(ServicesTest, DeeplyNestedBodiesAreRefusedByEveryService) {
+  const auto deep = R"({"user_id":"a","IdentityPoolId":"p","advance_seconds":1,"x":)" +
+                    std::string(100'000, '[') + std::string(100'000, ']') + "}";
+  EXPECT_EQ(send("POST", "/auth/token", {{"x-api-key", "corvenza-emulator-key"}}, deep).status,
+            400);
+  const auto identity = send("POST", "/identity/",
+                             {{"Content-Type", "application/x-amz-json-1.1"},
+                              {"X-Amz-Target", "AWSCognitoIdentityService.GetId"}},
+                             deep);
+  EXPECT_EQ(identity.status, 400);
+  EXPECT_EQ(errorType(identity), "InvalidParameterException");
+  EXPECT_EQ(send("POST", "/_control/clock", {}, deep).status, 400);
+  EXPECT_EQ(emulator.context().clock.offsetSeconds(), 0);
+}
+
 TEST(EmulatorRestartTest, IdentitiesAndTokensSurviveARestartOnTheSameDirectory) {
   test::TempDir dir;
   EmulatorOptions options;

@@ -7,6 +7,7 @@
 #include <map>
 #include <nlohmann/json.hpp>
 
+#include "bounded_json.h"
 #include "graphql/estimation_backend.h"
 #include "graphql/graphql_service.h"
 #include "log.h"
@@ -30,6 +31,13 @@ Json errorsPayload(const std::string& type, const std::string& message, int code
   Json entry = {{"errorType", type}, {"message", message}};
   if (code != 0) entry["errorCode"] = code;
   return {{"errors", Json::array({entry})}};
+}
+
+// A string member of a client's message; "" when absent or of another type
+// (json::value() would throw, and nothing may escape a handler).
+std::string stringMember(const Json& object, const char* key) {
+  const auto it = object.find(key);
+  return it != object.end() && it->is_string() ? it->get<std::string>() : std::string();
 }
 
 std::string queryParameter(const std::string& target, const std::string& name) {
@@ -97,7 +105,7 @@ struct RealtimeService::Connection : std::enable_shared_from_this<Connection> {
   void start(beast::http::request<beast::http::string_body> request) {
     const auto target = std::string(request.target());
     auto blobText = appsync::base64Decode(sigv4::percentDecode(queryParameter(target, "header")));
-    Json blob = blobText ? Json::parse(*blobText, nullptr, false) : Json();
+    Json blob = blobText ? parseBoundedJson(*blobText) : Json();
     const auto path = target.substr(0, target.find('?'));
     const auto apiPath = path.substr(0, path.rfind("/realtime"));
     auto who = authenticate(blob, apiPath + "/connect", "{}");
@@ -126,10 +134,17 @@ struct RealtimeService::Connection : std::enable_shared_from_this<Connection> {
   }
 
   void onMessage(const std::string& text) {
-    auto message = Json::parse(text, nullptr, false);
-    if (!message.is_object()) return;
-    const auto type = message.value("type", "");
-    const auto id = message.value("id", "");
+    auto message = parseBoundedJson(text);
+    if (!message.is_object()) {
+      return send({{"type", "error"},
+                   {"payload", errorsPayload("BadRequestException",
+                                             "A message must be a JSON object nested no deeper "
+                                             "than " +
+                                                 std::to_string(kMaxJsonDepth) + " levels.",
+                                             400)}});
+    }
+    const auto type = stringMember(message, "type");
+    const auto id = stringMember(message, "id");
     if (type == "connection_init") {
       if (refusal) {
         send({{"type", "connection_error"}, {"payload", *refusal}});

@@ -2,11 +2,13 @@
 
 #include <boost/asio/dispatch.hpp>
 #include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/steady_timer.hpp>
 #include <boost/asio/strand.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 #include <boost/beast/websocket/rfc6455.hpp>
 
+#include <algorithm>
 #include <chrono>
 #include <map>
 #include <optional>
@@ -24,8 +26,10 @@ namespace beast = boost::beast;
 namespace bhttp = boost::beast::http;
 using tcp = net::ip::tcp;
 
-// Idle keep-alive connections are closed after this long.
-constexpr std::chrono::seconds kIdleTimeout{60};
+// How long accepting waits after a failure such as running out of
+// descriptors: doubling from the first to the last.
+constexpr std::chrono::milliseconds kFirstAcceptBackoff{10};
+constexpr std::chrono::milliseconds kLastAcceptBackoff{500};
 // Signed requests carry long headers (session token, signature); allow ample room.
 constexpr std::uint32_t kHeaderLimit = 64 * 1024;
 
@@ -34,8 +38,12 @@ class Session : public std::enable_shared_from_this<Session> {
   using UpgradeHandlers =
       std::map<std::string, std::function<void(std::unique_ptr<WebSocketUpgrade>)>>;
 
-  Session(tcp::socket socket, const Router& router, const UpgradeHandlers& upgrades)
-      : stream_(std::move(socket)), router_(router), upgrades_(upgrades) {}
+  Session(tcp::socket socket, const Router& router, const UpgradeHandlers& upgrades,
+          std::chrono::milliseconds requestTimeout)
+      : stream_(std::move(socket)),
+        router_(router),
+        upgrades_(upgrades),
+        requestTimeout_(requestTimeout) {}
 
   void start() {
     net::dispatch(stream_.get_executor(), [self = shared_from_this()] { self->read(); });
@@ -46,11 +54,11 @@ class Session : public std::enable_shared_from_this<Session> {
     parser_.emplace();
     parser_->body_limit(HttpServer::kBodyLimit);
     parser_->header_limit(kHeaderLimit);
-    stream_.expires_after(kIdleTimeout);
-    bhttp::async_read(stream_, buffer_, *parser_,
-                      [self = shared_from_this()](beast::error_code ec, std::size_t) {
-                        self->onRead(ec);
-                      });
+    // One deadline for the whole request, so trickling bytes does not extend it.
+    stream_.expires_after(requestTimeout_);
+    bhttp::async_read(
+        stream_, buffer_, *parser_,
+        [self = shared_from_this()](beast::error_code ec, std::size_t) { self->onRead(ec); });
   }
 
   void onRead(beast::error_code ec) {
@@ -126,6 +134,7 @@ class Session : public std::enable_shared_from_this<Session> {
   std::optional<bhttp::request_parser<bhttp::string_body>> parser_;
   const Router& router_;
   const UpgradeHandlers& upgrades_;
+  const std::chrono::milliseconds requestTimeout_;
   bool keepAlive_ = true;
   unsigned version_ = 11;
 };
@@ -133,24 +142,46 @@ class Session : public std::enable_shared_from_this<Session> {
 }  // namespace
 
 struct HttpServer::Impl {
-  explicit Impl(const Router& r) : router(r) {}
+  Impl(const Router& r, std::chrono::milliseconds timeout) : router(r), requestTimeout(timeout) {}
 
   void accept() {
-    acceptor.async_accept(net::make_strand(context), [this](beast::error_code ec, tcp::socket socket) {
-      if (ec == net::error::operation_aborted || !acceptor.is_open()) return;
-      if (!ec) std::make_shared<Session>(std::move(socket), router, upgrades)->start();
-      accept();
-    });
+    acceptor.async_accept(
+        net::make_strand(context), [this](beast::error_code ec, tcp::socket socket) {
+          if (ec == net::error::operation_aborted || !acceptor.is_open()) return;
+          if (!ec || ec == net::error::connection_aborted) {
+            if (!ec) {
+              std::make_shared<Session>(std::move(socket), router, upgrades, requestTimeout)
+                  ->start();
+            }
+            acceptBackoff = std::chrono::milliseconds(0);
+            return accept();
+          }
+          // Out of descriptors or memory: the connection stays queued, so trying
+          // again at once would spin. Open connections go on being served meanwhile.
+          if (acceptBackoff.count() == 0) {
+            logLine("accept failed (" + ec.message() + "); backing off");
+          }
+          acceptBackoff = std::clamp(acceptBackoff * 2, kFirstAcceptBackoff, kLastAcceptBackoff);
+          acceptRetry.expires_after(acceptBackoff);
+          acceptRetry.async_wait([this](beast::error_code waited) {
+            if (!waited) accept();
+          });
+        });
   }
 
   const Router& router;
+  const std::chrono::milliseconds requestTimeout;
   Session::UpgradeHandlers upgrades;
   net::io_context context;
   tcp::acceptor acceptor{context};
+  // Only one accept or retry is pending at a time, so these need no strand.
+  net::steady_timer acceptRetry{context};
+  std::chrono::milliseconds acceptBackoff{0};
   std::vector<std::thread> threads;
 };
 
-HttpServer::HttpServer(const Router& router) : impl_(std::make_unique<Impl>(router)) {}
+HttpServer::HttpServer(const Router& router, std::chrono::milliseconds requestTimeout)
+    : impl_(std::make_unique<Impl>(router, requestTimeout)) {}
 
 HttpServer::~HttpServer() { stop(); }
 

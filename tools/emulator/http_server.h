@@ -3,6 +3,7 @@
 // request handed to the router. The HTTP library stays inside the .cpp so
 // that only one translation unit pays for it.
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -20,8 +21,13 @@ class HttpServer {
   /// Largest request body accepted; larger ones get 413 (photos are far smaller).
   static constexpr std::uint64_t kBodyLimit = 50ull * 1024 * 1024;
 
+  /// A request must arrive whole within this long of the previous answer (or
+  /// of connecting); a silent, idle or trickling client is then disconnected.
+  static constexpr std::chrono::milliseconds kRequestTimeout{60'000};
+
   /// @p router must outlive the server.
-  explicit HttpServer(const Router& router);
+  explicit HttpServer(const Router& router,
+                      std::chrono::milliseconds requestTimeout = kRequestTimeout);
   /// Stops the server when still running.
   ~HttpServer();
   HttpServer(const HttpServer&) = delete;

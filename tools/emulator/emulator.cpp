@@ -90,7 +90,8 @@ detail::Result<std::uint16_t> Emulator::start(EmulatorOptions options) {
       makeThumbnailMaker(context_->options.dataDir / "objects"));
 
   realtime_ = std::make_unique<RealtimeService>(*context_, *estimation_,
-                                                context_->options.realtimeKeepAlive);
+                                                context_->options.realtimeKeepAlive,
+                                                context_->options.realtimeInitTimeout);
   router_.mount("/_control/drop-realtime-connections", realtime_->dropControl());
 
   server_ = std::make_unique<HttpServer>(router_);

@@ -22,6 +22,7 @@ int main(int argc, char** argv) {
   long long credentialsDuration = options.credentialsDuration.count();
   long long estimationDelay = options.estimationDelay.count();
   long long keepAlive = options.realtimeKeepAlive.count();
+  long long initTimeout = options.realtimeInitTimeout.count();
 
   CLI::App app{"corvenza-emulator: the Corvenza cloud services on a loopback port"};
   app.add_option("--port", options.port, "TCP port on 127.0.0.1; 0 picks a free one")
@@ -52,6 +53,11 @@ int main(int argc, char** argv) {
                  "Milliseconds between the real-time service's keep-alive messages")
       ->capture_default_str()
       ->check(CLI::Range(100LL, 3'600'000LL));
+  app.add_option("--connection-init-timeout", initTimeout,
+                 "Milliseconds a real-time connection may stay open without a good "
+                 "connection_init")
+      ->capture_default_str()
+      ->check(CLI::Range(100LL, 3'600'000LL));
   std::string bundleDir;
   app.add_option("--write-bundle", bundleDir,
                  "Write corvenza-config.json and emulator.env for this emulator into DIR");
@@ -62,6 +68,7 @@ int main(int argc, char** argv) {
   options.credentialsDuration = std::chrono::seconds(credentialsDuration);
   options.estimationDelay = std::chrono::milliseconds(estimationDelay);
   options.realtimeKeepAlive = std::chrono::milliseconds(keepAlive);
+  options.realtimeInitTimeout = std::chrono::milliseconds(initTimeout);
 
   // Catch the stop signals before announcing readiness, so that a parent that
   // signals right after reading the ready line still gets a clean stop.

@@ -62,7 +62,7 @@ std::string queryParameter(const std::string& target, const std::string& name) {
 
 struct RealtimeService::Connection : std::enable_shared_from_this<Connection> {
   Connection(RealtimeService& service, beast::tcp_stream stream)
-      : service(service), ws(std::move(stream)), ka(ws.get_executor()) {}
+      : service(service), ws(std::move(stream)), ka(ws.get_executor()), init(ws.get_executor()) {}
 
   // Checks a signed blob as if it were the headers of a POST of @p body to
   // @p path; returns the caller's identity or an error payload.
@@ -119,7 +119,21 @@ struct RealtimeService::Connection : std::enable_shared_from_this<Connection> {
     ws.async_accept(request, [self = shared_from_this()](beast::error_code ec) {
       if (ec) return;
       logLine("WS /graphql/realtime open");
+      self->awaitInit();
       self->read();
+    });
+  }
+
+  // Until acknowledged, a connection costs a descriptor and proves nothing:
+  // one that stays silent (or keeps sending anything but a good
+  // connection_init) is closed after the service's bound.
+  void awaitInit() {
+    init.expires_after(service.initTimeout_);
+    init.async_wait([weak = weak_from_this()](beast::error_code ec) {
+      auto self = weak.lock();
+      if (ec || !self || self->acknowledged) return;
+      logLine("WS /graphql/realtime closed: no connection_init in time");
+      self->close();
     });
   }
 
@@ -150,6 +164,8 @@ struct RealtimeService::Connection : std::enable_shared_from_this<Connection> {
         send({{"type", "connection_error"}, {"payload", *refusal}});
         return close();
       }
+      acknowledged = true;
+      init.cancel();
       send({{"type", "connection_ack"},
             {"payload", {{"connectionTimeoutMs", kConnectionTimeoutMs}}}});
       scheduleKeepAlive();
@@ -242,6 +258,7 @@ struct RealtimeService::Connection : std::enable_shared_from_this<Connection> {
   void close() {
     net::dispatch(ws.get_executor(), [self = shared_from_this()] {
       self->ka.cancel();
+      self->init.cancel();
       beast::error_code ec;
       beast::get_lowest_layer(self->ws).socket().shutdown(net::ip::tcp::socket::shutdown_both, ec);
       beast::get_lowest_layer(self->ws).socket().close(ec);
@@ -250,6 +267,7 @@ struct RealtimeService::Connection : std::enable_shared_from_this<Connection> {
 
   void closed() {
     ka.cancel();
+    init.cancel();
     std::lock_guard lock(mutex);
     plans.clear();
   }
@@ -257,6 +275,8 @@ struct RealtimeService::Connection : std::enable_shared_from_this<Connection> {
   RealtimeService& service;
   websocket::stream<beast::tcp_stream> ws;
   net::steady_timer ka;
+  net::steady_timer init;
+  bool acknowledged = false;  // on the strand only
   beast::flat_buffer buffer;
   std::deque<std::string> outbox;
   std::string identityId;
@@ -267,8 +287,9 @@ struct RealtimeService::Connection : std::enable_shared_from_this<Connection> {
 };
 
 RealtimeService::RealtimeService(EmulatorContext& context, gql::EstimationBackend& backend,
-                                 std::chrono::milliseconds keepAlive)
-    : context_(context), backend_(backend), keepAlive_(keepAlive) {
+                                 std::chrono::milliseconds keepAlive,
+                                 std::chrono::milliseconds initTimeout)
+    : context_(context), backend_(backend), keepAlive_(keepAlive), initTimeout_(initTimeout) {
   listener_ = backend_.store().addListener(
       [this](estimation::ChangeKind kind, const std::string& owner, const Json& record) {
         std::vector<std::shared_ptr<Connection>> live;

@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "bounded_json.h"
+#include "faults/fault_control.h"
 
 namespace corvenza::emulator {
 
@@ -31,6 +32,9 @@ ControlService::ControlService(EmulatorContext& context) {
     }
     return jsonResponse(200, {{"now", context.clock.nowSeconds()},
                               {"offset_seconds", context.clock.offsetSeconds()}});
+  });
+  addHook("/faults", [&context](const Request& request) {
+    return faults::handleFaultControl(context.faults, request);
   });
 }
 

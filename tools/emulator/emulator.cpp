@@ -9,6 +9,7 @@
 #include "auth_service.h"
 #include "control_service.h"
 #include "encoding.h"
+#include "faults/request_faults.h"
 #include "graphql/estimation_backend.h"
 #include "realtime/realtime_service.h"
 #include "http_server.h"
@@ -96,8 +97,11 @@ detail::Result<std::uint16_t> Emulator::start(EmulatorOptions options) {
 
   server_ = std::make_unique<HttpServer>(router_);
   server_->onUpgrade("/graphql/realtime", realtime_->upgradeHandler());
-  auto port = server_->start(context_->options.host, context_->options.port,
-                             context_->options.threads);
+  server_->setFaultSource([context = context_.get()](const Request& request) {
+    return faults::takeRequestFault(context->faults, request);
+  });
+  auto port =
+      server_->start(context_->options.host, context_->options.port, context_->options.threads);
   if (!port) return port.error();
   port_ = *port;
   return port_;

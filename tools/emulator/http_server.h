@@ -7,9 +7,11 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "core/result.h"
+#include "faults/fault.h"
 #include "router.h"
 
 namespace corvenza::emulator {
@@ -40,6 +42,13 @@ class HttpServer {
   /// Hands WebSocket upgrade requests for exactly @p path to @p handler, which
   /// takes over the connection. Call before start().
   void onUpgrade(std::string path, std::function<void(std::unique_ptr<WebSocketUpgrade>)> handler);
+
+  /// Tells which injected fault, if any, catches a request or a WebSocket
+  /// upgrade; it is asked once per request and counts what it returns as
+  /// fired. "before" faults act before the service sees the request, "after"
+  /// faults on its answer (see faults/fault.h). Call before start().
+  using FaultSource = std::function<std::optional<faults::Fault>(const Request&)>;
+  void setFaultSource(FaultSource source);
 
   /// Stops accepting, drops open connections and joins the threads. Safe to
   /// call more than once; not from one of the server's own threads.

@@ -12,6 +12,7 @@
 
 #include "bundle_writer.h"
 #include "emulator.h"
+#include "faults/fault_parse.h"
 #include "log.h"
 
 int main(int argc, char** argv) {
@@ -58,6 +59,11 @@ int main(int argc, char** argv) {
                  "connection_init")
       ->capture_default_str()
       ->check(CLI::Range(100LL, 3'600'000LL));
+  std::vector<std::string> faultSpecs;
+  app.add_option("--fault", faultSpecs,
+                 "Inject a fault: key=value pairs (route=graphql,field=createBodysizeEstimation,"
+                 "action=fail,status=503) or a JSON object; repeatable. See README.md")
+      ->take_all();
   std::string bundleDir;
   app.add_option("--write-bundle", bundleDir,
                  "Write corvenza-config.json and emulator.env for this emulator into DIR");
@@ -69,6 +75,15 @@ int main(int argc, char** argv) {
   options.estimationDelay = std::chrono::milliseconds(estimationDelay);
   options.realtimeKeepAlive = std::chrono::milliseconds(keepAlive);
   options.realtimeInitTimeout = std::chrono::milliseconds(initTimeout);
+  for (const auto& spec : faultSpecs) {
+    auto fault = corvenza::emulator::faults::parseFaultSpec(spec);
+    if (!fault) {
+      std::cerr << "corvenza-emulator: --fault " << spec << ": "
+                << fault.error().localizedDescription() << std::endl;
+      return 2;
+    }
+    options.faults.push_back(std::move(*fault));
+  }
 
   // Catch the stop signals before announcing readiness, so that a parent that
   // signals right after reading the ready line still gets a clean stop.

@@ -244,6 +244,7 @@ std::variant<SubscriptionPlan, nlohmann::ordered_json> GraphQLService::prepareSu
   for (const auto kind : {ChangeKind::Create, ChangeKind::Update, ChangeKind::Delete}) {
     if (call.fieldName == subscriptionField(kind)) plan.kind = kind;
   }
+  plan.fieldName = call.fieldName;
   plan.responseKey = call.responseKey;
   plan.userId = call.arguments.value("userId", "");
   if (plan.userId != callerIdentityId) {

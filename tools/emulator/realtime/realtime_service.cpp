@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include "bounded_json.h"
+#include "faults/fault_responses.h"
 #include "graphql/estimation_backend.h"
 #include "graphql/graphql_service.h"
 #include "log.h"
@@ -199,13 +200,51 @@ struct RealtimeService::Connection : std::enable_shared_from_this<Connection> {
     if (std::get<std::string>(who) != identityId) {
       return fail(errorsPayload("Unauthorized", "Not authorized for this connection."));
     }
-    auto plan = service.backend_.graphql().prepareSubscription(data, identityId);
-    if (auto* error = std::get_if<nlohmann::ordered_json>(&plan)) return fail(Json(*error));
-    {
-      std::lock_guard lock(mutex);
-      plans.insert_or_assign(id, std::get<gql::SubscriptionPlan>(std::move(plan)));
+    auto prepared = service.backend_.graphql().prepareSubscription(data, identityId);
+    if (auto* error = std::get_if<nlohmann::ordered_json>(&prepared)) return fail(Json(*error));
+    auto plan = std::make_shared<gql::SubscriptionPlan>(
+        std::get<gql::SubscriptionPlan>(std::move(prepared)));
+    auto fault = service.context_.faults.take(
+        {faults::Route::Realtime, {}, {plan->fieldName}, /*subscription=*/true});
+    if (!fault) {
+      listen(id, *plan);
+      return send({{"type", "start_ack"}, {"id", id}});
     }
-    send({{"type", "start_ack"}, {"id", id}});
+    startWithFault(id, std::move(plan), *fault);
+  }
+
+  void listen(const std::string& id, gql::SubscriptionPlan plan) {
+    std::lock_guard lock(mutex);
+    plans.insert_or_assign(id, std::move(plan));
+  }
+
+  // A "before" fault keeps the subscription from being registered unless it
+  // is a stall that ends; an "after" fault registers it and then acts in
+  // place of the start_ack.
+  void startWithFault(const std::string& id, std::shared_ptr<gql::SubscriptionPlan> plan,
+                      const faults::Fault& fault) {
+    logLine("WS /graphql/realtime start " + plan->fieldName + " (injected fault)");
+    if (fault.when == faults::Timing::After) listen(id, *plan);
+    auto act = [self = shared_from_this(), id, plan, fault] {
+      switch (fault.action) {
+        case faults::Action::Stall:
+          if (fault.when == faults::Timing::Before) self->listen(id, *plan);
+          return self->send({{"type", "start_ack"}, {"id", id}});
+        case faults::Action::Drop:
+          return self->close();
+        default:
+          return self->sendText(faults::realtimeFaultFrame(fault, id));
+      }
+    };
+    // A stall without a delay never ends: no answer, and (before) no events.
+    if (!fault.delay) {
+      if (fault.action != faults::Action::Stall) act();
+      return;
+    }
+    auto timer = std::make_shared<net::steady_timer>(ws.get_executor(), *fault.delay);
+    timer->async_wait([timer, act](beast::error_code ec) {
+      if (!ec) act();
+    });
   }
 
   // From the store's listener, on any thread.
@@ -235,8 +274,10 @@ struct RealtimeService::Connection : std::enable_shared_from_this<Connection> {
   }
 
   // Thread-safe: every write goes through the connection's strand, one at a time.
-  void send(Json message) {
-    net::dispatch(ws.get_executor(), [self = shared_from_this(), text = message.dump()]() mutable {
+  void send(const Json& message) { sendText(message.dump()); }
+
+  void sendText(std::string text) {
+    net::dispatch(ws.get_executor(), [self = shared_from_this(), text = std::move(text)]() mutable {
       self->outbox.push_back(std::move(text));
       if (self->outbox.size() == 1) self->writeNext();
     });

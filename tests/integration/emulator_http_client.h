@@ -25,9 +25,10 @@ struct PlainResponse {
   }
 };
 
+/// Gives up after @p timeoutMs (then curlError tells so).
 inline PlainResponse plainRequest(const std::string& method, const std::string& url,
                                   const std::vector<std::string>& headers,
-                                  const std::string& body = {}) {
+                                  const std::string& body = {}, long timeoutMs = 30'000) {
   PlainResponse response;
   CURL* curl = curl_easy_init();
   curl_slist* list = nullptr;
@@ -35,7 +36,7 @@ inline PlainResponse plainRequest(const std::string& method, const std::string& 
   curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
   curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, method.c_str());
   curl_easy_setopt(curl, CURLOPT_HTTPHEADER, list);
-  curl_easy_setopt(curl, CURLOPT_TIMEOUT, 30L);
+  curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, timeoutMs);
   curl_easy_setopt(curl, CURLOPT_NOPROXY, "*");
   if (method != "GET") {
     curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.c_str());

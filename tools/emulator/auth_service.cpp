@@ -4,6 +4,7 @@
 
 #include <cmath>
 
+#include "bounded_json.h"
 #include "encoding.h"
 
 namespace corvenza::emulator {
@@ -17,7 +18,7 @@ Response AuthService::handle(const Request& request) {
     return simpleError(401, "Unauthorized", "missing or wrong x-api-key");
   }
 
-  const auto body = nlohmann::json::parse(request.body, nullptr, false);
+  const auto body = parseBoundedJson(request.body);
   if (!body.is_object()) {
     return simpleError(400, "BadRequest", "the body is not a JSON object");
   }

@@ -1,6 +1,6 @@
 #pragma once
-// Test hooks under /_control: move the emulator's clock now; later hooks make
-// services misbehave on request. Each hook is a named handler.
+// Test hooks under /_control: move the emulator's clock, make services
+// misbehave on request. Each hook is a named handler.
 
 #include <functional>
 #include <map>
@@ -17,7 +17,8 @@ class ControlService : public Service {
   using Hook = std::function<Response(const Request&)>;
 
   /// Installs the built-in hooks: GET/POST "/clock" ({"advance_seconds": n}
-  /// moves time forward or back; the answer reports {"now", "offset_seconds"}).
+  /// moves time forward or back; the answer reports {"now", "offset_seconds"})
+  /// and GET/POST/DELETE "/faults" (see faults/fault_control.h).
   explicit ControlService(EmulatorContext& context);
 
   /// Serves @p subpath ("/faults", say) with @p hook. Thread-safe.

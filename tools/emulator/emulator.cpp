@@ -9,6 +9,7 @@
 #include "auth_service.h"
 #include "control_service.h"
 #include "encoding.h"
+#include "faults/request_faults.h"
 #include "graphql/estimation_backend.h"
 #include "realtime/realtime_service.h"
 #include "http_server.h"
@@ -90,13 +91,17 @@ detail::Result<std::uint16_t> Emulator::start(EmulatorOptions options) {
       makeThumbnailMaker(context_->options.dataDir / "objects"));
 
   realtime_ = std::make_unique<RealtimeService>(*context_, *estimation_,
-                                                context_->options.realtimeKeepAlive);
+                                                context_->options.realtimeKeepAlive,
+                                                context_->options.realtimeInitTimeout);
   router_.mount("/_control/drop-realtime-connections", realtime_->dropControl());
 
   server_ = std::make_unique<HttpServer>(router_);
   server_->onUpgrade("/graphql/realtime", realtime_->upgradeHandler());
-  auto port = server_->start(context_->options.host, context_->options.port,
-                             context_->options.threads);
+  server_->setFaultSource([context = context_.get()](const Request& request) {
+    return faults::takeRequestFault(context->faults, request);
+  });
+  auto port =
+      server_->start(context_->options.host, context_->options.port, context_->options.threads);
   if (!port) return port.error();
   port_ = *port;
   return port_;

@@ -7,6 +7,7 @@
 #include "credentials_registry.h"
 #include "emulator_clock.h"
 #include "emulator_options.h"
+#include "faults/fault_table.h"
 #include "identity_store.h"
 #include "jwt_signer.h"
 
@@ -19,13 +20,17 @@ struct EmulatorContext {
   EmulatorContext(EmulatorOptions opts, std::unique_ptr<IdentityStore> store, std::string secret)
       : options(std::move(opts)),
         identities(std::move(store)),
-        jwt(std::move(secret), kTokenIssuer, options.identityPoolId) {}
+        jwt(std::move(secret), kTokenIssuer, options.identityPoolId) {
+    faults.add(options.faults);
+  }
 
   const EmulatorOptions options;
   EmulatorClock clock;
   CredentialsRegistry credentials;
   const std::unique_ptr<IdentityStore> identities;
   const JwtSigner jwt;
+  /// Injected faults, from the options and the control interface.
+  faults::FaultTable faults;
 };
 
 }  // namespace corvenza::emulator

@@ -6,6 +6,9 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
+
+#include "faults/fault.h"
 
 namespace corvenza::emulator {
 
@@ -33,6 +36,11 @@ struct EmulatorOptions {
   std::string bucket = "corvenza-photos";
   /// How often the real-time service sends "ka" on each connection.
   std::chrono::milliseconds realtimeKeepAlive{60'000};
+  /// A real-time connection that has not been acknowledged (a good
+  /// "connection_init") this long after it opened is closed.
+  std::chrono::milliseconds realtimeInitTimeout{10'000};
+  /// Faults in force from the start (more come through /_control/faults).
+  std::vector<faults::Fault> faults;
   /// Server threads (1 or 2 suffice on loopback).
   int threads = 2;
 };

@@ -2,17 +2,21 @@
 
 #include <boost/asio/dispatch.hpp>
 #include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/steady_timer.hpp>
 #include <boost/asio/strand.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 #include <boost/beast/websocket/rfc6455.hpp>
 
+#include <algorithm>
+#include <array>
 #include <chrono>
 #include <map>
 #include <optional>
 #include <thread>
 #include <vector>
 
+#include "faults/fault_responses.h"
 #include "log.h"
 #include "realtime/websocket_upgrade.h"
 
@@ -24,8 +28,10 @@ namespace beast = boost::beast;
 namespace bhttp = boost::beast::http;
 using tcp = net::ip::tcp;
 
-// Idle keep-alive connections are closed after this long.
-constexpr std::chrono::seconds kIdleTimeout{60};
+// How long accepting waits after a failure such as running out of
+// descriptors: doubling from the first to the last.
+constexpr std::chrono::milliseconds kFirstAcceptBackoff{10};
+constexpr std::chrono::milliseconds kLastAcceptBackoff{500};
 // Signed requests carry long headers (session token, signature); allow ample room.
 constexpr std::uint32_t kHeaderLimit = 64 * 1024;
 
@@ -34,8 +40,14 @@ class Session : public std::enable_shared_from_this<Session> {
   using UpgradeHandlers =
       std::map<std::string, std::function<void(std::unique_ptr<WebSocketUpgrade>)>>;
 
-  Session(tcp::socket socket, const Router& router, const UpgradeHandlers& upgrades)
-      : stream_(std::move(socket)), router_(router), upgrades_(upgrades) {}
+  Session(tcp::socket socket, const Router& router, const UpgradeHandlers& upgrades,
+          const HttpServer::FaultSource& faults, std::chrono::milliseconds requestTimeout)
+      : stream_(std::move(socket)),
+        router_(router),
+        upgrades_(upgrades),
+        faults_(faults),
+        requestTimeout_(requestTimeout),
+        faultTimer_(stream_.get_executor()) {}
 
   void start() {
     net::dispatch(stream_.get_executor(), [self = shared_from_this()] { self->read(); });
@@ -46,11 +58,11 @@ class Session : public std::enable_shared_from_this<Session> {
     parser_.emplace();
     parser_->body_limit(HttpServer::kBodyLimit);
     parser_->header_limit(kHeaderLimit);
-    stream_.expires_after(kIdleTimeout);
-    bhttp::async_read(stream_, buffer_, *parser_,
-                      [self = shared_from_this()](beast::error_code ec, std::size_t) {
-                        self->onRead(ec);
-                      });
+    // One deadline for the whole request, so trickling bytes does not extend it.
+    stream_.expires_after(requestTimeout_);
+    bhttp::async_read(
+        stream_, buffer_, *parser_,
+        [self = shared_from_this()](beast::error_code ec, std::size_t) { self->onRead(ec); });
   }
 
   void onRead(beast::error_code ec) {
@@ -66,40 +78,113 @@ class Session : public std::enable_shared_from_this<Session> {
     if (ec) return;  // Timed out, reset or garbled: drop the connection.
 
     auto message = parser_->release();
+    keepAlive_ = message.keep_alive();
+    version_ = message.version();
     if (boost::beast::websocket::is_upgrade(message)) {
       const auto target = std::string(message.target());
       auto handler = upgrades_.find(target.substr(0, target.find('?')));
-      if (handler != upgrades_.end()) {
-        stream_.expires_never();
-        return handler->second(
-            std::make_unique<WebSocketUpgrade>(std::move(stream_), std::move(message)));
-      }
+      if (handler != upgrades_.end()) return upgrade(std::move(message), handler->second);
     }
-    keepAlive_ = message.keep_alive();
-    version_ = message.version();
     http::HttpHeaders headers;
     for (const auto& field : message) {
       headers.emplace_back(std::string(field.name_string()), std::string(field.value()));
     }
     auto request = makeRequest(std::string(message.method_string()), std::string(message.target()),
                                std::move(headers), std::move(message.body()));
-    auto method = request.method;
-    auto path = request.path;
-    router_.dispatch(std::move(request),
-                     [self = shared_from_this(), method = std::move(method),
-                      path = std::move(path)](Response response) mutable {
-                       // Services may answer from another thread: come back to the strand.
-                       net::dispatch(self->stream_.get_executor(),
-                                     [self, response = std::move(response),
-                                      method = std::move(method), path = std::move(path)]() mutable {
-                                       self->write(std::move(response), method, path);
-                                     });
-                     });
+    auto fault = faults_ ? faults_(request) : std::nullopt;
+    if (!fault || fault->when == faults::Timing::After) return dispatch(std::move(request), fault);
+    // The fault comes first: the service sees the request only when a stall lets it pass.
+    auto shared = std::make_shared<Request>(std::move(request));
+    afterFaultDelay(*fault, [self = shared_from_this(), shared, fault = *fault] {
+      if (fault.action == faults::Action::Stall) return self->dispatch(std::move(*shared), {});
+      self->act(fault, shared->method, shared->path);
+    });
   }
 
-  void write(Response response, const std::string& method, const std::string& path) {
+  void upgrade(bhttp::request<bhttp::string_body> message,
+               const std::function<void(std::unique_ptr<WebSocketUpgrade>)>& handler) {
+    const auto target = std::string(message.target());
+    auto fault =
+        faults_ ? faults_(makeRequest(std::string(message.method_string()), target)) : std::nullopt;
+    auto shared = std::make_shared<bhttp::request<bhttp::string_body>>(std::move(message));
+    auto handOver = [self = shared_from_this(), shared, &handler] {
+      self->stream_.expires_never();
+      handler(std::make_unique<WebSocketUpgrade>(std::move(self->stream_), std::move(*shared)));
+    };
+    if (!fault) return handOver();
+    keepAlive_ = false;  // a refused upgrade leaves nothing to talk about
+    afterFaultDelay(*fault, [self = shared_from_this(), handOver, fault = *fault,
+                             method = std::string(shared->method_string()),
+                             path = target.substr(0, target.find('?'))] {
+      if (fault.action == faults::Action::Stall) return handOver();
+      self->act(fault, method, path);
+    });
+  }
+
+  // Hands @p request to its service. With an "after" @p fault, the service's
+  // answer is then replaced by what the fault does.
+  void dispatch(Request request, std::optional<faults::Fault> fault) {
+    auto method = request.method;
+    auto path = request.path;
+    router_.dispatch(std::move(request), [self = shared_from_this(), method = std::move(method),
+                                          path = std::move(path),
+                                          fault = std::move(fault)](Response response) mutable {
+      // Services may answer from another thread: come back to the strand.
+      net::dispatch(self->stream_.get_executor(),
+                    [self, response = std::move(response), method = std::move(method),
+                     path = std::move(path), fault = std::move(fault)]() mutable {
+                      if (!fault) return self->write(std::move(response), method, path);
+                      auto answer = std::make_shared<Response>(std::move(response));
+                      self->afterFaultDelay(*fault, [self, answer, method, path, fault = *fault] {
+                        if (fault.action == faults::Action::Stall) {
+                          return self->write(std::move(*answer), method, path, true);
+                        }
+                        self->act(fault, method, path);
+                      });
+                    });
+    });
+  }
+
+  // Runs @p then after the fault's delay, on the strand. A stall without a
+  // delay never runs it: the connection is held until the client closes it.
+  void afterFaultDelay(const faults::Fault& fault, std::function<void()> then) {
+    if (!fault.delay) {
+      if (fault.action == faults::Action::Stall) return holdUntilClosed();
+      return then();
+    }
+    faultTimer_.expires_after(*fault.delay);
+    faultTimer_.async_wait(
+        [self = shared_from_this(), then = std::move(then)](beast::error_code ec) {
+          if (!ec) then();
+        });
+  }
+
+  // Fail, malformed or drop in place of an answer.
+  void act(const faults::Fault& fault, const std::string& method, const std::string& path) {
+    if (fault.action != faults::Action::Drop) {
+      return write(faults::faultResponse(fault), method, path, true);
+    }
+    logLine(method + " " + path + " dropped (injected fault)");
+    beast::error_code ignored;
+    stream_.socket().shutdown(tcp::socket::shutdown_both, ignored);
+    stream_.socket().close(ignored);
+  }
+
+  // Reads and discards until the client closes; the pending read keeps the
+  // session, and so the connection, alive until then.
+  void holdUntilClosed() {
+    stream_.expires_never();
+    stream_.async_read_some(net::buffer(discard_),
+                            [self = shared_from_this()](beast::error_code ec, std::size_t) {
+                              if (!ec) self->holdUntilClosed();
+                            });
+  }
+
+  void write(Response response, const std::string& method, const std::string& path,
+             bool injected = false) {
     // The path only: a query string may hold a presigned signature.
-    logLine(method + " " + path + " " + std::to_string(response.status));
+    logLine(method + " " + path + " " + std::to_string(response.status) +
+            (injected ? " (injected fault)" : ""));
     auto reply = std::make_shared<bhttp::response<bhttp::string_body>>();
     reply->result(static_cast<unsigned>(response.status));
     reply->version(version_);
@@ -126,6 +211,10 @@ class Session : public std::enable_shared_from_this<Session> {
   std::optional<bhttp::request_parser<bhttp::string_body>> parser_;
   const Router& router_;
   const UpgradeHandlers& upgrades_;
+  const HttpServer::FaultSource& faults_;
+  const std::chrono::milliseconds requestTimeout_;
+  net::steady_timer faultTimer_;
+  std::array<char, 512> discard_{};
   bool keepAlive_ = true;
   unsigned version_ = 11;
 };
@@ -133,24 +222,47 @@ class Session : public std::enable_shared_from_this<Session> {
 }  // namespace
 
 struct HttpServer::Impl {
-  explicit Impl(const Router& r) : router(r) {}
+  Impl(const Router& r, std::chrono::milliseconds timeout) : router(r), requestTimeout(timeout) {}
 
   void accept() {
-    acceptor.async_accept(net::make_strand(context), [this](beast::error_code ec, tcp::socket socket) {
-      if (ec == net::error::operation_aborted || !acceptor.is_open()) return;
-      if (!ec) std::make_shared<Session>(std::move(socket), router, upgrades)->start();
-      accept();
-    });
+    acceptor.async_accept(
+        net::make_strand(context), [this](beast::error_code ec, tcp::socket socket) {
+          if (ec == net::error::operation_aborted || !acceptor.is_open()) return;
+          if (!ec || ec == net::error::connection_aborted) {
+            if (!ec) {
+              std::make_shared<Session>(std::move(socket), router, upgrades, faults, requestTimeout)
+                  ->start();
+            }
+            acceptBackoff = std::chrono::milliseconds(0);
+            return accept();
+          }
+          // Out of descriptors or memory: the connection stays queued, so trying
+          // again at once would spin. Open connections go on being served meanwhile.
+          if (acceptBackoff.count() == 0) {
+            logLine("accept failed (" + ec.message() + "); backing off");
+          }
+          acceptBackoff = std::clamp(acceptBackoff * 2, kFirstAcceptBackoff, kLastAcceptBackoff);
+          acceptRetry.expires_after(acceptBackoff);
+          acceptRetry.async_wait([this](beast::error_code waited) {
+            if (!waited) accept();
+          });
+        });
   }
 
   const Router& router;
+  const std::chrono::milliseconds requestTimeout;
   Session::UpgradeHandlers upgrades;
+  HttpServer::FaultSource faults;
   net::io_context context;
   tcp::acceptor acceptor{context};
+  // Only one accept or retry is pending at a time, so these need no strand.
+  net::steady_timer acceptRetry{context};
+  std::chrono::milliseconds acceptBackoff{0};
   std::vector<std::thread> threads;
 };
 
-HttpServer::HttpServer(const Router& router) : impl_(std::make_unique<Impl>(router)) {}
+HttpServer::HttpServer(const Router& router, std::chrono::milliseconds requestTimeout)
+    : impl_(std::make_unique<Impl>(router, requestTimeout)) {}
 
 HttpServer::~HttpServer() { stop(); }
 
@@ -158,6 +270,8 @@ void HttpServer::onUpgrade(std::string path,
                            std::function<void(std::unique_ptr<WebSocketUpgrade>)> handler) {
   impl_->upgrades[std::move(path)] = std::move(handler);
 }
+
+void HttpServer::setFaultSource(FaultSource source) { impl_->faults = std::move(source); }
 
 detail::Result<std::uint16_t> HttpServer::start(const std::string& host, std::uint16_t port,
                                                 int threads) {

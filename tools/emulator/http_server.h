@@ -3,12 +3,15 @@
 // request handed to the router. The HTTP library stays inside the .cpp so
 // that only one translation unit pays for it.
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "core/result.h"
+#include "faults/fault.h"
 #include "router.h"
 
 namespace corvenza::emulator {
@@ -20,8 +23,13 @@ class HttpServer {
   /// Largest request body accepted; larger ones get 413 (photos are far smaller).
   static constexpr std::uint64_t kBodyLimit = 50ull * 1024 * 1024;
 
+  /// A request must arrive whole within this long of the previous answer (or
+  /// of connecting); a silent, idle or trickling client is then disconnected.
+  static constexpr std::chrono::milliseconds kRequestTimeout{60'000};
+
   /// @p router must outlive the server.
-  explicit HttpServer(const Router& router);
+  explicit HttpServer(const Router& router,
+                      std::chrono::milliseconds requestTimeout = kRequestTimeout);
   /// Stops the server when still running.
   ~HttpServer();
   HttpServer(const HttpServer&) = delete;
@@ -34,6 +42,13 @@ class HttpServer {
   /// Hands WebSocket upgrade requests for exactly @p path to @p handler, which
   /// takes over the connection. Call before start().
   void onUpgrade(std::string path, std::function<void(std::unique_ptr<WebSocketUpgrade>)> handler);
+
+  /// Tells which injected fault, if any, catches a request or a WebSocket
+  /// upgrade; it is asked once per request and counts what it returns as
+  /// fired. "before" faults act before the service sees the request, "after"
+  /// faults on its answer (see faults/fault.h). Call before start().
+  using FaultSource = std::function<std::optional<faults::Fault>(const Request&)>;
+  void setFaultSource(FaultSource source);
 
   /// Stops accepting, drops open connections and joins the threads. Safe to
   /// call more than once; not from one of the server's own threads.

@@ -4,6 +4,7 @@
 
 #include <regex>
 
+#include "bounded_json.h"
 #include "encoding.h"
 
 namespace corvenza::emulator {
@@ -49,7 +50,7 @@ Response IdentityService::handle(const Request& request) {
     return identityError("UnknownOperationException",
                          target.empty() ? "X-Amz-Target is missing" : "unknown operation");
   }
-  const auto body = nlohmann::json::parse(request.body, nullptr, false);
+  const auto body = parseBoundedJson(request.body);
   if (!body.is_object()) {
     return identityError("InvalidParameterException", "the body is not a JSON object");
   }

@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "bounded_json.h"
 #include "encoding.h"
 
 namespace corvenza::emulator {
@@ -43,8 +44,8 @@ detail::Result<nlohmann::json> JwtSigner::verify(std::string_view token,
   if (!headerText || !claimsText || !signature) {
     return jwtError(kJwtMalformed, "a part of the token is not base64url");
   }
-  const auto header = nlohmann::json::parse(*headerText, nullptr, false);
-  auto claims = nlohmann::json::parse(*claimsText, nullptr, false);
+  const auto header = parseBoundedJson(*headerText);
+  auto claims = parseBoundedJson(*claimsText);
   if (!header.is_object() || !claims.is_object()) {
     return jwtError(kJwtMalformed, "the token's header or claims are not a JSON object");
   }

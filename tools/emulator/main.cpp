@@ -12,6 +12,7 @@
 
 #include "bundle_writer.h"
 #include "emulator.h"
+#include "faults/fault_parse.h"
 #include "log.h"
 
 int main(int argc, char** argv) {
@@ -22,6 +23,7 @@ int main(int argc, char** argv) {
   long long credentialsDuration = options.credentialsDuration.count();
   long long estimationDelay = options.estimationDelay.count();
   long long keepAlive = options.realtimeKeepAlive.count();
+  long long initTimeout = options.realtimeInitTimeout.count();
 
   CLI::App app{"corvenza-emulator: the Corvenza cloud services on a loopback port"};
   app.add_option("--port", options.port, "TCP port on 127.0.0.1; 0 picks a free one")
@@ -52,6 +54,16 @@ int main(int argc, char** argv) {
                  "Milliseconds between the real-time service's keep-alive messages")
       ->capture_default_str()
       ->check(CLI::Range(100LL, 3'600'000LL));
+  app.add_option("--connection-init-timeout", initTimeout,
+                 "Milliseconds a real-time connection may stay open without a good "
+                 "connection_init")
+      ->capture_default_str()
+      ->check(CLI::Range(100LL, 3'600'000LL));
+  std::vector<std::string> faultSpecs;
+  app.add_option("--fault", faultSpecs,
+                 "Inject a fault: key=value pairs (route=graphql,field=createBodysizeEstimation,"
+                 "action=fail,status=503) or a JSON object; repeatable. See README.md")
+      ->take_all();
   std::string bundleDir;
   app.add_option("--write-bundle", bundleDir,
                  "Write corvenza-config.json and emulator.env for this emulator into DIR");
@@ -62,6 +74,16 @@ int main(int argc, char** argv) {
   options.credentialsDuration = std::chrono::seconds(credentialsDuration);
   options.estimationDelay = std::chrono::milliseconds(estimationDelay);
   options.realtimeKeepAlive = std::chrono::milliseconds(keepAlive);
+  options.realtimeInitTimeout = std::chrono::milliseconds(initTimeout);
+  for (const auto& spec : faultSpecs) {
+    auto fault = corvenza::emulator::faults::parseFaultSpec(spec);
+    if (!fault) {
+      std::cerr << "corvenza-emulator: --fault " << spec << ": "
+                << fault.error().localizedDescription() << std::endl;
+      return 2;
+    }
+    options.faults.push_back(std::move(*fault));
+  }
 
   // Catch the stop signals before announcing readiness, so that a parent that
   // signals right after reading the ready line still gets a clean stop.

@@ -10,6 +10,8 @@
 #include <thread>
 #include <vector>
 
+#include "support/raw_connection.h"
+
 namespace corvenza::emulator {
 namespace {
 
@@ -100,6 +102,39 @@ TEST(HttpServerTest, ServesConcurrentKeptAliveClients) {
   EXPECT_EQ(post(curl, base + "/elsewhere", "", "t").status, 404);
   curl_easy_cleanup(curl);
   server.stop();
+}
+
+// A client holds a connection only while it keeps sending whole requests:
+// silence and trickled partial requests are cut off at the same deadline.
+TEST(HttpServerTest, DisconnectsSilentAndTricklingClients) {
+  using namespace std::chrono_literals;
+  Router router;
+  router.mount("/echo", std::make_shared<EchoService>());
+  HttpServer server(router, 500ms);
+  const auto port = server.start("127.0.0.1", 0, 1);
+  ASSERT_TRUE(port.ok());
+
+  test::RawConnection silent(*port);
+  ASSERT_TRUE(silent.ok());
+  silent.receive(10s);
+  EXPECT_TRUE(silent.peerClosed());
+
+  test::RawConnection trickling(*port);
+  ASSERT_TRUE(trickling.send("POST /echo HTTP/1.1\r\nHost: x\r\n"));
+  const auto giveUp = std::chrono::steady_clock::now() + 10s;
+  while (!trickling.peerClosed() && std::chrono::steady_clock::now() < giveUp) {
+    trickling.send("X-Slow: y\r\n");
+    trickling.receive(50ms);
+  }
+  EXPECT_TRUE(trickling.peerClosed());
+
+  // Whole requests in time are answered, and the deadline restarts after each.
+  test::RawConnection prompt(*port);
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_TRUE(prompt.send("GET /echo HTTP/1.1\r\nHost: x\r\n\r\n"));
+    EXPECT_NE(prompt.receiveResponse(10s).find("200 OK"), std::string::npos);
+    std::this_thread::sleep_for(100ms);
+  }
 }
 
 TEST(HttpServerTest, ReportsAPortThatCannotBeBound) {

@@ -5,6 +5,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include <limits>
+#include <vector>
+
 #include "emulator.h"
 #include "support/temp_dir.h"
 
@@ -172,6 +175,54 @@ TEST_F(ServicesTest, ControlClockMovesEmulatorTime) {
   EXPECT_GE(emulator.context().clock.nowSeconds(), before + 3600);
   EXPECT_EQ(send("POST", "/_control/clock", {}, R"({"advance_seconds":"soon"})").status, 400);
   EXPECT_EQ(send("GET", "/_control/nothing").status, 404);
+}
+
+// The clock moves only within a range every expiry computation can hold; a
+// step outside it is refused whole and the clock keeps its time.
+TEST_F(ServicesTest, ControlClockRefusesMovesOutsideItsRange) {
+  auto& clock = emulator.context().clock;
+  const auto now = clock.nowSeconds();
+  const auto untilLatest = EmulatorClock::kLatestSeconds - now;
+  for (const std::string& advance : std::vector<std::string>{
+           "9223372036854775807", "-9223372036854775808", "18446744073709551615",
+           std::to_string(-now - 60), std::to_string(untilLatest + 60)}) {
+    SCOPED_TRACE(advance);
+    const auto refused =
+        send("POST", "/_control/clock", {}, R"({"advance_seconds":)" + advance + "}");
+    EXPECT_EQ(refused.status, 400);
+    EXPECT_NE(json::parse(refused.body)["message"].get<std::string>().find("outside"),
+              std::string::npos);
+    EXPECT_EQ(clock.offsetSeconds(), 0);
+  }
+  // Up to the edges is fine, and so is coming back; each step adds to the offset.
+  const auto late = send("POST", "/_control/clock", {},
+                         R"({"advance_seconds":)" + std::to_string(untilLatest - 60) + "}");
+  ASSERT_EQ(late.status, 200) << late.body;
+  EXPECT_LE(json::parse(late.body)["now"].get<std::int64_t>(), EmulatorClock::kLatestSeconds);
+  EXPECT_EQ(send("POST", "/_control/clock", {}, R"({"advance_seconds":3600})").status, 400);
+  const auto back = send("POST", "/_control/clock", {},
+                         R"({"advance_seconds":)" + std::to_string(-untilLatest + 60) + "}");
+  ASSERT_EQ(back.status, 200);
+  EXPECT_EQ(json::parse(back.body)["offset_seconds"], 0);
+  EXPECT_FALSE(clock.advance(std::numeric_limits<std::int64_t>::min()).has_value());
+  EXPECT_EQ(clock.advance(-30), -30);
+}
+
+// Bodies nested far deeper than any client sends are refused before they
+// become values that the JSON library would copy and print recursively.
+TEST_F(ServicesTest, DeeplyNestedBodiesAreRefusedByEveryService) {
+  const auto deep = R"({"user_id":"a","IdentityPoolId":"p","advance_seconds":1,"x":)" +
+                    std::string(100'000, '[') + std::string(100'000, ']') + "}";
+  EXPECT_EQ(send("POST", "/auth/token", {{"x-api-key", "corvenza-emulator-key"}}, deep).status,
+            400);
+  const auto identity = send("POST", "/identity/",
+                             {{"Content-Type", "application/x-amz-json-1.1"},
+                              {"X-Amz-Target", "AWSCognitoIdentityService.GetId"}},
+                             deep);
+  EXPECT_EQ(identity.status, 400);
+  EXPECT_EQ(errorType(identity), "InvalidParameterException");
+  EXPECT_EQ(send("POST", "/_control/clock", {}, deep).status, 400);
+  EXPECT_EQ(emulator.context().clock.offsetSeconds(), 0);
 }
 
 TEST(EmulatorRestartTest, IdentitiesAndTokensSurviveARestartOnTheSameDirectory) {

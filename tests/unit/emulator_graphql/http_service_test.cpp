@@ -104,5 +104,32 @@ TEST_F(GraphQLHttpTest, RejectsBodiesThatAreNoGraphQLRequest) {
   EXPECT_EQ(send(signedRequest("{\"query\":\"{ nope }\"}", issued_.secretKey)).status, 200);
 }
 
+// Variables nested tens of thousands of levels deep once overflowed the stack
+// of a server thread; now they are refused before they become a value.
+TEST_F(GraphQLHttpTest, RefusesDeeplyNestedVariablesCleanly) {
+  for (const std::size_t depth : {65u, 30'000u, 60'000u, 200'000u}) {
+    SCOPED_TRACE(depth);
+    const auto body = R"({"query":"query Q($v: Int) { __typename }","variables":{"v":)" +
+                      std::string(depth, '[') + std::string(depth, ']') + "}}";
+    const auto response = send(signedRequest(body, issued_.secretKey));
+    EXPECT_EQ(response.status, 400);
+    const auto parsed = nlohmann::json::parse(response.body);
+    EXPECT_EQ(parsed["errors"][0]["errorType"], "MalformedHttpRequestException");
+    EXPECT_NE(parsed["errors"][0]["message"].get<std::string>().find("deeper than 64"),
+              std::string::npos);
+  }
+  // A real request's few levels pass.
+  const nlohmann::json filter = {{"status", {{"eq", "completed"}}},
+                                 {"height", {{"between", {100, 200}}}}};
+  const nlohmann::json list = {
+      {"query",
+       "query L($f: TableBodysizeEstimationFilterInput) { listBodysizeEstimations(filter: $f) "
+       "{ items { id } } }"},
+      {"variables", {{"f", filter}}}};
+  const auto response = send(signedRequest(list.dump(), issued_.secretKey));
+  EXPECT_EQ(response.status, 200);
+  EXPECT_FALSE(nlohmann::json::parse(response.body).contains("errors")) << response.body;
+}
+
 }  // namespace
 }  // namespace corvenza::emulator::testing

@@ -227,6 +227,20 @@ TEST_F(ServiceTest, SubscriptionsDeliverOnlyTheSubscribersOwnEventsOfTheirKind) 
       service_->prepareSubscription(query.dump(), kAlice)));
 }
 
+TEST_F(ServiceTest, SubscriptionRequestsNestedTooDeepAreRefused) {
+  const auto data = nlohmann::json{{"query", clientRequestString("on_create_estimation_request")},
+                                   {"variables", {{"userId", kAlice}}}}
+                        .dump();
+  ASSERT_TRUE(
+      std::holds_alternative<gql::SubscriptionPlan>(service_->prepareSubscription(data, kAlice)));
+  const auto deep = R"({"query":"subscription { __typename }","variables":{"userId":)" +
+                    std::string(60'000, '[') + std::string(60'000, ']') + "}}";
+  const auto refused = service_->prepareSubscription(deep, kAlice);
+  ASSERT_TRUE(std::holds_alternative<nlohmann::ordered_json>(refused));
+  EXPECT_EQ(std::get<nlohmann::ordered_json>(refused)["errors"][0]["errorType"],
+            "MalformedHttpRequestException");
+}
+
 TEST_F(ServiceTest, StoreListenersHearEveryChangeWithItsOwner) {
   std::vector<std::pair<ChangeKind, std::string>> heard;
   store_->addListener([&heard](ChangeKind kind, const std::string& owner, const nlohmann::json&) {

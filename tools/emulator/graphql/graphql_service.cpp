@@ -1,5 +1,6 @@
 #include "graphql/graphql_service.h"
 
+#include "bounded_json.h"
 #include "estimation/estimation_filter.h"
 #include "storage/key_ownership.h"
 #include "storage/object_store.h"
@@ -179,7 +180,10 @@ void GraphQLService::registerResolvers() {
 }
 
 std::optional<std::string> GraphQLService::badRequest(std::string_view requestBody) {
-  const auto body = nlohmann::json::parse(requestBody, nullptr, false);
+  if (!jsonDepthWithin(requestBody)) {
+    return "The request body nests deeper than " + std::to_string(kMaxJsonDepth) + " levels.";
+  }
+  const auto body = parseBoundedJson(requestBody);
   if (body.is_discarded()) return "The request body is not valid JSON.";
   if (!body.is_object()) return "The request body must be a JSON object.";
   const auto query = body.find("query");
@@ -200,7 +204,7 @@ std::string GraphQLService::execute(std::string_view requestBody,
   if (auto problem = badRequest(requestBody)) {
     return singleError(*problem, "MalformedHttpRequestException").dump();
   }
-  const auto body = nlohmann::json::parse(requestBody);
+  const auto body = parseBoundedJson(requestBody);
   std::optional<std::string> operationName;
   if (const auto it = body.find("operationName"); it != body.end() && it->is_string()) {
     operationName = it->get<std::string>();
@@ -217,7 +221,7 @@ std::variant<SubscriptionPlan, nlohmann::ordered_json> GraphQLService::prepareSu
   if (auto problem = badRequest(requestData)) {
     return singleError(*problem, "MalformedHttpRequestException");
   }
-  const auto body = nlohmann::json::parse(requestData);
+  const auto body = parseBoundedJson(requestData);
   std::optional<std::string> operationName;
   if (const auto it = body.find("operationName"); it != body.end() && it->is_string()) {
     operationName = it->get<std::string>();
@@ -240,6 +244,7 @@ std::variant<SubscriptionPlan, nlohmann::ordered_json> GraphQLService::prepareSu
   for (const auto kind : {ChangeKind::Create, ChangeKind::Update, ChangeKind::Delete}) {
     if (call.fieldName == subscriptionField(kind)) plan.kind = kind;
   }
+  plan.fieldName = call.fieldName;
   plan.responseKey = call.responseKey;
   plan.userId = call.arguments.value("userId", "");
   if (plan.userId != callerIdentityId) {

@@ -21,7 +21,8 @@ namespace corvenza::emulator::gql {
 struct SubscriptionPlan {
   PreparedOperation operation;
   estimation::ChangeKind kind = estimation::ChangeKind::Create;
-  /// The root field's response key and its "userId" argument.
+  /// The root field's name, response key and "userId" argument.
+  std::string fieldName;
   std::string responseKey;
   std::string userId;
 };

@@ -7,6 +7,8 @@
 #include <map>
 #include <nlohmann/json.hpp>
 
+#include "bounded_json.h"
+#include "faults/fault_responses.h"
 #include "graphql/estimation_backend.h"
 #include "graphql/graphql_service.h"
 #include "log.h"
@@ -32,6 +34,13 @@ Json errorsPayload(const std::string& type, const std::string& message, int code
   return {{"errors", Json::array({entry})}};
 }
 
+// A string member of a client's message; "" when absent or of another type
+// (json::value() would throw, and nothing may escape a handler).
+std::string stringMember(const Json& object, const char* key) {
+  const auto it = object.find(key);
+  return it != object.end() && it->is_string() ? it->get<std::string>() : std::string();
+}
+
 std::string queryParameter(const std::string& target, const std::string& name) {
   auto q = target.find('?');
   if (q == std::string::npos) return {};
@@ -54,7 +63,7 @@ std::string queryParameter(const std::string& target, const std::string& name) {
 
 struct RealtimeService::Connection : std::enable_shared_from_this<Connection> {
   Connection(RealtimeService& service, beast::tcp_stream stream)
-      : service(service), ws(std::move(stream)), ka(ws.get_executor()) {}
+      : service(service), ws(std::move(stream)), ka(ws.get_executor()), init(ws.get_executor()) {}
 
   // Checks a signed blob as if it were the headers of a POST of @p body to
   // @p path; returns the caller's identity or an error payload.
@@ -97,7 +106,7 @@ struct RealtimeService::Connection : std::enable_shared_from_this<Connection> {
   void start(beast::http::request<beast::http::string_body> request) {
     const auto target = std::string(request.target());
     auto blobText = appsync::base64Decode(sigv4::percentDecode(queryParameter(target, "header")));
-    Json blob = blobText ? Json::parse(*blobText, nullptr, false) : Json();
+    Json blob = blobText ? parseBoundedJson(*blobText) : Json();
     const auto path = target.substr(0, target.find('?'));
     const auto apiPath = path.substr(0, path.rfind("/realtime"));
     auto who = authenticate(blob, apiPath + "/connect", "{}");
@@ -111,7 +120,21 @@ struct RealtimeService::Connection : std::enable_shared_from_this<Connection> {
     ws.async_accept(request, [self = shared_from_this()](beast::error_code ec) {
       if (ec) return;
       logLine("WS /graphql/realtime open");
+      self->awaitInit();
       self->read();
+    });
+  }
+
+  // Until acknowledged, a connection costs a descriptor and proves nothing:
+  // one that stays silent (or keeps sending anything but a good
+  // connection_init) is closed after the service's bound.
+  void awaitInit() {
+    init.expires_after(service.initTimeout_);
+    init.async_wait([weak = weak_from_this()](beast::error_code ec) {
+      auto self = weak.lock();
+      if (ec || !self || self->acknowledged) return;
+      logLine("WS /graphql/realtime closed: no connection_init in time");
+      self->close();
     });
   }
 
@@ -126,15 +149,24 @@ struct RealtimeService::Connection : std::enable_shared_from_this<Connection> {
   }
 
   void onMessage(const std::string& text) {
-    auto message = Json::parse(text, nullptr, false);
-    if (!message.is_object()) return;
-    const auto type = message.value("type", "");
-    const auto id = message.value("id", "");
+    auto message = parseBoundedJson(text);
+    if (!message.is_object()) {
+      return send({{"type", "error"},
+                   {"payload", errorsPayload("BadRequestException",
+                                             "A message must be a JSON object nested no deeper "
+                                             "than " +
+                                                 std::to_string(kMaxJsonDepth) + " levels.",
+                                             400)}});
+    }
+    const auto type = stringMember(message, "type");
+    const auto id = stringMember(message, "id");
     if (type == "connection_init") {
       if (refusal) {
         send({{"type", "connection_error"}, {"payload", *refusal}});
         return close();
       }
+      acknowledged = true;
+      init.cancel();
       send({{"type", "connection_ack"},
             {"payload", {{"connectionTimeoutMs", kConnectionTimeoutMs}}}});
       scheduleKeepAlive();
@@ -168,13 +200,51 @@ struct RealtimeService::Connection : std::enable_shared_from_this<Connection> {
     if (std::get<std::string>(who) != identityId) {
       return fail(errorsPayload("Unauthorized", "Not authorized for this connection."));
     }
-    auto plan = service.backend_.graphql().prepareSubscription(data, identityId);
-    if (auto* error = std::get_if<nlohmann::ordered_json>(&plan)) return fail(Json(*error));
-    {
-      std::lock_guard lock(mutex);
-      plans.insert_or_assign(id, std::get<gql::SubscriptionPlan>(std::move(plan)));
+    auto prepared = service.backend_.graphql().prepareSubscription(data, identityId);
+    if (auto* error = std::get_if<nlohmann::ordered_json>(&prepared)) return fail(Json(*error));
+    auto plan = std::make_shared<gql::SubscriptionPlan>(
+        std::get<gql::SubscriptionPlan>(std::move(prepared)));
+    auto fault = service.context_.faults.take(
+        {faults::Route::Realtime, {}, {plan->fieldName}, /*subscription=*/true});
+    if (!fault) {
+      listen(id, *plan);
+      return send({{"type", "start_ack"}, {"id", id}});
     }
-    send({{"type", "start_ack"}, {"id", id}});
+    startWithFault(id, std::move(plan), *fault);
+  }
+
+  void listen(const std::string& id, gql::SubscriptionPlan plan) {
+    std::lock_guard lock(mutex);
+    plans.insert_or_assign(id, std::move(plan));
+  }
+
+  // A "before" fault keeps the subscription from being registered unless it
+  // is a stall that ends; an "after" fault registers it and then acts in
+  // place of the start_ack.
+  void startWithFault(const std::string& id, std::shared_ptr<gql::SubscriptionPlan> plan,
+                      const faults::Fault& fault) {
+    logLine("WS /graphql/realtime start " + plan->fieldName + " (injected fault)");
+    if (fault.when == faults::Timing::After) listen(id, *plan);
+    auto act = [self = shared_from_this(), id, plan, fault] {
+      switch (fault.action) {
+        case faults::Action::Stall:
+          if (fault.when == faults::Timing::Before) self->listen(id, *plan);
+          return self->send({{"type", "start_ack"}, {"id", id}});
+        case faults::Action::Drop:
+          return self->close();
+        default:
+          return self->sendText(faults::realtimeFaultFrame(fault, id));
+      }
+    };
+    // A stall without a delay never ends: no answer, and (before) no events.
+    if (!fault.delay) {
+      if (fault.action != faults::Action::Stall) act();
+      return;
+    }
+    auto timer = std::make_shared<net::steady_timer>(ws.get_executor(), *fault.delay);
+    timer->async_wait([timer, act](beast::error_code ec) {
+      if (!ec) act();
+    });
   }
 
   // From the store's listener, on any thread.
@@ -204,8 +274,10 @@ struct RealtimeService::Connection : std::enable_shared_from_this<Connection> {
   }
 
   // Thread-safe: every write goes through the connection's strand, one at a time.
-  void send(Json message) {
-    net::dispatch(ws.get_executor(), [self = shared_from_this(), text = message.dump()]() mutable {
+  void send(const Json& message) { sendText(message.dump()); }
+
+  void sendText(std::string text) {
+    net::dispatch(ws.get_executor(), [self = shared_from_this(), text = std::move(text)]() mutable {
       self->outbox.push_back(std::move(text));
       if (self->outbox.size() == 1) self->writeNext();
     });
@@ -227,6 +299,7 @@ struct RealtimeService::Connection : std::enable_shared_from_this<Connection> {
   void close() {
     net::dispatch(ws.get_executor(), [self = shared_from_this()] {
       self->ka.cancel();
+      self->init.cancel();
       beast::error_code ec;
       beast::get_lowest_layer(self->ws).socket().shutdown(net::ip::tcp::socket::shutdown_both, ec);
       beast::get_lowest_layer(self->ws).socket().close(ec);
@@ -235,6 +308,7 @@ struct RealtimeService::Connection : std::enable_shared_from_this<Connection> {
 
   void closed() {
     ka.cancel();
+    init.cancel();
     std::lock_guard lock(mutex);
     plans.clear();
   }
@@ -242,6 +316,8 @@ struct RealtimeService::Connection : std::enable_shared_from_this<Connection> {
   RealtimeService& service;
   websocket::stream<beast::tcp_stream> ws;
   net::steady_timer ka;
+  net::steady_timer init;
+  bool acknowledged = false;  // on the strand only
   beast::flat_buffer buffer;
   std::deque<std::string> outbox;
   std::string identityId;
@@ -252,8 +328,9 @@ struct RealtimeService::Connection : std::enable_shared_from_this<Connection> {
 };
 
 RealtimeService::RealtimeService(EmulatorContext& context, gql::EstimationBackend& backend,
-                                 std::chrono::milliseconds keepAlive)
-    : context_(context), backend_(backend), keepAlive_(keepAlive) {
+                                 std::chrono::milliseconds keepAlive,
+                                 std::chrono::milliseconds initTimeout)
+    : context_(context), backend_(backend), keepAlive_(keepAlive), initTimeout_(initTimeout) {
   listener_ = backend_.store().addListener(
       [this](estimation::ChangeKind kind, const std::string& owner, const Json& record) {
         std::vector<std::shared_ptr<Connection>> live;

@@ -22,9 +22,10 @@ class EstimationBackend;
 class RealtimeService {
  public:
   /// @p context and @p backend must outlive the service. A "ka" goes to every
-  /// acknowledged connection each @p keepAlive.
+  /// acknowledged connection each @p keepAlive; a connection not acknowledged
+  /// within @p initTimeout of opening is closed.
   RealtimeService(EmulatorContext& context, gql::EstimationBackend& backend,
-                  std::chrono::milliseconds keepAlive);
+                  std::chrono::milliseconds keepAlive, std::chrono::milliseconds initTimeout);
   ~RealtimeService();
   RealtimeService(const RealtimeService&) = delete;
   RealtimeService& operator=(const RealtimeService&) = delete;
@@ -47,6 +48,7 @@ class RealtimeService {
   EmulatorContext& context_;
   gql::EstimationBackend& backend_;
   const std::chrono::milliseconds keepAlive_;
+  const std::chrono::milliseconds initTimeout_;
   int listener_ = -1;
   std::mutex mutex_;
   std::vector<std::weak_ptr<Connection>> connections_;

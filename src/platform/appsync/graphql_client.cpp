@@ -69,17 +69,19 @@ struct GraphQLClient::Core : std::enable_shared_from_this<GraphQLClient::Core> {
   // Shared with in-flight transfers, which must not keep the client (and
   // through it the transport) alive from the transport's own thread.
   std::shared_ptr<NormalizedCache> cache;
-  std::function<std::string()> cacheOwner;
+  // Shared with in-flight transfers for the same reason as the cache.
+  std::shared_ptr<const std::function<std::string()>> cacheOwner;
   bool persistent = false;
 
-  std::string currentCacheOwner() const {
-    if (!cacheOwner) return "anyone";
+  static std::string ownerFrom(const std::function<std::string()>* owner) {
+    if (!owner || !*owner) return "anyone";
     try {
-      return cacheOwner();
+      return (*owner)();
     } catch (...) {
       return {};  // nobody known: nothing is kept or read
     }
   }
+  std::string currentCacheOwner() const { return ownerFrom(cacheOwner.get()); }
 
   detail::Result<http::HttpRequest> buildRequest(const GraphQLRequest& request) const {
     try {
@@ -133,12 +135,10 @@ struct GraphQLClient::Core : std::enable_shared_from_this<GraphQLClient::Core> {
     try {
       transfer = transport->send(
           std::move(request),
-          [self = weak_from_this(), cache = cache, operation, sentHeaders = std::move(sentHeaders),
+          [owner = cacheOwner, cache = cache, operation, sentHeaders = std::move(sentHeaders),
            destination = std::move(destination)](detail::Result<http::HttpResponse> response) {
             // The owner is the identity whose credentials signed this request.
-            auto core = self.lock();
-            const auto owner = core ? core->currentCacheOwner() : std::string();
-            receive(*cache, owner, operation, response, sentHeaders, destination);
+            receive(*cache, ownerFrom(owner.get()), operation, response, sentHeaders, destination);
           });
     } catch (const std::exception& e) {
       return operation->finish(
@@ -225,7 +225,8 @@ detail::Result<std::shared_ptr<GraphQLClient>> GraphQLClient::create(
   core->transport =
       configuration.transport ? std::move(configuration.transport) : http::sharedTransport();
   core->objectManager = std::move(configuration.objectManager);
-  core->cacheOwner = std::move(configuration.cacheOwner);
+  core->cacheOwner = std::make_shared<const std::function<std::string()>>(
+      std::move(configuration.cacheOwner));
   CacheKeyFunction cacheKey = configuration.cacheKeyForObject
                                   ? std::move(configuration.cacheKeyForObject)
                                   : CacheKeyFunction(&cacheKeyFromId);

@@ -3,6 +3,7 @@
 #include <corvenza/console.h>
 
 #include "model/estimation_request_builder.h"
+#include "requests/operation_guard.h"
 #include "requests/request_support.h"
 #include "requests/typed_graphql.h"
 
@@ -21,9 +22,13 @@ void CorvenzaEnterprise::Instance::deleteEstimationRequest(const std::string& id
   }
   using Mutation = graphql::DeleteBodysizeEstimationMutation;
   graphql::DeleteBodysizeEstimationInput input(graphql::InputValue<std::int64_t>::notGiven(), id);
-  auto handler = [callback = std::move(callback)](
+  auto guard = requests::guardOperation(*impl_, [callback] {
+    if (callback) callback(nullptr, Errors{requests::timeOutError()});
+  });
+  auto handler = [guard, callback = std::move(callback)](
                      std::optional<requests::TypedResult<Mutation::Data>> result,
                      std::optional<Error> error) mutable {
+    if (!guard->settle()) return;
     auto answer = [&](std::shared_ptr<EstimationRequest> record, std::optional<Errors> errors) {
       if (callback) callback(std::move(record), std::move(errors));
     };
@@ -48,8 +53,8 @@ void CorvenzaEnterprise::Instance::deleteEstimationRequest(const std::string& id
     }
     answer(model::makeEstimationRequest(*root), std::nullopt);
   };
-  requests::performTyped<Mutation>(*client, Mutation(std::move(input)),
-                                   CorvenzaEnterprise::mainQueue(), std::move(handler));
+  guard->attach(requests::performTyped<Mutation>(
+      *client, Mutation(std::move(input)), CorvenzaEnterprise::mainQueue(), std::move(handler)));
 }
 
 }  // namespace corvenza

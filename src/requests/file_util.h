@@ -34,8 +34,7 @@ class FileUtil {
   /// "<identity id>/<objectId>/<name>", the identity being the facade's
   /// developer identity provider's. Without one, writes the console line
   /// "no cognito identity" and returns the empty string.
-  static std::string generateBucketKeyPathFor(const std::string& objectId,
-                                              const std::string& name);
+  static std::string generateBucketKeyPathFor(const std::string& objectId, const std::string& name);
 
   /// @p when in local time as "yyyyMMddhhmmsss": 12-hour clock without a
   /// marker, seconds padded to three digits.

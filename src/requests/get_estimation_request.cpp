@@ -4,6 +4,7 @@
 
 #include "core/time_format.h"
 #include "model/estimation_request_builder.h"
+#include "requests/operation_guard.h"
 #include "requests/request_support.h"
 #include "requests/typed_graphql.h"
 
@@ -65,8 +66,14 @@ void CorvenzaEnterprise::Instance::getEstimationRequest(const std::string& id,
     requests::callBackWithErrors(std::move(callback), {requests::notInitializedError()});
     return;
   }
-  requests::readEstimationRequest(*client, requests::readCachePolicy(*impl_), id,
-                                  std::move(callback));
+  auto guard = requests::guardOperation(*impl_, [callback] {
+    if (callback) callback(nullptr, Errors{requests::timeOutError()});
+  });
+  guard->attach(requests::readEstimationRequest(
+      *client, requests::readCachePolicy(*impl_), id,
+      [guard, callback](std::shared_ptr<EstimationRequest> record, std::optional<Errors> errors) {
+        if (guard->settle() && callback) callback(std::move(record), std::move(errors));
+      }));
 }
 
 }  // namespace corvenza

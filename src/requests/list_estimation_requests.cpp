@@ -3,6 +3,7 @@
 #include <corvenza/console.h>
 
 #include "model/estimation_request_builder.h"
+#include "requests/operation_guard.h"
 #include "requests/request_support.h"
 #include "requests/typed_graphql.h"
 
@@ -25,9 +26,13 @@ void CorvenzaEnterprise::Instance::listEstimationRequests(std::optional<int> lim
     return;
   }
   using Query = graphql::ListBodysizeEstimationsQuery;
-  auto handler = [callback = std::move(callback)](
+  auto guard = requests::guardOperation(*impl_, [callback] {
+    if (callback) callback(std::nullopt, std::nullopt, Errors{requests::timeOutError()});
+  });
+  auto handler = [guard, callback = std::move(callback)](
                      std::optional<requests::TypedResult<Query::Data>> result,
                      std::optional<Error> error) {
+    if (!guard->settle()) return;
     auto fail = [&](Errors errors) {
       if (callback) callback(std::nullopt, std::nullopt, std::move(errors));
     };
@@ -63,9 +68,9 @@ void CorvenzaEnterprise::Instance::listEstimationRequests(std::optional<int> lim
   };
   std::optional<std::int64_t> pageSize;
   if (limit) pageSize = *limit;
-  requests::fetchTyped<Query>(*client, Query(std::nullopt, pageSize, std::move(nextToken)),
-                              requests::readCachePolicy(*impl_), CorvenzaEnterprise::mainQueue(),
-                              std::move(handler));
+  guard->attach(requests::fetchTyped<Query>(
+      *client, Query(std::nullopt, pageSize, std::move(nextToken)),
+      requests::readCachePolicy(*impl_), CorvenzaEnterprise::mainQueue(), std::move(handler)));
 }
 
 }  // namespace corvenza

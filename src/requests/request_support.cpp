@@ -3,6 +3,7 @@
 #include <corvenza/console.h>
 
 #include "requests/graphql_gateway.h"
+#include "requests/operation_guard.h"
 
 namespace corvenza::requests {
 
@@ -29,6 +30,17 @@ std::shared_ptr<GraphQLGateway> graphQLClient(const CorvenzaEnterprise::Instance
 }
 
 Error notInitializedError() { return CorvenzaError(CorvenzaErrorReason::notInitialized); }
+
+Error timeOutError() {
+  return CorvenzaError(CorvenzaErrorReason::appSyncClientTimeOut,
+                       UserInfo{{error_info::kDetail, "The service did not answer in time"}});
+}
+
+std::shared_ptr<OperationGuard> guardOperation(const CorvenzaEnterprise::Instance::Impl& impl,
+                                               std::function<void()> onTimeout) {
+  return OperationGuard::arm(std::chrono::duration<double>(impl.estimationTimeOutSec),
+                             std::move(onTimeout));
+}
 
 void callBackWithErrors(RequestCallback callback, Errors errors) {
   CorvenzaEnterprise::mainQueue()->async(

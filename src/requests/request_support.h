@@ -3,6 +3,7 @@
 
 #include <corvenza/enterprise.h>
 
+#include <functional>
 #include <memory>
 
 #include "core/enterprise_impl.h"
@@ -25,6 +26,14 @@ std::shared_ptr<GraphQLGateway> graphQLClient(const CorvenzaEnterprise::Instance
 
 /// The error an operation reports when there is no client to run it.
 Error notInitializedError();
+
+/// The error of an operation the service did not answer in time (1995).
+Error timeOutError();
+
+/// What a read or change gets when the service does not answer: after the
+/// step limit, its operation is cancelled and @p onTimeout runs.
+std::shared_ptr<class OperationGuard> guardOperation(const CorvenzaEnterprise::Instance::Impl& impl,
+                                                     std::function<void()> onTimeout);
 
 /// Queues @p callback on the main queue with no record and @p errors.
 void callBackWithErrors(RequestCallback callback, Errors errors);

@@ -3,6 +3,7 @@
 #include <corvenza/console.h>
 
 #include "model/estimation_request_builder.h"
+#include "requests/operation_guard.h"
 #include "requests/request_support.h"
 #include "requests/typed_graphql.h"
 
@@ -29,9 +30,13 @@ void CorvenzaEnterprise::Instance::updateEstimationRequest(
       graphql::InputValue<Gender>(estimationParameter.gender), estimationParameter.heightInCm, id,
       estimationParameter.weightInKg);
   using Mutation = graphql::UpdateBodysizeEstimationMutation;
-  auto handler = [callback = std::move(callback)](
+  auto guard = requests::guardOperation(*impl_, [callback] {
+    if (callback) callback(nullptr, Errors{requests::timeOutError()});
+  });
+  auto handler = [guard, callback = std::move(callback)](
                      std::optional<requests::TypedResult<Mutation::Data>> result,
                      std::optional<Error> error) mutable {
+    if (!guard->settle()) return;
     // One more hop, so the callback always runs after the handler has returned.
     CorvenzaEnterprise::mainQueue()->async([callback = std::move(callback),
                                             result = std::move(result),
@@ -62,8 +67,8 @@ void CorvenzaEnterprise::Instance::updateEstimationRequest(
              std::nullopt);
     });
   };
-  requests::performTyped<Mutation>(*client, Mutation(std::move(input)),
-                                   CorvenzaEnterprise::mainQueue(), std::move(handler));
+  guard->attach(requests::performTyped<Mutation>(
+      *client, Mutation(std::move(input)), CorvenzaEnterprise::mainQueue(), std::move(handler)));
 }
 
 }  // namespace corvenza

@@ -1,4 +1,5 @@
 #include "requests_fixture.h"
+#include "support/fake_clock.h"
 
 namespace corvenza::test {
 namespace {
@@ -186,6 +187,79 @@ TEST_F(RequestsTest, WithoutAClientEveryOperationReportsNotInitializedOnce) {
   }
   EXPECT_EQ(list.calls, 1);
   EXPECT_EQ(list.errors->front().code(), 1998);
+}
+
+}  // namespace
+}  // namespace corvenza::test
+
+namespace corvenza::test {
+namespace {
+
+class OperationTimeOutTest : public RequestsTest {
+ protected:
+  void SetUp() override {
+    RequestsTest::SetUp();
+    clock_ = std::make_shared<FakeClock>();
+    queue_ = MainQueue::callerDriven(clock_);
+    CorvenzaEnterprise::setMainQueue(queue_);
+  }
+  std::shared_ptr<FakeClock> clock_;
+};
+
+TEST_F(OperationTimeOutTest, ReadsAndChangesTheServiceNeverAnswersEndOnceAfter45Seconds) {
+  struct Case {
+    const char* name;
+    std::function<void(std::function<void(std::optional<Errors>)>)> start;
+  };
+  EstimationParameter parameter;
+  parameter.heightInCm = 170;
+  parameter.weightInKg = 60;
+  parameter.age = 30;
+  const Case cases[] = {
+      {"get",
+       [](auto done) {
+         CorvenzaEnterprise::getEstimationRequest("id", [done](auto, auto e) { done(e); });
+       }},
+      {"list",
+       [](auto done) {
+         CorvenzaEnterprise::listEstimationRequests(std::nullopt, std::nullopt,
+                                                    [done](auto, auto, auto e) { done(e); });
+       }},
+      {"update",
+       [parameter](auto done) {
+         CorvenzaEnterprise::updateEstimationRequest("id", parameter,
+                                                     [done](auto, auto e) { done(e); });
+       }},
+      {"delete",
+       [](auto done) {
+         CorvenzaEnterprise::deleteEstimationRequest("id", [done](auto, auto e) { done(e); });
+       }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    gateway_->forget();
+    gateway_ = std::make_shared<FakeGraphQLGateway>();
+    CorvenzaEnterprise::shared().impl().appSyncClient = gateway_;
+    int calls = 0;
+    std::optional<Errors> errors;
+    c.start([&](std::optional<Errors> e) {
+      ++calls;
+      errors = std::move(e);
+    });
+    clock_->advance(std::chrono::seconds(44));
+    drain();
+    EXPECT_EQ(calls, 0);
+    clock_->advance(std::chrono::seconds(1));
+    drain();
+    ASSERT_EQ(calls, 1);
+    ASSERT_TRUE(errors);
+    EXPECT_EQ(errors->front().code(), 1995);
+    EXPECT_TRUE(gateway_->wasCancelled(0));
+    gateway_->answerJson(0, {{"errors", {{{"message", "late"}}}}});  // too late to count
+    clock_->advance(std::chrono::seconds(100));
+    drain();
+    EXPECT_EQ(calls, 1);
+  }
 }
 
 }  // namespace

@@ -34,7 +34,8 @@ TEST_F(RequestsTest, UpdateSendsGenderAsNullAndNeverTheFailFlag) {
 TEST_F(RequestsTest, UpdateAndDeleteFailuresUseTheUnknownErrorDomain) {
   for (bool isDelete : {false, true}) {
     for (int variant = 0; variant < 2; ++variant) {
-      SCOPED_TRACE(std::string(isDelete ? "delete" : "update") + (variant ? " null root" : " no result"));
+      SCOPED_TRACE(std::string(isDelete ? "delete" : "update") +
+                   (variant ? " null root" : " no result"));
       gateway_ = std::make_shared<FakeGraphQLGateway>();
       CorvenzaEnterprise::shared().impl().appSyncClient = gateway_;
       Outcome out;
@@ -66,7 +67,8 @@ TEST_F(RequestsTest, UpdateCallsBackOnlyAfterItsHandlerReturned) {
   gateway_->answerJson(0, {{"data", {{"updateBodysizeEstimation", minimumObject("req")}}}});
   queue_->runPending();
   EXPECT_EQ(out.calls, 1);  // the extra hop ran in the same drain, after the handler
-  EXPECT_EQ(queue_->pendingCount(), 0u);
+  // Only the cancelled time-out is left, until it is due.
+  EXPECT_EQ(queue_->pendingCount(), 1u);
 }
 
 TEST_F(RequestsTest, DeleteSendsOnlyTheIdAndHandsBackAnIdOnlyRecord) {
@@ -75,9 +77,9 @@ TEST_F(RequestsTest, DeleteSendsOnlyTheIdAndHandsBackAnIdOnlyRecord) {
   auto call = gateway_->call(0);
   EXPECT_EQ(call.request.query.size(), 147u);
   EXPECT_EQ(*call.request.variables, (Json{{"input", {{"id", "req"}}}}));
-  gateway_->answerJson(0, {{"data",
-                            {{"deleteBodysizeEstimation",
-                              {{"__typename", "BodysizeEstimation"}, {"id", "req"}}}}}});
+  gateway_->answerJson(
+      0, {{"data",
+           {{"deleteBodysizeEstimation", {{"__typename", "BodysizeEstimation"}, {"id", "req"}}}}}});
   drain();
   ASSERT_TRUE(out.record);
   EXPECT_EQ(out.record->id, "req");

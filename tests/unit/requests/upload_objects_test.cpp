@@ -47,7 +47,7 @@ class ScopedEnv {
 };
 
 unsigned modeOf(const std::filesystem::path& path) {
-  struct stat info{};
+  struct stat info {};
   EXPECT_EQ(::lstat(path.c_str(), &info), 0) << path;
   return info.st_mode & 07777;
 }
@@ -58,8 +58,8 @@ std::string readAll(const std::filesystem::path& path) {
 }
 
 std::shared_ptr<const Image> picture(int width, int height) {
-  return Image::fromPixels(width, height,
-                           std::vector<std::uint8_t>(static_cast<std::size_t>(width) * height * 3, 90));
+  return Image::fromPixels(
+      width, height, std::vector<std::uint8_t>(static_cast<std::size_t>(width) * height * 3, 90));
 }
 
 class UploadObjectsTest : public ::testing::Test {
@@ -89,7 +89,8 @@ class UploadObjectsTest : public ::testing::Test {
 
 TEST_F(UploadObjectsTest, KeyIsIdentityRequestAndFileName) {
   signIn("ap-northeast-1:I");
-  EXPECT_EQ(FileUtil::generateBucketKeyPathFor("abc", "front.jpg"), "ap-northeast-1:I/abc/front.jpg");
+  EXPECT_EQ(FileUtil::generateBucketKeyPathFor("abc", "front.jpg"),
+            "ap-northeast-1:I/abc/front.jpg");
   EXPECT_EQ(FileUtil::generateBucketKeyPathFor("abc", "side.jpg"), "ap-northeast-1:I/abc/side.jpg");
   EXPECT_FALSE(console_.contains("no cognito identity"));
 }
@@ -98,7 +99,8 @@ TEST_F(UploadObjectsTest, WithoutIdentityTheKeyIsEmptyAndSaidSo) {
   EXPECT_EQ(FileUtil::generateBucketKeyPathFor("abc", "front.jpg"), "");
   signIn("");
   EXPECT_EQ(FileUtil::generateBucketKeyPathFor("abc", "front.jpg"), "");
-  EXPECT_EQ(console_.lines(), (std::vector<std::string>{"no cognito identity", "no cognito identity"}));
+  EXPECT_EQ(console_.lines(),
+            (std::vector<std::string>{"no cognito identity", "no cognito identity"}));
 }
 
 TEST_F(UploadObjectsTest, StampIsTwelveHourClockWithThreeDigitSeconds) {
@@ -122,8 +124,8 @@ TEST_F(UploadObjectsTest, TemporaryFilesAreUniquePrivateAndKeepStampAndName) {
   EXPECT_EQ(a->parent_path(), privateDir());
   EXPECT_EQ(modeOf(privateDir()), 0700u);
   EXPECT_EQ(modeOf(*a), 0600u);
-  EXPECT_TRUE(std::regex_match(a->filename().string(),
-                               std::regex(R"(\d{15}-[0-9a-f]{16}-front\.jpg)")))
+  EXPECT_TRUE(
+      std::regex_match(a->filename().string(), std::regex(R"(\d{15}-[0-9a-f]{16}-front\.jpg)")))
       << *a;
   // A name cannot lead out of the private directory.
   const auto sneaky = FileUtil::writeTempFile("../../evil.jpg", first);
@@ -209,8 +211,7 @@ TEST_F(UploadObjectsTest, PhotoWithoutPixelsIsAnErrorNotAnEmptyUpload) {
   ASSERT_FALSE(input);
   EXPECT_EQ(input.error().domain(), kCorvenzaImageErrorDomain);
   EXPECT_EQ(input.error().code(), static_cast<int>(ImageErrorCode::undecodable));
-  EXPECT_FALSE(std::filesystem::exists(privateDir()) &&
-               !std::filesystem::is_empty(privateDir()));
+  EXPECT_FALSE(std::filesystem::exists(privateDir()) && !std::filesystem::is_empty(privateDir()));
 }
 
 }  // namespace

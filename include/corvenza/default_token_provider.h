@@ -100,7 +100,9 @@ class DefaultTokenProvider : public CorvenzaTokenProvider,
   /// Reads both entries (a missing one reads as "") and sets them as the
   /// current token, which writes them back.
   virtual void loadFromKeyChain();
-  /// Forgets the token and deletes both keychain entries of the current account.
+  /// Forgets the token and deletes both keychain entries of the current
+  /// account. A refresh still in flight is let go: its answer reaches its
+  /// callers but is not stored, and the next ensureToken() starts afresh.
   virtual void clear();
 
   /// Whose token this provider keeps; empty (the default) for the plain

@@ -46,6 +46,7 @@ struct DefaultTokenProvider::Refresh {
   std::string account;
   Clock::time_point startedAt;
   std::vector<TokenCallback> waiters;  // guarded by the provider's mutex_
+  bool signedOut = false;              // clear() came first: answer, but keep nothing
 };
 
 auth::KeychainEntries auth::keychainEntriesFor(const std::string& account) {
@@ -165,8 +166,11 @@ void DefaultTokenProvider::finishRefresh(const std::shared_ptr<Refresh>& refresh
       if (refresh_ == refresh) refresh_.reset();
       waiters = std::move(refresh->waiters);
       current = account_ == refresh->account;
+      if (refresh->signedOut) current = false;
     }
-    if (current) {
+    if (refresh->signedOut) {
+      // Signed out meanwhile: the token reaches those who asked, never the keychain.
+    } else if (current) {
       setToken(token);
     } else {
       // The account changed meanwhile: the token is kept for the account it
@@ -210,6 +214,15 @@ void DefaultTokenProvider::loadFromKeyChain() {
 }
 
 void DefaultTokenProvider::clear() {
+  {
+    // A refresh still in flight belongs to the session being ended: the next
+    // caller starts a new one, and its answer is not stored.
+    std::lock_guard lock(mutex_);
+    if (refresh_) {
+      refresh_->signedOut = true;
+      refresh_.reset();
+    }
+  }
   setToken(std::nullopt);
   saveToKeyChain();
 }

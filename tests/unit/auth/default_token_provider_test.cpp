@@ -405,3 +405,27 @@ TEST_F(TokenProviderIsolationTest, ExpiryAtTheEndsOfTheClockIsJudgedWithoutOverf
 
 }  // namespace
 }  // namespace corvenza
+
+namespace corvenza {
+namespace {
+
+TEST_F(TokenProviderIsolationTest, SigningOutLetsARefreshInFlightGo) {
+  auto provider = makeProvider();
+  HeldRefreshes refreshes;
+  provider->setRestoreTokenBlock(refreshes.block());
+  std::optional<CorvenzaToken> first;
+  provider->ensureToken([&](auto token, auto) { first = token; });
+  provider->clear();
+  provider->ensureToken([](auto, auto) {});
+  ASSERT_EQ(refreshes.count(), 2u);  // the stuck one is not joined
+
+  CorvenzaToken late(makeJwt(testNowPlus(minutes(30))), "id-before-sign-out");
+  refreshes.answer(0, late);
+  EXPECT_EQ(first, late);  // its caller still hears
+  // But it signs nobody in again: the keychain holds what the new session loaded.
+  EXPECT_NE(provider->token(), late);
+  for (const auto& [name, value] : store->entries()) EXPECT_NE(value, "id-before-sign-out");
+}
+
+}  // namespace
+}  // namespace corvenza

@@ -55,7 +55,8 @@ dispatch::Task<std::string> PresignedURLBuilder::getPresignedURL(
   auto source = StringTask::pending();
   configuration_.credentialsProvider->getCredentials().continueWith(
       [finish = source.finish, url, method = request.httpMethod, expires = request.expires,
-       region = region_, now = options_.now](const detail::Result<sigv4::Credentials>& credentials) {
+       region = region_,
+       now = options_.now](const detail::Result<sigv4::Credentials>& credentials) {
         if (!credentials) return finish(credentials.error());
         sigv4::SigningParams params;
         params.region = region;

@@ -84,9 +84,10 @@ std::shared_ptr<http::Cancellable> S3ObjectManager::upload(
   return start(std::move(task), completion);
 }
 
-std::shared_ptr<http::Cancellable> S3ObjectManager::download(
-    const std::string& bucket, const std::string& key, const std::filesystem::path& to,
-    appsync::ObjectCompletion completion) {
+std::shared_ptr<http::Cancellable> S3ObjectManager::download(const std::string& bucket,
+                                                             const std::string& key,
+                                                             const std::filesystem::path& to,
+                                                             appsync::ObjectCompletion completion) {
   if (!transferUtility_) {
     executor_->execute([completion] {
       completion(false, makeStorageError(kStorageInvalidLocation, "No transfer utility is set up"));

@@ -23,6 +23,8 @@ enum StorageErrorCode : int {
   kStorageNoCredentials = 3,
   /// A presigned link could not be made in time.
   kStoragePresignTimedOut = 4,
+  /// An upload was answered 2xx without the ETag that confirms a stored object.
+  kStorageUnconfirmedUpload = 5,
 };
 
 Error makeStorageError(int code, std::string description);

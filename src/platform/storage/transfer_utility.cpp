@@ -17,13 +17,25 @@ identity::ServiceRegistry& registry() {
   return instance;
 }
 
-http::ResponseCallback finishWith(TransferCompletion completion) {
-  return [completion = std::move(completion)](detail::Result<http::HttpResponse> outcome) {
-    if (!outcome) return completion(outcome.error());
-    const auto& response = outcome.value();
-    if (response.status >= 200 && response.status < 300) return completion(std::nullopt);
-    completion(storageErrorFromResponse(response));
-  };
+// What a transfer answers. Object storage confirms every stored object with
+// its ETag; an upload answered 2xx without one (a proxy, a broken answer) has
+// not been shown to be stored, and must not be attached as if it were.
+http::ResponseCallback finishWith(TransferCompletion completion, bool isUpload) {
+  return
+      [completion = std::move(completion), isUpload](detail::Result<http::HttpResponse> outcome) {
+        if (!outcome) return completion(outcome.error());
+        const auto& response = outcome.value();
+        if (response.status < 200 || response.status >= 300) {
+          return completion(storageErrorFromResponse(response));
+        }
+        if (isUpload && !http::findHeader(response.headers, "ETag")) {
+          return completion(makeStorageError(
+              kStorageUnconfirmedUpload,
+              "Object storage answered without confirming the object (no ETag); the photo may not "
+              "be stored"));
+        }
+        completion(std::nullopt);
+      };
 }
 
 }  // namespace
@@ -99,8 +111,9 @@ TransferTask TransferUtility::uploadFile(const std::filesystem::path& file,
   if (!contentType.empty()) http::setHeader(request.headers, "Content-Type", contentType);
   // Stated up front (and signed) so that the body is never sent chunked.
   http::setHeader(request.headers, "Content-Length", std::to_string(size));
-  return TransferTask::completed(signedTransport()->send(
-      std::move(request), finishWith(std::move(completion)), std::move(expression.progressBlock)));
+  return TransferTask::completed(signedTransport()->send(std::move(request),
+                                                         finishWith(std::move(completion), true),
+                                                         std::move(expression.progressBlock)));
 }
 
 TransferTask TransferUtility::download(const std::string& bucket, const std::string& key,
@@ -114,8 +127,9 @@ TransferTask TransferUtility::download(const std::string& bucket, const std::str
   request.timeout = options_.timeout;
   request.headers = std::move(expression.requestHeaders);
   request.responseFile = to;
-  return TransferTask::completed(signedTransport()->send(
-      std::move(request), finishWith(std::move(completion)), std::move(expression.progressBlock)));
+  return TransferTask::completed(signedTransport()->send(std::move(request),
+                                                         finishWith(std::move(completion), false),
+                                                         std::move(expression.progressBlock)));
 }
 
 }  // namespace corvenza::storage

@@ -69,8 +69,7 @@ class TransferUtility {
   /// Registers a transfer utility built from @p configuration under @p key,
   /// replacing any earlier one. Thread-safe.
   static void registerTransferUtility(const identity::ServiceConfiguration& configuration,
-                                      const std::string& key,
-                                      TransferUtilityOptions options = {});
+                                      const std::string& key, TransferUtilityOptions options = {});
   /// The transfer utility registered under @p key, or nullptr.
   static std::shared_ptr<TransferUtility> forKey(const std::string& key);
   static void removeForKey(const std::string& key);

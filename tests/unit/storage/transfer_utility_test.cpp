@@ -145,6 +145,18 @@ TEST_F(TransferTest, SuccessfulUploadReportsSuccessExactlyOnce) {
   EXPECT_FALSE(error_);
 }
 
+TEST_F(TransferTest, UploadAnsweredWithoutAnETagIsNotTakenAsStored) {
+  manager_->upload(upload(photo_), record());
+  transport_->respond(200, "{\"injected\": \"not an answer");
+  transport_->deliver();
+  executor_->runAll();
+  ASSERT_EQ(calls_, 1);
+  EXPECT_FALSE(success_);
+  ASSERT_TRUE(error_);
+  EXPECT_EQ(error_->domain(), storage::kStorageErrorDomain);
+  EXPECT_EQ(error_->code(), storage::kStorageUnconfirmedUpload);
+}
+
 TEST_F(TransferTest, RefusalBecomesStorageErrorWithTheServiceCodeAndMessage) {
   manager_->upload(upload(photo_), record());
   transport_->respond(403,

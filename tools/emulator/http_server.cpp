@@ -83,6 +83,9 @@ class Session : public std::enable_shared_from_this<Session> {
     }
     auto request = makeRequest(std::string(message.method_string()), std::string(message.target()),
                                std::move(headers), std::move(message.body()));
+    beast::error_code peerError;
+    const auto peer = stream_.socket().remote_endpoint(peerError);
+    if (!peerError) request.remoteAddress = peer.address().to_string();
     auto method = request.method;
     auto path = request.path;
     router_.dispatch(std::move(request),

@@ -8,7 +8,10 @@
 
 #include "auth_service.h"
 #include "control_service.h"
+#include "dashboard/dashboard_service.h"
+#include "dashboard/page_layout.h"
 #include "encoding.h"
+#include "estimation/estimator_control.h"
 #include "graphql/estimation_backend.h"
 #include "realtime/realtime_service.h"
 #include "http_server.h"
@@ -92,6 +95,11 @@ detail::Result<std::uint16_t> Emulator::start(EmulatorOptions options) {
   realtime_ = std::make_unique<RealtimeService>(*context_, *estimation_,
                                                 context_->options.realtimeKeepAlive);
   router_.mount("/_control/drop-realtime-connections", realtime_->dropControl());
+  router_.mount("/_control/estimator",
+                std::make_shared<estimation::EstimatorControl>(estimation_->estimator()));
+  dashboard_ = std::make_shared<dashboard::DashboardService>(estimation_->store(),
+                                                             context_->options.dataDir / "objects");
+  router_.mount(std::string(dashboard::kDashboardPath), dashboard_);
 
   server_ = std::make_unique<HttpServer>(router_);
   server_->onUpgrade("/graphql/realtime", realtime_->upgradeHandler());
@@ -103,6 +111,8 @@ detail::Result<std::uint16_t> Emulator::start(EmulatorOptions options) {
 }
 
 void Emulator::stop() {
+  // Held dashboard event requests are answered while the server still runs.
+  if (dashboard_) dashboard_->close();
   // Destroying the server also closes the connections still open.
   if (server_) {
     server_->stop();
@@ -132,7 +142,8 @@ nlohmann::ordered_json Emulator::endpoints() const {
           {"identity_pool_id", options.identityPoolId},
           {"data_dir", options.dataDir.string()},
           {"kms_key_id", options.kmsKeyId},
-          {"bucket", options.bucket}};
+          {"bucket", options.bucket},
+          {"dashboard", base + std::string(dashboard::kDashboardPath) + "/"}};
 }
 
 }  // namespace corvenza::emulator

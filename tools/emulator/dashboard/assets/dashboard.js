@@ -44,20 +44,25 @@
     }
   }
 
+  // The emulator answers each batch of events as one response and the browser
+  // reconnects at once, so a single error is routine; several in a row, with
+  // no event between them, mean the emulator is gone.
   function follow() {
     const feed = new EventSource("/dashboard/events?after=" + encodeURIComponent(body.dataset.feed || ""));
-    let quiet = null;
-    feed.onopen = () => {
-      clearTimeout(quiet);
+    let failures = 0;
+    const heard = () => {
+      failures = 0;
       setLive("live", "live");
     };
-    // Each batch of events ends a response and the browser reconnects at
-    // once; only a connection that stays away is worth showing.
+    setLive("live", "live");
+    feed.onopen = heard;
     feed.onerror = () => {
-      clearTimeout(quiet);
-      quiet = setTimeout(() => setLive("offline", "reconnecting"), 2000);
+      failures += 1;
+      if (feed.readyState === EventSource.CLOSED) setLive("offline", "stopped");
+      else if (failures >= 3) setLive("offline", "reconnecting");
     };
     feed.addEventListener("change", (event) => {
+      heard();
       let change = {};
       try {
         change = JSON.parse(event.data);
@@ -66,7 +71,10 @@
       }
       if (!requestId || change.id === requestId) refresh();
     });
-    feed.addEventListener("reset", () => refresh());
+    feed.addEventListener("reset", () => {
+      heard();
+      refresh();
+    });
   }
 
   async function post(url, payload) {

@@ -53,6 +53,9 @@ detail::Status writeBundle(const std::filesystem::path& directory, const nlohman
   env += "export CORVENZA_API_URL=" + shellQuoted(text("auth")) + "\n";
   env += "export CORVENZA_API_KEY=" + shellQuoted(text("api_key")) + "\n";
   env += "export CORVENZA_BUNDLE_DIR=" + shellQuoted(absolute.string()) + "\n";
+  if (const auto dashboard = text("dashboard"); !dashboard.empty()) {
+    env += "export CORVENZA_DASHBOARD_URL=" + shellQuoted(dashboard) + "\n";
+  }
   return writeFile(directory / "emulator.env", env);
 }
 

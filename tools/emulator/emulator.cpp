@@ -8,6 +8,9 @@
 
 #include "auth_service.h"
 #include "control_service.h"
+#include "dashboard/dashboard_service.h"
+#include "dashboard/page_layout.h"
+#include "estimation/estimator_control.h"
 #include "encoding.h"
 #include "faults/request_faults.h"
 #include "graphql/estimation_backend.h"
@@ -94,6 +97,11 @@ detail::Result<std::uint16_t> Emulator::start(EmulatorOptions options) {
                                                 context_->options.realtimeKeepAlive,
                                                 context_->options.realtimeInitTimeout);
   router_.mount("/_control/drop-realtime-connections", realtime_->dropControl());
+  router_.mount("/_control/estimator",
+                std::make_shared<estimation::EstimatorControl>(estimation_->estimator()));
+  dashboard_ = std::make_shared<dashboard::DashboardService>(estimation_->store(),
+                                                             context_->options.dataDir / "objects");
+  router_.mount(std::string(dashboard::kDashboardPath), dashboard_);
 
   server_ = std::make_unique<HttpServer>(router_);
   server_->onUpgrade("/graphql/realtime", realtime_->upgradeHandler());
@@ -108,6 +116,8 @@ detail::Result<std::uint16_t> Emulator::start(EmulatorOptions options) {
 }
 
 void Emulator::stop() {
+  // Held dashboard event requests are answered while the server still runs.
+  if (dashboard_) dashboard_->close();
   // Destroying the server also closes the connections still open.
   if (server_) {
     server_->stop();
@@ -137,7 +147,8 @@ nlohmann::ordered_json Emulator::endpoints() const {
           {"identity_pool_id", options.identityPoolId},
           {"data_dir", options.dataDir.string()},
           {"kms_key_id", options.kmsKeyId},
-          {"bucket", options.bucket}};
+          {"bucket", options.bucket},
+          {"dashboard", base + std::string(dashboard::kDashboardPath) + "/"}};
 }
 
 }  // namespace corvenza::emulator

@@ -20,6 +20,9 @@ class RealtimeService;
 namespace gql {
 class EstimationBackend;
 }
+namespace dashboard {
+class DashboardService;
+}
 
 class Emulator {
  public:
@@ -38,8 +41,9 @@ class Emulator {
   void stop();
 
   /// {"base", "auth", "identity", "graphql", "realtime", "s3", "api_key",
-  /// "region", "identity_pool_id", "data_dir", "kms_key_id", "bucket"}: what
-  /// a client needs to reach the emulator. Only after a successful start().
+  /// "region", "identity_pool_id", "data_dir", "kms_key_id", "bucket",
+  /// "dashboard"}: what a client (or a person with a browser) needs to reach
+  /// the emulator. Only after a successful start().
   nlohmann::ordered_json endpoints() const;
 
   std::uint16_t port() const { return port_; }
@@ -55,6 +59,7 @@ class Emulator {
   std::unique_ptr<EmulatorContext> context_;
   std::unique_ptr<gql::EstimationBackend> estimation_;
   std::unique_ptr<RealtimeService> realtime_;
+  std::shared_ptr<dashboard::DashboardService> dashboard_;
   // Declared last so that it stops before the services and state it calls into go.
   std::unique_ptr<HttpServer> server_;
   std::uint16_t port_ = 0;

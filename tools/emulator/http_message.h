@@ -25,6 +25,9 @@ struct Request {
   std::string body;
   /// The path below the prefix the service is mounted at: "" or starting with '/'.
   std::string subpath;
+  /// The peer's IP address as text ("127.0.0.1", "::1"); empty when the
+  /// request did not come over a socket.
+  std::string remoteAddress;
 
   std::optional<std::string> header(std::string_view name) const {
     return http::findHeader(headers, name);

@@ -91,6 +91,9 @@ class Session : public std::enable_shared_from_this<Session> {
     }
     auto request = makeRequest(std::string(message.method_string()), std::string(message.target()),
                                std::move(headers), std::move(message.body()));
+    beast::error_code peerError;
+    const auto peer = stream_.socket().remote_endpoint(peerError);
+    if (!peerError) request.remoteAddress = peer.address().to_string();
     auto fault = faults_ ? faults_(request) : std::nullopt;
     if (!fault || fault->when == faults::Timing::After) return dispatch(std::move(request), fault);
     // The fault comes first: the service sees the request only when a stall lets it pass.

@@ -375,16 +375,48 @@ detail::Result<std::vector<std::string>> EstimationStore::pendingAutomatic() {
   return ids;
 }
 
+detail::Result<OverviewPage> EstimationStore::listAll(std::int64_t offset, int limit) {
+  OverviewPage page;
+  std::lock_guard lock(mutex_);
+  {
+    Statement count(db_, "SELECT COUNT(*) FROM estimations");
+    if (!count || sqlite3_step(count.get()) != SQLITE_ROW) {
+      return storeError(db_, "cannot count requests");
+    }
+    page.total = sqlite3_column_int64(count.get(), 0);
+  }
+  const auto sql = std::string("SELECT ") + kColumns +
+                   " FROM estimations ORDER BY created_at DESC, id DESC LIMIT ?1 OFFSET ?2";
+  Statement select(db_, sql.c_str());
+  if (!select) return storeError(db_, "cannot list requests");
+  select.bind(1, static_cast<std::int64_t>(std::clamp(limit, 1, kMaxLimit)));
+  select.bind(2, std::max<std::int64_t>(offset, 0));
+  int step = SQLITE_ROW;
+  while ((step = sqlite3_step(select.get())) == SQLITE_ROW) page.items.push_back(readRow(select));
+  if (step != SQLITE_DONE) return storeError(db_, "cannot list requests");
+  return page;
+}
+
 detail::Result<std::optional<EstimationRecord>> EstimationStore::finishAutomatic(
     const std::string& id, const EstimationOutcome& outcome) {
+  return finish(id, outcome, false);
+}
+
+detail::Result<std::optional<EstimationRecord>> EstimationStore::finishPending(
+    const std::string& id, const EstimationOutcome& outcome) {
+  return finish(id, outcome, true);
+}
+
+detail::Result<std::optional<EstimationRecord>> EstimationStore::finish(
+    const std::string& id, const EstimationOutcome& outcome, bool manualToo) {
   EstimationRecord record;
   {
     std::lock_guard lock(mutex_);
     auto loaded = load(id);
     if (!loaded) return loaded.error();
-    if (!*loaded || (*loaded)->status != kStatusPendingAutomatic) {
-      return std::optional<EstimationRecord>();
-    }
+    const bool waiting = *loaded && ((*loaded)->status == kStatusPendingAutomatic ||
+                                     (manualToo && (*loaded)->status == kStatusPendingManual));
+    if (!waiting) return std::optional<EstimationRecord>();
     record = std::move(**loaded);
     record.status = outcome.status;
     record.errorCode = outcome.errorCode;

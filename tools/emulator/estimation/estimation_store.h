@@ -52,6 +52,13 @@ struct Page {
   std::optional<std::string> nextToken;
 };
 
+/// One page of every identity's requests, for the emulator's operator.
+struct OverviewPage {
+  std::vector<EstimationRecord> items;
+  /// How many requests the store holds in all.
+  std::int64_t total = 0;
+};
+
 class EstimationStore {
  public:
   static constexpr int kDefaultLimit = 20;
@@ -107,8 +114,12 @@ class EstimationStore {
                                                               const std::string& id, bool front,
                                                               const S3Location& location);
 
-  /// The request @p id whoever owns it: for the estimator only.
+  /// The request @p id whoever owns it: for the estimator and the dashboard only.
   detail::Result<std::optional<EstimationRecord>> find(const std::string& id);
+
+  /// Every identity's requests, newest first (by creation time, then id),
+  /// skipping @p offset and taking at most @p limit: for the dashboard only.
+  detail::Result<OverviewPage> listAll(std::int64_t offset, int limit);
 
   /// Ids of every request waiting for automatic estimation, oldest first.
   detail::Result<std::vector<std::string>> pendingAutomatic();
@@ -118,12 +129,20 @@ class EstimationStore {
   detail::Result<std::optional<EstimationRecord>> finishAutomatic(const std::string& id,
                                                                   const EstimationOutcome& outcome);
 
+  /// As finishAutomatic(), and also for a request waiting in
+  /// "pendingManualEstimation": an operator's decision.
+  detail::Result<std::optional<EstimationRecord>> finishPending(const std::string& id,
+                                                                const EstimationOutcome& outcome);
+
  private:
   EstimationStore(sqlite3* db, std::string tokenKey);
   detail::Result<std::optional<EstimationRecord>> load(const std::string& id);
   detail::Status save(const EstimationRecord& record, bool insert);
   std::string makeToken(const std::string& owner, const EstimationRecord& last) const;
   void notify(ChangeKind kind, const EstimationRecord& record);
+  detail::Result<std::optional<EstimationRecord>> finish(const std::string& id,
+                                                         const EstimationOutcome& outcome,
+                                                         bool manualToo);
 
   std::mutex mutex_;
   sqlite3* db_;

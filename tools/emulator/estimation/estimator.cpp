@@ -117,6 +117,29 @@ S3Location Estimator::thumbnail(const S3Location& source, const std::string& tar
   return source;
 }
 
+EstimationOutcome Estimator::completion(const EstimationRecord& record) const {
+  EstimationOutcome outcome;
+  outcome.status = kStatusCompleted;
+  outcome.measurements =
+      estimateMeasurements(Person{record.height, record.weight, record.age, record.gender});
+  const auto front = record.images.find("frontImage");
+  const auto side = record.images.find("sideImage");
+  const auto prefix = record.userId + "/" + record.id + "/";
+  if (front != record.images.end()) {
+    outcome.images["frontImageThumb"] = thumbnail(front->second, prefix + "front_thumb.jpg");
+    outcome.images["annotatedFrontImageThumb"] =
+        thumbnail(front->second, prefix + "front_annotated_thumb.jpg");
+    outcome.images["annotatedFrontImage"] = front->second;
+  }
+  if (side != record.images.end()) {
+    outcome.images["sideImageThumb"] = thumbnail(side->second, prefix + "side_thumb.jpg");
+    outcome.images["annotatedSideImageThumb"] =
+        thumbnail(side->second, prefix + "side_annotated_thumb.jpg");
+    outcome.images["annotatedSideImage"] = side->second;
+  }
+  return outcome;
+}
+
 void Estimator::process(const std::string& id) {
   auto found = store_.find(id);
   if (!found) {
@@ -136,23 +159,7 @@ void Estimator::process(const std::string& id) {
       outcome.status = kStatusPendingManual;
     }
   } else {
-    outcome.status = kStatusCompleted;
-    outcome.measurements = estimateMeasurements(person);
-    const auto front = record.images.find("frontImage");
-    const auto side = record.images.find("sideImage");
-    const auto prefix = record.userId + "/" + record.id + "/";
-    if (front != record.images.end()) {
-      outcome.images["frontImageThumb"] = thumbnail(front->second, prefix + "front_thumb.jpg");
-      outcome.images["annotatedFrontImageThumb"] =
-          thumbnail(front->second, prefix + "front_annotated_thumb.jpg");
-      outcome.images["annotatedFrontImage"] = front->second;
-    }
-    if (side != record.images.end()) {
-      outcome.images["sideImageThumb"] = thumbnail(side->second, prefix + "side_thumb.jpg");
-      outcome.images["annotatedSideImageThumb"] =
-          thumbnail(side->second, prefix + "side_annotated_thumb.jpg");
-      outcome.images["annotatedSideImage"] = side->second;
-    }
+    outcome = completion(record);
   }
   auto stored = store_.finishAutomatic(id, outcome);
   if (!stored) {
@@ -160,6 +167,38 @@ void Estimator::process(const std::string& id) {
   } else if (*stored) {
     logLine("estimator: request " + id + " is now " + outcome.status);
   }
+}
+
+void Estimator::unschedule(const std::string& id) {
+  std::lock_guard lock(mutex_);
+  std::erase_if(jobs_, [&id](const Job& job) { return job.id == id; });
+}
+
+detail::Result<Estimator::DecisionResult> Estimator::decideNow(const std::string& id,
+                                                               Decision decision) {
+  auto found = store_.find(id);
+  if (!found) return found.error();
+  if (!*found) return DecisionResult::NotFound;
+  const auto& record = **found;
+  if (record.status != kStatusPendingAutomatic && record.status != kStatusPendingManual) {
+    return DecisionResult::NotPending;
+  }
+  // An operator completes even a person outside the plausible ranges: that is
+  // what a manual estimation does.
+  EstimationOutcome outcome;
+  if (decision == Decision::Complete) {
+    outcome = completion(record);
+  } else {
+    outcome.status = kStatusFailed;
+    outcome.errorCode = kAutomaticEstimationFailed;
+  }
+  auto stored = store_.finishPending(id, outcome);
+  if (!stored) return stored.error();
+  // Decided, or moved on meanwhile; either way nothing is left to schedule.
+  unschedule(id);
+  if (!*stored) return DecisionResult::NotPending;
+  logLine("estimator: request " + id + " is now " + outcome.status + " (decided now)");
+  return DecisionResult::Decided;
 }
 
 }  // namespace corvenza::emulator::estimation

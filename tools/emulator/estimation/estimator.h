@@ -62,6 +62,14 @@ class Estimator {
   /// Requests scheduled and not yet processed.
   std::size_t scheduledCount() const;
 
+  enum class Decision { Complete, Fail };
+  enum class DecisionResult { Decided, NotFound, NotPending };
+  /// Decides request @p id at once on the calling thread, whatever its delay,
+  /// for an operator: Complete gives it measurements and thumbnails, Fail
+  /// gives it "failed" with kAutomaticEstimationFailed. Applies to requests
+  /// waiting for automatic or manual estimation; others are NotPending.
+  detail::Result<DecisionResult> decideNow(const std::string& id, Decision decision);
+
  private:
   struct Job {
     Clock::time_point due;
@@ -69,6 +77,8 @@ class Estimator {
   };
   void run();
   void process(const std::string& id);
+  void unschedule(const std::string& id);
+  EstimationOutcome completion(const EstimationRecord& record) const;
   S3Location thumbnail(const S3Location& source, const std::string& targetKey) const;
 
   // The store may be calling the listener on another thread while the

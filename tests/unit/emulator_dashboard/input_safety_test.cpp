@@ -99,3 +99,41 @@ TEST(Paging, QueryValuesMatchWholeNames) {
 
 }  // namespace
 }  // namespace corvenza::emulator::dashboard
+
+#include <nlohmann/json.hpp>
+
+#include "dashboard/page_layout.h"
+#include "faults/fault_parse.h"
+
+namespace corvenza::emulator::dashboard {
+namespace {
+
+std::string unescapeAttribute(std::string text) {
+  for (const auto& [entity, plain] :
+       {std::pair{"&quot;", "\""}, std::pair{"&#39;", "'"}, std::pair{"&lt;", "<"},
+        std::pair{"&gt;", ">"}, std::pair{"&amp;", "&"}}) {
+    for (auto at = text.find(entity); at != std::string::npos; at = text.find(entity, at + 1)) {
+      text.replace(at, std::string_view(entity).size(), plain);
+    }
+  }
+  return text;
+}
+
+TEST(FaultButtons, EachArmsAFaultTheEmulatorAccepts) {
+  const auto page = renderPage({"t", "0", ""}, "");
+  int buttons = 0;
+  const std::string marker = "data-fault=\"";
+  for (auto at = page.find(marker); at != std::string::npos; at = page.find(marker, at + 1)) {
+    const auto start = at + marker.size();
+    const auto fault = unescapeAttribute(page.substr(start, page.find('"', start) - start));
+    SCOPED_TRACE(fault);
+    const auto parsed = faults::faultFromJson(nlohmann::json::parse(fault, nullptr, false));
+    EXPECT_TRUE(parsed.ok()) << (parsed.ok() ? "" : parsed.error().localizedDescription());
+    ++buttons;
+  }
+  EXPECT_GE(buttons, 5);
+  EXPECT_NE(page.find("data-clear-faults"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace corvenza::emulator::dashboard

@@ -4,6 +4,35 @@
 
 namespace corvenza::emulator::dashboard {
 
+namespace {
+
+// Faults a developer most often wants to see their application survive, each
+// for the next matching request only (see /_control/faults).
+std::string faultButtons() {
+  struct Button {
+    const char* label;
+    const char* fault;
+  };
+  static constexpr Button kButtons[] = {
+      {"Refuse the token (401)", R"({"route":"auth","action":"fail","status":401})"},
+      {"Fail the creation (503)",
+       R"({"route":"graphql","field":"createBodysizeEstimation","action":"fail","status":503})"},
+      {"Drop a photo upload", R"({"route":"storage","method":"PUT","action":"drop"})"},
+      {"Lose the front attach answer",
+       R"({"route":"graphql","field":"attachFrontImage","action":"drop","when":"after"})"},
+      {"Stall a read for 60 s",
+       R"({"route":"graphql","field":"getBodysizeEstimation","action":"stall","delay_ms":60000})"},
+  };
+  std::string html;
+  for (const auto& button : kButtons) {
+    html += "<button type=\"button\" data-fault=\"" + htmlEscape(button.fault) + "\">" +
+            htmlEscape(button.label) + "</button>\n";
+  }
+  return html;
+}
+
+}  // namespace
+
 std::string renderPage(const PageFrame& frame, std::string_view contentHtml) {
   const std::string base(kDashboardPath);
   std::string page =
@@ -24,10 +53,10 @@ std::string renderPage(const PageFrame& frame, std::string_view contentHtml) {
       "<button type=\"button\" data-post=\"/_control/drop-realtime-connections\" "
       "data-done=\"Real-time connections dropped; clients reconnect.\">"
       "Drop real-time connections</button>\n</nav>\n</header>\n"
-      // Fault injection: the buttons for /_control/faults belong in this
-      // section; until the emulator has that hook it only says so.
       "<section id=\"faults\" class=\"faults\" aria-label=\"Fault injection\">\n"
-      "<span class=\"muted\">Fault injection: not available in this emulator.</span>\n"
+      "<span class=\"muted\">Next request only:</span>\n" +
+      faultButtons() +
+      "<button type=\"button\" data-clear-faults=\"1\">Clear faults</button>\n"
       "</section>\n"
       "<p id=\"notice\" class=\"notice\" role=\"status\"></p>\n"
       "<main id=\"content\">\n";

@@ -77,8 +77,8 @@
     });
   }
 
-  async function post(url, payload) {
-    const options = { method: "POST" };
+  async function post(url, payload, method) {
+    const options = { method: method || "POST" };
     if (payload !== undefined) {
       options.headers = { "Content-Type": "application/json" };
       options.body = JSON.stringify(payload);
@@ -100,6 +100,12 @@
     if (button.dataset.post) {
       const failure = await post(button.dataset.post);
       say(failure ? "Failed: " + failure : button.dataset.done || "Done.");
+    } else if (button.dataset.fault) {
+      const failure = await post("/_control/faults", JSON.parse(button.dataset.fault));
+      say(failure ? "Failed: " + failure : "Armed for the next request: " + button.textContent + ".");
+    } else if (button.dataset.clearFaults) {
+      const failure = await post("/_control/faults", undefined, "DELETE");
+      say(failure ? "Failed: " + failure : "Faults cleared.");
     } else if (button.dataset.decide && requestId) {
       button.disabled = true;
       const failure = await post("/_control/estimator/" + button.dataset.decide, { id: requestId });

@@ -74,6 +74,35 @@ class Mutator {
     return out;
   }
 
+  /// Valid UTF-8 of up to @p maxPieces pieces: letters, characters of two to
+  /// four bytes, quotes, backslashes, control characters and NUL.
+  std::string randomUtf8(std::size_t maxPieces) {
+    static const std::vector<std::string> kPieces = {"a",
+                                                     "Z",
+                                                     "0",
+                                                     " ",
+                                                     "-",
+                                                     "_",
+                                                     ".",
+                                                     ":",
+                                                     "#",
+                                                     "/",
+                                                     "\"",
+                                                     "\\",
+                                                     "<",
+                                                     "&",
+                                                     "'",
+                                                     "\n",
+                                                     "\t",
+                                                     std::string(1, '\0'),
+                                                     "\xc3\xa9",
+                                                     "\xe2\x82\xac",
+                                                     "\xf0\x9f\x98\x80"};
+    std::string out;
+    for (std::size_t n = below(maxPieces + 1); n > 0; --n) out += pick(kPieces);
+    return out;
+  }
+
   /// One to @p maxEdits edits: flip a bit, overwrite with a byte that often
   /// matters to a parser, insert, delete, or duplicate a short span.
   std::string mutateBytes(std::string text, std::size_t maxEdits = 4) {

@@ -39,6 +39,32 @@ inline std::string nestedArrays(std::size_t depth) {
   return std::string(depth, '[') + std::string(depth, ']');
 }
 
+/// True when @p text is well-formed UTF-8 (no cut or overlong sequence, no
+/// surrogate), as a text cut short at a byte count may not be.
+inline bool isValidUtf8(std::string_view text) {
+  for (std::size_t i = 0; i < text.size();) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    const std::size_t length = c < 0x80                ? 1
+                               : c >= 0xC2 && c < 0xE0 ? 2
+                               : c >= 0xE0 && c < 0xF0 ? 3
+                               : c >= 0xF0 && c < 0xF5 ? 4
+                                                       : 0;
+    if (length == 0 || i + length > text.size()) return false;
+    std::uint32_t point = length == 1 ? c : c & (0x7F >> length);
+    for (std::size_t k = 1; k < length; ++k) {
+      const auto next = static_cast<unsigned char>(text[i + k]);
+      if ((next & 0xC0) != 0x80) return false;
+      point = point << 6 | (next & 0x3F);
+    }
+    if ((length == 3 && (point < 0x800 || (point >= 0xD800 && point <= 0xDFFF))) ||
+        (length == 4 && (point < 0x10000 || point > 0x10FFFF))) {
+      return false;
+    }
+    i += length;
+  }
+  return true;
+}
+
 /// Where a structural JSON edit was made: a JSON pointer to the member or
 /// element whose value changed, and the resulting text.
 struct JsonEdit {

@@ -6,6 +6,9 @@ namespace corvenza::auth {
 
 namespace {
 
+// The service's message is kept for people; a log line should stay a line.
+constexpr std::size_t kMaxServiceMessage = 200;
+
 Error unexpected(const char* detail) {
   return CorvenzaError(CorvenzaErrorReason::unexpectedError, UserInfo{{"detail", detail}});
 }
@@ -96,11 +99,19 @@ detail::Result<CorvenzaToken> readTokenAnswer(const detail::Result<http::HttpRes
     if (json.is_object()) {
       auto message = json.find("message");
       if (message != json.end() && message->is_string()) {
-        // Kept short, and without the key should the service echo it.
-        auto text = message->get<std::string>().substr(0, 200);
+        // Without the key should the service echo it, and kept short. The key
+        // goes first: one across the cut would leave its head behind.
+        static constexpr std::string_view kMark = "[redacted]";
+        auto text = message->get<std::string>();
         for (auto at = apiKey.empty() ? std::string::npos : text.find(apiKey);
-             at != std::string::npos; at = text.find(apiKey, at)) {
-          text.replace(at, apiKey.size(), "[redacted]");
+             at != std::string::npos; at = text.find(apiKey, at + kMark.size())) {
+          text.replace(at, apiKey.size(), kMark);
+        }
+        if (text.size() > kMaxServiceMessage) {
+          // Cut before a character, not inside one.
+          std::size_t cut = kMaxServiceMessage;
+          while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+          text.resize(cut);
         }
         cause[error_info::kServiceMessage] = text;
       }

@@ -14,7 +14,7 @@ namespace {
 using nlohmann::json;
 
 std::optional<json> parseObject(const std::string& body) {
-  json parsed = json::parse(body, nullptr, /*allow_exceptions=*/false);
+  json parsed = parseResponseJson(body);
   if (parsed.is_discarded() || !parsed.is_object()) return std::nullopt;
   return parsed;
 }
@@ -46,17 +46,35 @@ std::vector<std::string> secretsOf(const http::HttpRequest& sent) {
   return secrets;
 }
 
+std::string withoutSecrets(std::string text, const std::vector<std::string>& secrets) {
+  static constexpr std::string_view kMark = "[redacted]";
+  for (const auto& secret : secrets) {
+    // The search goes on after the mark, which may itself hold a short secret.
+    for (auto at = text.find(secret); at != std::string::npos;
+         at = text.find(secret, at + kMark.size())) {
+      text.replace(at, secret.size(), kMark);
+    }
+  }
+  return text;
+}
+
 // Service texts may echo the canonical request on the lines after the first;
 // keep only the first line and scrub anything the request held secret.
 std::string safeText(std::string text, const std::vector<std::string>& secrets) {
   if (auto newline = text.find('\n'); newline != std::string::npos) text.resize(newline);
-  for (const auto& secret : secrets) {
-    for (auto at = text.find(secret); at != std::string::npos; at = text.find(secret, at)) {
-      text.replace(at, secret.size(), "[redacted]");
-    }
-  }
+  text = withoutSecrets(std::move(text), secrets);
   while (!text.empty() && (text.back() == '\r' || text.back() == ' ')) text.pop_back();
   return text;
+}
+
+// Errors inside a 2xx answer come from the service as well and may echo the request.
+Error withoutSecrets(const Error& error, const std::vector<std::string>& secrets) {
+  std::optional<UserInfo> info = error.userInfo();
+  if (info) {
+    for (auto& [key, value] : *info) value = withoutSecrets(std::move(value), secrets);
+  }
+  return Error(error.domain(), error.code(), std::move(info),
+               withoutSecrets(error.localizedDescription(), secrets));
 }
 
 Error statusError(const http::HttpResponse& response, const http::HttpRequest& sent) {
@@ -108,8 +126,27 @@ detail::Result<GraphQLResult> mapGraphQLResponse(const http::HttpResponse& respo
   }
   if (auto errors = body->find("errors"); errors != body->end() && !errors->is_null()) {
     result.errors = parseGraphQLErrors(*errors);
+    const auto secrets = secretsOf(sent);
+    for (auto& error : *result.errors) error = withoutSecrets(error, secrets);
   }
   return result;
+}
+
+json parseResponseJson(std::string_view text) {
+  bool tooDeep = false;
+  json parsed = json::parse(
+      text,
+      [&](int depth, json::parse_event_t event, json&) {
+        // depth counts the containers around the one that starts.
+        if ((event == json::parse_event_t::object_start ||
+             event == json::parse_event_t::array_start) &&
+            depth >= kMaxResponseDepth) {
+          tooDeep = true;
+        }
+        return !tooDeep;
+      },
+      /*allow_exceptions=*/false);
+  return tooDeep ? json(json::value_t::discarded) : parsed;
 }
 
 }  // namespace corvenza::appsync

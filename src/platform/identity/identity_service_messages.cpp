@@ -22,12 +22,20 @@ std::optional<std::string> stringMember(const Json& object, const char* name) {
 }
 
 std::string withoutSecret(std::string text, std::string_view secret) {
+  static constexpr std::string_view kMark = "<redacted>";
   if (!secret.empty()) {
-    for (auto at = text.find(secret); at != std::string::npos; at = text.find(secret, at)) {
-      text.replace(at, secret.size(), "<redacted>");
+    // The search goes on after the mark, which may itself hold a short secret.
+    for (auto at = text.find(secret); at != std::string::npos;
+         at = text.find(secret, at + kMark.size())) {
+      text.replace(at, secret.size(), kMark);
     }
   }
-  if (text.size() > kMaxMessageLength) text = text.substr(0, kMaxMessageLength) + "...";
+  if (text.size() > kMaxMessageLength) {
+    // Cut before a character, not inside one.
+    std::size_t cut = kMaxMessageLength;
+    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+    text = text.substr(0, cut) + "...";
+  }
   return text;
 }
 
@@ -40,7 +48,8 @@ Error serviceError(const http::HttpResponse& response, std::string_view secret) 
   std::optional<std::string> rawType = stringMember(body, "__type");
   if (!rawType) rawType = stringMember(body, "code");
   if (!rawType) rawType = http::findHeader(response.headers, "X-Amzn-ErrorType");
-  std::string type = rawType ? sanitizeErrorType(*rawType) : std::string();
+  // The type is shown as well, and a service may echo the token anywhere.
+  std::string type = rawType ? withoutSecret(sanitizeErrorType(*rawType), secret) : std::string();
   if (type.empty()) type = "HTTP " + std::to_string(response.status);
 
   std::optional<std::string> message = stringMember(body, "message");
@@ -107,7 +116,11 @@ detail::Result<IdentityCredentials> parseGetCredentialsResponse(const http::Http
   // Epoch seconds as a JSON number, often in exponent notation (1.7E9).
   auto expiration = creds->find("Expiration");
   if (expiration != creds->end()) {
-    if (!expiration->is_number() || !std::isfinite(expiration->get<double>())) {
+    // Beyond what the clock holds (about 292 years either way) no instant can be made.
+    using Clock = std::chrono::system_clock;
+    const double limit = std::chrono::duration<double>(Clock::duration::max()).count() * 0.999;
+    if (!expiration->is_number() || !std::isfinite(expiration->get<double>()) ||
+        std::abs(expiration->get<double>()) >= limit) {
       return invalidResponse("identity service credentials have an unreadable Expiration");
     }
     auto seconds = std::chrono::duration<double>(expiration->get<double>());

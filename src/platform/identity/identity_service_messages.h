@@ -20,8 +20,7 @@ inline constexpr const char* kDeveloperLoginProvider = "cognito-identity.amazona
 /// POST to @p endpoint with the JSON 1.1 headers and
 /// {"IdentityId": ..., "Logins": {"cognito-identity.amazonaws.com": jwt}}.
 http::HttpRequest makeGetCredentialsRequest(const std::string& endpoint,
-                                            const std::string& identityId,
-                                            const std::string& jwt);
+                                            const std::string& identityId, const std::string& jwt);
 
 struct IdentityCredentials {
   /// The identity id the service answered with (it may differ from the one sent).
@@ -31,7 +30,7 @@ struct IdentityCredentials {
 
 /// Reads a response. A non-2xx answer becomes an error of
 /// kIdentityServiceErrorDomain described by the service's error type and
-/// message, with @p secret (the token sent) cut out of the message; a 2xx
+/// message, with @p secret (the token sent) cut out of both; a 2xx
 /// answer without usable credentials becomes CorvenzaError invalidResponse.
 detail::Result<IdentityCredentials> parseGetCredentialsResponse(const http::HttpResponse& response,
                                                                 std::string_view secret);

@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <nlohmann/json.hpp>
+
+#include "support/mutations.h"
+
 namespace corvenza::device {
 namespace {
 
@@ -101,6 +106,107 @@ TEST(JwtDecoder, MalformedTokensAreErrorsThatNeverQuoteTheToken) {
     if (c.text.size() > 4) {
       EXPECT_EQ(result.error().localizedDescription().find(c.text.substr(0, 5)), std::string::npos);
     }
+  }
+}
+
+// Decodes @p text from a block of exactly its size and checks what came out:
+// an error with one of the three codes that does not quote the token, or a
+// payload object whose expiry is its "exp" claim (saturated beyond the clock).
+void expectDecodedOrRefused(std::string_view text) {
+  SCOPED_TRACE(std::string(text.substr(0, 200)));
+  const test::ExactBytes exact(text);
+  const auto decoded = decodeJwt(exact.text());
+  if (!decoded.ok()) {
+    EXPECT_EQ(decoded.error().domain(), "CorvenzaJWTError");
+    EXPECT_GE(decoded.error().code(), 1);
+    EXPECT_LE(decoded.error().code(), 3);
+    const auto payload = text.substr(text.find('.') + 1, 12);
+    if (text.find('.') != std::string_view::npos && payload.size() >= 8) {
+      EXPECT_EQ(decoded.error().localizedDescription().find(payload), std::string::npos);
+    }
+    return;
+  }
+  const auto claims = nlohmann::json::parse(decoded->payloadJson, nullptr, false);
+  ASSERT_TRUE(claims.is_object());
+  const auto exp = claims.find("exp");
+  if (exp == claims.end() || !exp->is_number()) {
+    EXPECT_FALSE(decoded->expiresAt);
+    return;
+  }
+  ASSERT_TRUE(decoded->expiresAt);
+  const double seconds = exp->get<double>();
+  const auto now = system_clock::now();
+  if (seconds > 9.3e9) {
+    EXPECT_FALSE(decoded->isExpired(now));
+  } else if (seconds < -9.3e9) {
+    EXPECT_TRUE(decoded->isExpired(now));
+  } else if (std::abs(seconds) < 9.2e9) {
+    const double read =
+        std::chrono::duration<double>(decoded->expiresAt->time_since_epoch()).count();
+    EXPECT_NEAR(read, seconds, 1e-6 + std::abs(seconds) * 1e-15);
+  }
+}
+
+TEST(JwtDecoderFuzz, RandomAndDamagedTokensDecodeOrFailCleanly) {
+  test::Mutator mutator(4242);
+  const nlohmann::json claims = {
+      {"sub", "user-1"}, {"exp", 1700000000}, {"custom:id", "eu-west-1:abc"}, {"n", {1, 2.5}}};
+  const std::vector<std::string> samples = {
+      token(claims.dump()), token(R"({"exp":1700000000.75})"),
+      base64Url("{}") + "==." + base64Url(R"({"a":"b"})") + "."};
+  auto count = test::forEachVariant(samples, mutator, 1500, expectDecodedOrRefused);
+
+  // Whole tokens around damaged payloads, and from random base64url parts.
+  const std::string alphabet =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_=.+/ ";
+  for (int round = 0; round < 1500; ++round, count += 2) {
+    expectDecodedOrRefused(token(mutator.mutateJson(claims).text));
+    std::string parts;
+    for (std::size_t n = mutator.below(6); n > 0; --n) {
+      parts += mutator.randomText(alphabet, 40) + (n > 1 ? "." : "");
+    }
+    expectDecodedOrRefused(parts);
+  }
+  EXPECT_GT(count, 7000u);
+
+  // Expiries of every odd kind; NaN and Infinity are not JSON at all.
+  for (const char* exp : {"0",
+                          "-1",
+                          "0.5",
+                          "-0.5",
+                          "1e300",
+                          "-1e300",
+                          "1e19",
+                          "-1e19",
+                          "9.2e9",
+                          "-9.2e9",
+                          "9.3e9",
+                          "9223372036854775807",
+                          "-9223372036854775808",
+                          "18446744073709551615",
+                          "1e-300",
+                          "4.9e-324",
+                          "1e400",
+                          "NaN",
+                          "Infinity",
+                          "\"1\"",
+                          "null",
+                          "[1]",
+                          "{}",
+                          "true"}) {
+    expectDecodedOrRefused(token(std::string(R"({"exp":)") + exp + "}"));
+  }
+}
+
+TEST(JwtDecoderFuzz, ClaimsRoundTripThroughEncoding) {
+  test::Mutator mutator(99);
+  for (int round = 0; round < 1000; ++round) {
+    const std::string subject = mutator.randomUtf8(20);
+    const auto exp = static_cast<std::int64_t>(mutator.below(8'000'000'000)) - 4'000'000'000;
+    const auto decoded = decodeJwt(token(nlohmann::json{{"sub", subject}, {"exp", exp}}.dump()));
+    ASSERT_TRUE(decoded.ok()) << subject;
+    EXPECT_EQ(decoded->stringClaim("sub"), subject);
+    EXPECT_EQ(decoded->expiresAt, system_clock::time_point(std::chrono::seconds(exp)));
   }
 }
 

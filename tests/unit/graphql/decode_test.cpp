@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <limits>
 #include <random>
 
 #include "graphql/operations.h"
+#include "support/mutations.h"
 
 namespace corvenza::graphql {
 namespace {
@@ -143,6 +146,85 @@ TEST(Decoding, SurvivesRandomAndTruncatedInput) {
     feed(noise);
   }
   EXPECT_GE(decoded, 1);  // the untruncated document itself decodes
+}
+
+json validValue(const Selection& s, test::Mutator& m);
+
+// A valid response object for @p selections: nullable fields sometimes null
+// or left out, values at the edges of their types.
+json validObject(const std::vector<Selection>& selections, test::Mutator& m) {
+  json out = json::object();
+  for (const auto& s : selections) {
+    if (s.kind == FieldKind::spread) {
+      out.update(validObject(fragmentDocument(s.name)->document.selections, m));
+    } else if (s.nullable && m.oneIn(4)) {
+      if (m.oneIn(2)) out[s.name] = nullptr;
+    } else {
+      out[s.name] = validValue(s, m);
+    }
+  }
+  return out;
+}
+
+json validValue(const Selection& s, test::Mutator& m) {
+  switch (s.kind) {
+    case FieldKind::object: {
+      if (!s.list) return validObject(s.selections, m);
+      json list = json::array();
+      for (std::size_t n = m.below(4); n > 0; --n) {
+        list.push_back(m.oneIn(4) ? json() : validObject(s.selections, m));
+      }
+      return list;
+    }
+    case FieldKind::integer:
+      return m.pick(std::vector<json>{0, -1, 1700000000, std::numeric_limits<std::int64_t>::min(),
+                                      std::numeric_limits<std::int64_t>::max()});
+    case FieldKind::floating:
+      return m.pick(std::vector<json>{0, 170, 1.5, -1e300, 1e308, 5e-324});
+    case FieldKind::boolean:
+      return m.oneIn(2);
+    default:
+      return m.randomUtf8(8);
+  }
+}
+
+// "/a/0/b" as a decoding path: "a.0.b"; the whole document is "data".
+std::string dottedPath(const json::json_pointer& pointer) {
+  const std::string text = pointer.to_string();
+  if (text.empty()) return "data";
+  std::string dotted = text.substr(1);
+  std::replace(dotted.begin(), dotted.end(), '/', '.');
+  return dotted;
+}
+
+// Every operation, on valid responses and on ones edited in one place: a
+// valid one decodes, and an edited one decodes or fails where it was edited.
+TEST(Decoding, EveryOperationFailsOnlyWhereTheResponseWasEdited) {
+  test::Mutator mutator(2024);
+  int failures = 0;
+  for (int op = 0; op <= static_cast<int>(OperationName::onDeleteEstimationRequest); ++op) {
+    const auto name = static_cast<OperationName>(op);
+    const auto& selections = operationDocument(name).document.selections;
+    for (int round = 0; round < 300; ++round) {
+      // Through text, as from the wire: large positive integers come back unsigned.
+      const json valid = json::parse(validObject(selections, mutator).dump());
+      const auto decoded = decodeData(valid, name);
+      ASSERT_TRUE(decoded) << valid.dump() << " " << decoded.error().localizedDescription();
+
+      const auto edit = mutator.mutateJson(valid);
+      const json edited = json::parse(edit.text, nullptr, /*allow_exceptions=*/false);
+      if (edited.is_discarded()) continue;
+      const auto result = decodeData(edited, name);
+      if (result) continue;
+      ++failures;
+      const std::string at = dottedPath(edit.at);
+      const std::string path = result.error().userInfo()->at("path");
+      EXPECT_TRUE(at == "data" || path == at || path.starts_with(at + "."))
+          << "edited " << at << ", failed at " << path << ": " << edit.text;
+      EXPECT_NE(result.error().localizedDescription().find(path), std::string::npos);
+    }
+  }
+  EXPECT_GT(failures, 500);
 }
 
 }  // namespace

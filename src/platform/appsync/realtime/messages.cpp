@@ -1,6 +1,10 @@
 #include "platform/appsync/realtime/messages.h"
 
+#include <algorithm>
+#include <limits>
+
 #include "platform/appsync/graphql_error.h"
+#include "platform/appsync/response_mapping.h"
 
 namespace corvenza::appsync {
 
@@ -22,6 +26,19 @@ std::optional<ServerMessageType> typeFromText(std::string_view text) {
   return std::nullopt;
 }
 
+// An integer as sent, or nothing when it is not one or lies beyond int64.
+std::optional<std::int64_t> integerOf(const nlohmann::json& value) {
+  if (value.is_number_unsigned()) {
+    const auto u = value.get<std::uint64_t>();
+    if (u > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
+      return std::nullopt;
+    }
+    return static_cast<std::int64_t>(u);
+  }
+  if (value.is_number_integer()) return value.get<std::int64_t>();
+  return std::nullopt;
+}
+
 bool needsId(ServerMessageType type) {
   return type == ServerMessageType::startAck || type == ServerMessageType::data ||
          type == ServerMessageType::complete;
@@ -30,7 +47,7 @@ bool needsId(ServerMessageType type) {
 }  // namespace
 
 detail::Result<ServerMessage> parseServerMessage(std::string_view text) {
-  auto json = nlohmann::json::parse(text, nullptr, false);
+  auto json = parseResponseJson(text);
   if (json.is_discarded() || !json.is_object()) return malformed("not a JSON object");
   auto typeIt = json.find("type");
   if (typeIt == json.end() || !typeIt->is_string()) return malformed("no type");
@@ -50,9 +67,13 @@ detail::Result<ServerMessage> parseServerMessage(std::string_view text) {
   switch (*type) {
     case ServerMessageType::connectionAck:
       if (payload) {
+        // The connection adds it to the clock: no span or a negative one is
+        // ignored, one beyond a day is cut to a day.
         auto timeout = payload->find("connectionTimeoutMs");
-        if (timeout != payload->end() && timeout->is_number_integer()) {
-          message.connectionTimeoutMs = timeout->get<std::int64_t>();
+        if (timeout != payload->end() && timeout->is_number_unsigned()) {
+          const auto ms = timeout->get<std::uint64_t>();
+          const auto max = static_cast<std::uint64_t>(kMaxConnectionTimeoutMs);
+          if (ms > 0) message.connectionTimeoutMs = static_cast<std::int64_t>(std::min(ms, max));
         }
       }
       break;
@@ -73,9 +94,12 @@ detail::Result<ServerMessage> parseServerMessage(std::string_view text) {
           message.errors = parseGraphQLErrors(*e);
           const auto& first = e->is_array() && !e->empty() ? e->front() : *e;
           if (first.is_object()) {
+            // Out of int range it is no code we know; wrapped it could read as 401.
             auto code = first.find("errorCode");
-            if (code != first.end() && code->is_number_integer()) {
-              message.errorCode = code->get<int>();
+            auto value = code != first.end() ? integerOf(*code) : std::nullopt;
+            if (value && *value >= std::numeric_limits<int>::min() &&
+                *value <= std::numeric_limits<int>::max()) {
+              message.errorCode = static_cast<int>(*value);
             }
           }
         }

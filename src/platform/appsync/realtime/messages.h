@@ -26,17 +26,22 @@ enum class ServerMessageType {
   complete,
 };
 
+/// The longest silence a connection_ack may grant: a day.
+inline constexpr std::int64_t kMaxConnectionTimeoutMs = 24 * 60 * 60 * 1000;
+
 struct ServerMessage {
   ServerMessageType type = ServerMessageType::keepAlive;
   /// The subscription the message is about; empty for connection messages.
   std::string id;
-  /// connection_ack: how long the connection may stay silent.
+  /// connection_ack: how long the connection may stay silent, 1 to
+  /// kMaxConnectionTimeoutMs (a longer span is cut to it, none or a negative
+  /// one is left out).
   std::optional<std::int64_t> connectionTimeoutMs;
   /// data: the event (data and/or errors).
   std::optional<GraphQLResult> result;
   /// error and connection_error: the reported errors ("errors" as an array or one object).
   std::vector<Error> errors;
-  /// connection_error: the numeric code the service gave, if any.
+  /// connection_error: the numeric code the service gave, if any and within int.
   std::optional<int> errorCode;
 };
 

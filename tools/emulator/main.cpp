@@ -59,8 +59,8 @@ int main(int argc, char** argv) {
                  "connection_init")
       ->capture_default_str()
       ->check(CLI::Range(100LL, 3'600'000LL));
-  std::vector<std::string> faultSpecs;
-  app.add_option("--fault", faultSpecs,
+  std::vector<std::string> faultArguments;
+  app.add_option("--fault", faultArguments,
                  "Inject a fault: key=value pairs (route=graphql,field=createBodysizeEstimation,"
                  "action=fail,status=503) or a JSON object; repeatable. See README.md")
       ->take_all();
@@ -75,10 +75,10 @@ int main(int argc, char** argv) {
   options.estimationDelay = std::chrono::milliseconds(estimationDelay);
   options.realtimeKeepAlive = std::chrono::milliseconds(keepAlive);
   options.realtimeInitTimeout = std::chrono::milliseconds(initTimeout);
-  for (const auto& spec : faultSpecs) {
-    auto fault = corvenza::emulator::faults::parseFaultSpec(spec);
+  for (const auto& argument : faultArguments) {
+    auto fault = corvenza::emulator::faults::parseFaultArgument(argument);
     if (!fault) {
-      std::cerr << "corvenza-emulator: --fault " << spec << ": "
+      std::cerr << "corvenza-emulator: --fault " << argument << ": "
                 << fault.error().localizedDescription() << std::endl;
       return 2;
     }

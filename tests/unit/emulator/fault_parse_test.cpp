@@ -106,28 +106,28 @@ TEST(FaultParseTest, RefusesMistakesWithTheReason) {
 }
 
 TEST(FaultParseTest, CommandLineFormMatchesTheJsonForm) {
-  const auto spec = parseFaultSpec(
+  const auto argument = parseFaultArgument(
       "route=graphql,field=attachSideImage,action=fail,status=503,times=2,when=after,"
       "delay_ms=10");
-  ASSERT_TRUE(spec.ok()) << spec.error().localizedDescription();
+  ASSERT_TRUE(argument.ok()) << argument.error().localizedDescription();
   const json expected = {{"route", "graphql"}, {"field", "attachSideImage"},
                          {"action", "fail"},   {"when", "after"},
                          {"status", 503},      {"delay_ms", 10},
                          {"times", 2}};
   const auto fromJson = faultFromJson(expected);
   ASSERT_TRUE(fromJson.ok());
-  EXPECT_EQ(faultToJson(*spec), faultToJson(*fromJson));
+  EXPECT_EQ(faultToJson(*argument), faultToJson(*fromJson));
 
-  EXPECT_FALSE(parseFaultSpec("route=auth,action=drop,times=always")->times);
+  EXPECT_FALSE(parseFaultArgument("route=auth,action=drop,times=always")->times);
   // JSON when a value needs a comma.
-  const auto withBody = parseFaultSpec(R"({"route":"auth","action":"fail","body":"a,b"})");
+  const auto withBody = parseFaultArgument(R"({"route":"auth","action":"fail","body":"a,b"})");
   ASSERT_TRUE(withBody.ok());
   EXPECT_EQ(withBody->body, "a,b");
 
   for (const auto* bad : {"", "route", "route=auth,=x,action=fail", "route=auth,route=auth",
                           "route=auth,action=fail,status=5xx", "{\"route\":", "route=auth,",
                           "route=auth,action=fail,body=\xff\xfe"}) {
-    EXPECT_FALSE(parseFaultSpec(bad).ok()) << bad;
+    EXPECT_FALSE(parseFaultArgument(bad).ok()) << bad;
   }
 }
 

@@ -178,16 +178,16 @@ detail::Result<Fault> faultFromJson(const Json& object) {
   return fault;
 }
 
-detail::Result<Fault> parseFaultSpec(std::string_view spec) {
-  if (!spec.empty() && spec.front() == '{') {
-    const auto object = parseBoundedJson(spec);
+detail::Result<Fault> parseFaultArgument(std::string_view argument) {
+  if (!argument.empty() && argument.front() == '{') {
+    const auto object = parseBoundedJson(argument);
     if (object.is_discarded()) return faultError("the fault is not a JSON object");
     return faultFromJson(object);
   }
   Json object = Json::object();
-  while (!spec.empty()) {
-    const auto comma = spec.find(',');
-    const auto pair = spec.substr(0, comma);
+  while (!argument.empty()) {
+    const auto comma = argument.find(',');
+    const auto pair = argument.substr(0, comma);
     const auto equals = pair.find('=');
     if (equals == std::string_view::npos || equals == 0) {
       return faultError("expected key=value, got \"" + std::string(pair) + "\"");
@@ -201,7 +201,7 @@ detail::Result<Fault> parseFaultSpec(std::string_view spec) {
         std::all_of(value.begin(), value.end(), [](unsigned char c) { return std::isdigit(c); });
     object[key] = numeric ? Json(std::stoll(value)) : Json(value);
     if (comma == std::string_view::npos) break;
-    spec.remove_prefix(comma + 1);
+    argument.remove_prefix(comma + 1);
   }
   // Bytes that are not UTF-8 could not be listed back as JSON later.
   try {

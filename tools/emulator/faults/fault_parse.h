@@ -21,8 +21,8 @@ namespace corvenza::emulator::faults {
 /// mean nothing for the action.
 detail::Result<Fault> faultFromJson(const nlohmann::json& object);
 
-/// The fault of one command-line specification (key=value list or JSON object).
-detail::Result<Fault> parseFaultSpec(std::string_view spec);
+/// The fault of one command-line argument (key=value list or JSON object).
+detail::Result<Fault> parseFaultArgument(std::string_view argument);
 
 /// The fault as faultFromJson() reads it back.
 nlohmann::ordered_json faultToJson(const Fault& fault);

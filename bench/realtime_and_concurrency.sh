@@ -10,26 +10,12 @@ events=${2:-1000}
 in_process=${3:-50}
 processes=${4:-20}
 cli=$build/tools/corvenza/corvenza
-emulator=$build/tools/emulator/corvenza-emulator
 front=examples/photos/front-4032x3024-exif6.jpg
 side=examples/photos/side-3024x4032.jpg
 
-work=$(mktemp -d)
-emulator_pid=
-cleanup() {
-  [ -n "$emulator_pid" ] && kill "$emulator_pid" 2>/dev/null && wait "$emulator_pid" 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT INT TERM
-
-"$emulator" --port 0 --data-dir "$work/data" --write-bundle "$work/bundle" \
-  --estimation-delay 500 >"$work/ready" 2>"$work/emulator.log" &
-emulator_pid=$!
-for _ in $(seq 1 100); do [ -s "$work/ready" ] && break; sleep 0.1; done
-[ -s "$work/ready" ] || { echo "emulator did not start" >&2; exit 1; }
-# shellcheck disable=SC1091
-source "$work/bundle/emulator.env"
-export CORVENZA_KEYCHAIN_DIR=$work/keychain CORVENZA_CACHE_DIR=$work/cache
+# shellcheck source=bench/emulator.sh
+emulator_args=(--estimation-delay 500)
+source bench/emulator.sh
 
 echo "== real-time latency"
 CORVENZA_USER_ID=latency-user "$build/bench/bench_realtime_latency" "$events"

@@ -8,26 +8,12 @@ cd "$(dirname "$0")/.."
 build=${1:-build/default}
 runs=${2:-5}
 cli=$build/tools/corvenza/corvenza
-emulator=$build/tools/emulator/corvenza-emulator
 front=examples/photos/front-4032x3024-exif6.jpg
 side=examples/photos/side-3024x4032.jpg
 
-work=$(mktemp -d)
-emulator_pid=
-cleanup() {
-  [ -n "$emulator_pid" ] && kill "$emulator_pid" 2>/dev/null && wait "$emulator_pid" 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT INT TERM
-
-"$emulator" --port 0 --data-dir "$work/data" --write-bundle "$work/bundle" \
-  >"$work/ready" 2>"$work/emulator.log" &
-emulator_pid=$!
-for _ in $(seq 1 100); do [ -s "$work/ready" ] && break; sleep 0.1; done
-[ -s "$work/ready" ] || { echo "emulator did not start" >&2; exit 1; }
-# shellcheck disable=SC1091
-source "$work/bundle/emulator.env"
-export CORVENZA_USER_ID=bench-user CORVENZA_KEYCHAIN_DIR=$work/keychain CORVENZA_CACHE_DIR=$work/cache
+# shellcheck source=bench/emulator.sh
+source bench/emulator.sh
+export CORVENZA_USER_ID=bench-user
 
 elapsed() {  # runs "$@" quietly, prints its wall time in milliseconds
   local start=$EPOCHREALTIME

@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <string>
 
+#include "core/unique_fd.h"
 #include "platform/device/private_directory.h"
 #include "platform/sigv4/crypto.h"
 
@@ -35,23 +36,9 @@ bool isValidId(const std::string& id) {
   return true;
 }
 
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  ~Descriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
 // The stored id; nothing when there is no file or it holds no valid id.
 std::optional<std::string> readId(const std::filesystem::path& file) {
-  Descriptor fd(::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+  detail::UniqueFd fd(::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
   if (fd.get() < 0) return std::nullopt;
   struct stat info {};
   if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != ::geteuid()) {
@@ -80,7 +67,7 @@ std::optional<std::string> newId() {
 bool storeId(const std::filesystem::path& directory, const std::filesystem::path& file,
              const std::string& id) {
   std::string temporary = (directory / (std::string(".") + kFileName + ".XXXXXX")).string();
-  Descriptor fd(::mkostemp(temporary.data(), O_CLOEXEC));
+  detail::UniqueFd fd(::mkostemp(temporary.data(), O_CLOEXEC));
   if (fd.get() < 0) return false;
   const std::string text = id + "\n";
   const bool written =
@@ -111,7 +98,7 @@ std::optional<std::string> DirectTokenProvider::installationUserId(Error* error)
   // on one id; a file that is there but unusable (empty, damaged, a link) is
   // replaced.
   const auto lockPath = *directory / (std::string(kFileName) + ".lock");
-  Descriptor lock(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
+  detail::UniqueFd lock(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
   int locked;
   do {
     locked = lock.get() >= 0 ? ::flock(lock.get(), LOCK_EX) : -1;

@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "core/unique_fd.h"
+
 namespace corvenza::detail {
 namespace {
 
@@ -20,10 +22,7 @@ Result<std::string> readConfigurationFile(const std::filesystem::path& path) {
   // Non-blocking, so that opening a FIFO does not wait for a writer.
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return fileError(std::string("it cannot be opened (") + std::strerror(errno) + ")");
-  struct Closer {
-    int fd;
-    ~Closer() { ::close(fd); }
-  } closer{fd};
+  detail::UniqueFd closer(fd);
   struct stat info {};
   if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
     return fileError("it is not a regular file");

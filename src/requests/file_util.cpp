@@ -14,6 +14,7 @@
 
 #include "auth/developer_identity_provider.h"
 #include "core/enterprise_impl.h"
+#include "core/unique_fd.h"
 #include "platform/device/private_directory.h"
 
 namespace corvenza::requests {
@@ -43,25 +44,6 @@ std::string safeName(const std::string& name) {
   if (base.empty() || base == "." || base == "..") return "file";
   return base;
 }
-
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  ~Descriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  int get() const { return fd_; }
-  int release() {
-    int fd = fd_;
-    fd_ = -1;
-    return fd;
-  }
-
- private:
-  int fd_;
-};
 
 bool writeAll(int fd, std::span<const std::uint8_t> data) {
   while (!data.empty()) {
@@ -103,7 +85,8 @@ detail::Result<std::filesystem::path> FileUtil::writeTempFile(const std::string&
   const auto fileName = safeName(name);
   for (int attempt = 0; attempt < 16; ++attempt) {
     auto path = *dir / (stamp + "-" + uniquePart() + "-" + fileName);
-    Descriptor fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    detail::UniqueFd fd(
+        ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (fd.get() < 0) {
       if (errno == EEXIST) continue;
       return fileError(4, "A temporary file cannot be created");

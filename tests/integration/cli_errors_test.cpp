@@ -13,16 +13,12 @@
 #include <string>
 #include <vector>
 
-#include "integration/shell_run.h"
-#include "support/emulator_process.h"
-#include "support/temp_dir.h"
+#include "integration/cli_fixture.h"
 
 namespace corvenza::test {
 namespace {
 
 using nlohmann::json;
-
-const std::string kPhotos = CORVENZA_SOURCE_DIR "/examples/photos/";
 
 // A loopback port that accepts connections and never answers.
 class SilentServer {
@@ -48,43 +44,20 @@ class SilentServer {
   int port_ = 0;
 };
 
-class CliErrorsTest : public ::testing::Test {
+class CliErrorsTest : public CliSuite {
  protected:
-  static void SetUpTestSuite() {
-    root_ = std::make_unique<TempDir>();
-    emulator_ = std::make_unique<EmulatorProcess>(
-        CORVENZA_EMULATOR_PATH,
-        std::vector<std::string>{"--write-bundle", (root_->path() / "bundle").string(),
-                                 "--estimation-delay", "300"});
-  }
-  static void TearDownTestSuite() {
-    emulator_.reset();
-    root_.reset();
-  }
-  void SetUp() override { ASSERT_TRUE(emulator_->ok()) << emulator_->error(); }
+  static void SetUpTestSuite() { startEmulator({"--estimation-delay", "300"}); }
 
   // The tool against the emulator as "errors-user"; @p overrides come last.
   ToolRun corvenza(const std::string& args, const std::string& overrides = {}) {
-    return runShell(". " + shellQuoted((root_->path() / "bundle" / "emulator.env").string()) +
-                        " && export CORVENZA_USER_ID=errors-user CORVENZA_KEYCHAIN_DIR=" +
-                        shellQuoted((home_.path() / "data").string()) +
-                        " CORVENZA_CACHE_DIR=" + shellQuoted((home_.path() / "cache").string()) +
-                        " " + overrides + " && exec " + shellQuoted(CORVENZA_CLI_PATH) + " " + args,
-                    home_.path() / "stderr");
+    return run(args, "CORVENZA_USER_ID=errors-user " + overrides);
   }
-
-  TempDir home_;
-  static std::unique_ptr<TempDir> root_;
-  static std::unique_ptr<EmulatorProcess> emulator_;
 };
-
-std::unique_ptr<TempDir> CliErrorsTest::root_;
-std::unique_ptr<EmulatorProcess> CliErrorsTest::emulator_;
 
 TEST_F(CliErrorsTest, BadValuesAreUsageErrorsAndNothingIsSent) {
   const std::string photos = " --weight 60 --age 30 --front " +
-                             shellQuoted(kPhotos + "side-3024x4032.jpg") + " --side " +
-                             shellQuoted(kPhotos + "side-3024x4032.jpg");
+                             shellQuoted(kCliPhotos + "side-3024x4032.jpg") + " --side " +
+                             shellQuoted(kCliPhotos + "side-3024x4032.jpg");
   const std::vector<std::string> cases = {
       "create --height NaN" + photos, "create --height inf" + photos,
       "create --height 1e999" + photos, "update some-id --height 170 --weight nan --age 3",
@@ -127,8 +100,8 @@ TEST_F(CliErrorsTest, FailuresSayWhatHappenedAndKeepTheCode) {
 
 TEST_F(CliErrorsTest, ListedItemsHoldNoFieldsTheyNeverCarried) {
   ASSERT_EQ(corvenza("create --height 170 --weight 60 --age 30 --front " +
-                     shellQuoted(kPhotos + "side-3024x4032.jpg") + " --side " +
-                     shellQuoted(kPhotos + "side-3024x4032.jpg"))
+                     shellQuoted(kCliPhotos + "side-3024x4032.jpg") + " --side " +
+                     shellQuoted(kCliPhotos + "side-3024x4032.jpg"))
                 .exitCode,
             0);
   const auto listed = corvenza("list --json");

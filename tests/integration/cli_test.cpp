@@ -12,62 +12,24 @@
 #include <string>
 #include <vector>
 
-#include "integration/shell_run.h"
-#include "support/emulator_process.h"
-#include "support/temp_dir.h"
+#include "integration/cli_fixture.h"
 
 namespace corvenza::test {
 namespace {
 
 using nlohmann::json;
 
-const std::string kPhotos = CORVENZA_SOURCE_DIR "/examples/photos/";
-
-std::string quoted(const std::string& text) { return shellQuoted(text); }
-
-class CliTest : public ::testing::Test {
+class CliTest : public CliSuite {
  protected:
   static void SetUpTestSuite() {
-    root_ = std::make_unique<TempDir>();
-    emulator_ = std::make_unique<EmulatorProcess>(
-        CORVENZA_EMULATOR_PATH,
-        std::vector<std::string>{"--write-bundle", (root_->path() / "bundle").string(),
-                                 "--estimation-delay", "300", "--keep-alive", "1000"});
-  }
-  static void TearDownTestSuite() {
-    emulator_.reset();
-    root_.reset();
-  }
-  void SetUp() override {
-    ASSERT_TRUE(emulator_->ok()) << emulator_->error();
-    ASSERT_TRUE(std::filesystem::exists(root_->path() / "bundle" / "emulator.env"));
+    startEmulator({"--estimation-delay", "300", "--keep-alive", "1000"});
   }
 
-  // Runs the tool with @p args (already shell-quoted where needed) as user
-  // "cli-user", with the emulator's environment file sourced first.
-  static ToolRun corvenza(const std::string& args) {
-    const std::string command = ". " +
-                                quoted((root_->path() / "bundle" / "emulator.env").string()) +
-                                " && CORVENZA_USER_ID=cli-user CORVENZA_KEYCHAIN_DIR=" +
-                                quoted((root_->path() / "keychain").string()) + " exec " +
-                                quoted(CORVENZA_CLI_PATH) + " " + args;
-    return runShell(command, root_->path() / "stderr");
-  }
-
-  static std::string createArgs(const std::string& height, const std::string& front) {
-    return "create --height " + height + " --weight 62.5 --age 35 --gender female --front " +
-           quoted(front) + " --side " + quoted(kPhotos + "side-3024x4032.jpg");
-  }
-
-  static std::unique_ptr<TempDir> root_;
-  static std::unique_ptr<EmulatorProcess> emulator_;
+  ToolRun corvenza(const std::string& args) { return run(args, "CORVENZA_USER_ID=cli-user"); }
 };
 
-std::unique_ptr<TempDir> CliTest::root_;
-std::unique_ptr<EmulatorProcess> CliTest::emulator_;
-
 TEST_F(CliTest, CreateWaitsForTheEstimateThenReadsListsUpdatesAndDeletes) {
-  const auto created = corvenza(createArgs("170", kPhotos + "front-4032x3024-exif6.jpg") +
+  const auto created = corvenza(createArgs("170", kCliPhotos + "front-4032x3024-exif6.jpg") +
                                 " --wait --timeout 60 --json");
   ASSERT_EQ(created.exitCode, 0) << created.err;
   // Off a terminal each finished upload is one plain line.
@@ -91,7 +53,7 @@ TEST_F(CliTest, CreateWaitsForTheEstimateThenReadsListsUpdatesAndDeletes) {
   const auto id = record.value("id", "");
   ASSERT_FALSE(id.empty());
 
-  const auto read = corvenza("get " + quoted(id) + " --json");
+  const auto read = corvenza("get " + shellQuoted(id) + " --json");
   ASSERT_EQ(read.exitCode, 0) << read.err;
   EXPECT_EQ(json::parse(read.out, nullptr, false).value("id", ""), id);
 
@@ -107,23 +69,24 @@ TEST_F(CliTest, CreateWaitsForTheEstimateThenReadsListsUpdatesAndDeletes) {
   EXPECT_TRUE(found) << listed.out;
 
   const auto updated =
-      corvenza("update " + quoted(id) + " --height 180 --weight 70 --age 36 --json");
+      corvenza("update " + shellQuoted(id) + " --height 180 --weight 70 --age 36 --json");
   ASSERT_EQ(updated.exitCode, 0) << updated.err;
-  const auto reread = json::parse(corvenza("get " + quoted(id) + " --json").out, nullptr, false);
+  const auto reread =
+      json::parse(corvenza("get " + shellQuoted(id) + " --json").out, nullptr, false);
   EXPECT_EQ(reread.value("height", 0.0), 180.0);
   EXPECT_EQ(reread.value("age", 0), 36);
 
-  const auto deleted = corvenza("delete " + quoted(id));
+  const auto deleted = corvenza("delete " + shellQuoted(id));
   ASSERT_EQ(deleted.exitCode, 0) << deleted.err;
-  EXPECT_EQ(corvenza("get " + quoted(id)).exitCode, 1);
+  EXPECT_EQ(corvenza("get " + shellQuoted(id)).exitCode, 1);
 }
 
 TEST_F(CliTest, BadInputIsAUsageErrorAndAnUnknownIdAFailure) {
-  const auto missing = corvenza(createArgs("170", kPhotos + "no-such-photo.jpg"));
+  const auto missing = corvenza(createArgs("170", kCliPhotos + "no-such-photo.jpg"));
   EXPECT_EQ(missing.exitCode, 2) << missing.err;
   EXPECT_TRUE(missing.out.empty());
 
-  const auto negative = corvenza(createArgs("-170", kPhotos + "front-4032x3024-exif6.jpg"));
+  const auto negative = corvenza(createArgs("-170", kCliPhotos + "front-4032x3024-exif6.jpg"));
   EXPECT_EQ(negative.exitCode, 2) << negative.err;
 
   const auto unknown = corvenza("get 00000000-0000-0000-0000-000000000000");

@@ -10,49 +10,23 @@
 #include <string>
 #include <vector>
 
-#include "integration/shell_run.h"
-#include "support/emulator_process.h"
-#include "support/temp_dir.h"
+#include "integration/cli_fixture.h"
 
 namespace corvenza::test {
 namespace {
 
 using nlohmann::json;
 
-const std::string kPhotos = CORVENZA_SOURCE_DIR "/examples/photos/";
-const std::string kCreate = "create --height 170 --weight 62.5 --age 35 --gender female --front " +
-                            shellQuoted(kPhotos + "front-4032x3024-exif6.jpg") + " --side " +
-                            shellQuoted(kPhotos + "side-3024x4032.jpg");
-
-class CliUsersTest : public ::testing::Test {
+class CliUsersTest : public CliSuite {
  protected:
   static void SetUpTestSuite() {
-    root_ = std::make_unique<TempDir>();
-    emulator_ = std::make_unique<EmulatorProcess>(
-        CORVENZA_EMULATOR_PATH,
-        std::vector<std::string>{"--write-bundle", (root_->path() / "bundle").string(),
-                                 "--estimation-delay", "300", "--keep-alive", "1000"});
+    startEmulator({"--estimation-delay", "300", "--keep-alive", "1000"});
   }
-  static void TearDownTestSuite() {
-    emulator_.reset();
-    root_.reset();
-  }
-  void SetUp() override { ASSERT_TRUE(emulator_->ok()) << emulator_->error(); }
 
   // The tool in one shared home (token store and cache), as @p user, or
   // without a user id when @p user is empty.
   ToolRun as(const std::string& user, const std::string& args) {
-    static int runs = 0;
-    const auto errFile = home_.path() / ("stderr-" + std::to_string(++runs));
-    return runShell(environment(user) + " exec " + shellQuoted(CORVENZA_CLI_PATH) + " " + args,
-                    errFile);
-  }
-  std::string environment(const std::string& user) const {
-    return ". " + shellQuoted((root_->path() / "bundle" / "emulator.env").string()) +
-           " && unset CORVENZA_USER_ID && export CORVENZA_KEYCHAIN_DIR=" +
-           shellQuoted((home_.path() / "data").string()) +
-           " CORVENZA_CACHE_DIR=" + shellQuoted((home_.path() / "cache").string()) +
-           (user.empty() ? std::string() : " CORVENZA_USER_ID=" + shellQuoted(user)) + " &&";
+    return run(args, user.empty() ? std::string() : "CORVENZA_USER_ID=" + shellQuoted(user));
   }
 
   static std::string idOf(const ToolRun& run) {
@@ -68,17 +42,10 @@ class CliUsersTest : public ::testing::Test {
     }
     return ids;
   }
-
-  TempDir home_;
-  static std::unique_ptr<TempDir> root_;
-  static std::unique_ptr<EmulatorProcess> emulator_;
 };
 
-std::unique_ptr<TempDir> CliUsersTest::root_;
-std::unique_ptr<EmulatorProcess> CliUsersTest::emulator_;
-
 TEST_F(CliUsersTest, UsersOneAfterTheOtherInOneHomeSeeOnlyTheirOwnRequests) {
-  const auto alice = as("alice", kCreate + " --json");
+  const auto alice = as("alice", createArgs() + " --json");
   ASSERT_EQ(alice.exitCode, 0) << alice.err;
   const auto id = idOf(alice);
   ASSERT_FALSE(id.empty()) << alice.out;
@@ -97,8 +64,8 @@ TEST_F(CliUsersTest, UsersOneAfterTheOtherInOneHomeSeeOnlyTheirOwnRequests) {
 }
 
 TEST_F(CliUsersTest, UsersAtTheSameTimeInOneHomeSeeOnlyTheirOwnRequests) {
-  auto alice = std::async(std::launch::async, [&] { return as("carol", kCreate + " --json"); });
-  auto bob = std::async(std::launch::async, [&] { return as("dave", kCreate + " --json"); });
+  auto alice = std::async(std::launch::async, [&] { return as("carol", createArgs() + " --json"); });
+  auto bob = std::async(std::launch::async, [&] { return as("dave", createArgs() + " --json"); });
   const auto carolRun = alice.get();
   const auto daveRun = bob.get();
   ASSERT_EQ(carolRun.exitCode, 0) << carolRun.err;
@@ -113,7 +80,7 @@ TEST_F(CliUsersTest, UsersAtTheSameTimeInOneHomeSeeOnlyTheirOwnRequests) {
 TEST_F(CliUsersTest, WithoutAUserIdTheInstallationKeepsOneIdentity) {
   // One refresh shared by the identity and the subscription: the estimate
   // arrives as an event, long before the 10 s safety read.
-  const auto created = as("", kCreate + " --wait --timeout 8 --json");
+  const auto created = as("", createArgs() + " --wait --timeout 8 --json");
   ASSERT_EQ(created.exitCode, 0) << created.err;
   EXPECT_EQ(json::parse(created.out, nullptr, false).value("status", ""), "completed");
   const auto id = idOf(created);
@@ -128,10 +95,10 @@ TEST_F(CliUsersTest, WithoutAUserIdTheInstallationKeepsOneIdentity) {
 
   // watch subscribes too: it sees a creation made by another run.
   const auto script =
-      environment("") + " { " + shellQuoted(CORVENZA_CLI_PATH) +
+      environment() + " { " + shellQuoted(CORVENZA_CLI_PATH) +
       " watch --create --count 1 --timeout 20 --json & watcher=$!; for i in 1 2 3 4 5 6 7 8; do "
       "sleep 1; kill -0 $watcher 2>/dev/null || break; " +
-      shellQuoted(CORVENZA_CLI_PATH) + " " + kCreate + " >/dev/null 2>&1; done; wait $watcher; }";
+      shellQuoted(CORVENZA_CLI_PATH) + " " + createArgs() + " >/dev/null 2>&1; done; wait $watcher; }";
   const auto watched = runShell(script, home_.path() / "watch-stderr");
   EXPECT_EQ(watched.exitCode, 0) << watched.err;
   EXPECT_EQ(json::parse(watched.out, nullptr, false).value("kind", ""), "create") << watched.out;

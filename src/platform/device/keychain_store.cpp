@@ -14,6 +14,7 @@
 #include <nlohmann/json.hpp>
 #include <string_view>
 
+#include "core/unique_fd.h"
 #include "platform/device/key_store.h"
 #include "platform/device/private_directory.h"
 
@@ -22,26 +23,6 @@ namespace corvenza::device {
 namespace {
 
 namespace fs = std::filesystem;
-
-// Closes a descriptor when it goes out of scope.
-class Fd {
- public:
-  explicit Fd(int fd = -1) : fd_(fd) {}
-  ~Fd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-  int release() {
-    const int fd = fd_;
-    fd_ = -1;
-    return fd;
-  }
-
- private:
-  int fd_;
-};
 
 // Holds an flock on the lock file, so other processes wait their turn.
 class FileLock {
@@ -63,7 +44,7 @@ class FileLock {
   bool locked() const { return locked_; }
 
  private:
-  Fd fd_;
+  detail::UniqueFd fd_;
   bool locked_ = false;
 };
 
@@ -141,7 +122,7 @@ class KeychainStore final : public KeyStore {
 
   // A missing or damaged file reads as empty; the next write repairs it.
   nlohmann::json readEntries() const {
-    Fd fd(::open(file_.c_str(), O_RDONLY | O_CLOEXEC));
+    detail::UniqueFd fd(::open(file_.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.get() < 0) return nlohmann::json::object();
     std::string text;
     char buffer[4096];
@@ -164,7 +145,7 @@ class KeychainStore final : public KeyStore {
       return false;  // a value that is not UTF-8 cannot be stored
     }
     std::string tempName = (directory_ / ("." + file_.filename().string() + ".XXXXXX")).string();
-    Fd fd(::mkostemp(tempName.data(), O_CLOEXEC));  // O_EXCL, mode 0600
+    detail::UniqueFd fd(::mkostemp(tempName.data(), O_CLOEXEC));  // O_EXCL, mode 0600
     if (fd.get() < 0) return false;
     const bool written = ::fchmod(fd.get(), 0600) == 0 && writeAll(fd.get(), text + "\n") &&
                          ::fsync(fd.get()) == 0 && ::close(fd.release()) == 0;
@@ -173,7 +154,7 @@ class KeychainStore final : public KeyStore {
       return false;
     }
     // The rename itself is durable only once the directory is synced.
-    Fd dir(::open(directory_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    detail::UniqueFd dir(::open(directory_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir.get() >= 0) ::fsync(dir.get());
     return true;
   }

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <memory>
 
+#include "core/unique_fd.h"
 #include "platform/device/exif_orientation.h"
 #include "platform/device/image_codec.h"
 #include "platform/device/image_error.h"
@@ -160,10 +161,7 @@ detail::Result<std::vector<std::uint8_t>> readImageFile(const std::filesystem::p
   // Non-blocking, so that a FIFO given as a photo cannot hold the caller.
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return unreadable(std::strerror(errno));
-  struct Closer {
-    int fd;
-    ~Closer() { ::close(fd); }
-  } closer{fd};
+  detail::UniqueFd closer(fd);
   struct stat info {};
   if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))
     return unreadable("it is not a regular file");

@@ -3,6 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include "dashboard/assets.h"
+#include "dashboard/html.h"
 #include "dashboard/loopback.h"
 #include "dashboard/page_layout.h"
 #include "dashboard/paging.h"
@@ -13,15 +14,6 @@
 
 namespace corvenza::emulator::dashboard {
 namespace {
-
-Response plain(int status, std::string text) {
-  Response response;
-  response.status = status;
-  response.headers.emplace_back("Content-Type", "text/plain; charset=utf-8");
-  response.headers.emplace_back("X-Content-Type-Options", "nosniff");
-  response.body = std::move(text) + "\n";
-  return response;
-}
 
 const char* kindName(estimation::ChangeKind kind) {
   switch (kind) {
@@ -65,9 +57,9 @@ void DashboardService::close() {
 void DashboardService::handleAsync(Request request, Responder respond) {
   if (!isLoopbackPeer(request.remoteAddress) ||
       !isLoopbackHost(request.header("Host").value_or(""))) {
-    return respond(plain(403, "the dashboard answers only on this machine's loopback address"));
+    return respond(plainText(403, "the dashboard answers only on this machine's loopback address"));
   }
-  if (request.method != "GET") return respond(plain(405, "the dashboard only answers GET"));
+  if (request.method != "GET") return respond(plainText(405, "the dashboard only answers GET"));
   if (request.subpath == "/events") {
     // A reconnecting browser says where it stopped; a new page says where its content was read.
     auto after = request.header("Last-Event-ID");
@@ -104,7 +96,7 @@ Response DashboardService::listPage(const Request& request) const {
   auto page = store_.listAll(paging.offset(), paging.perPage);
   if (!page) {
     logLine("dashboard: " + page.error().localizedDescription());
-    return plain(500, "cannot read the requests");
+    return plainText(500, "cannot read the requests");
   }
   return htmlResponse(200,
                       renderPage({"Requests", position, ""}, renderRequestsContent(*page, paging)));
@@ -113,12 +105,12 @@ Response DashboardService::listPage(const Request& request) const {
 Response DashboardService::requestRoute(const Request& request, std::string_view rest) const {
   const auto slash = rest.find('/');
   const auto id = std::string(rest.substr(0, slash));
-  if (!isRequestId(id)) return plain(404, "not a request id");
+  if (!isRequestId(id)) return plainText(404, "not a request id");
   const auto position = feed_->position();
   auto found = store_.find(id);
   if (!found) {
     logLine("dashboard: " + found.error().localizedDescription());
-    return plain(500, "cannot read the request");
+    return plainText(500, "cannot read the request");
   }
   if (slash == std::string_view::npos) {
     if (!*found) {
@@ -129,14 +121,14 @@ Response DashboardService::requestRoute(const Request& request, std::string_view
                         renderPage({"Request " + id, position, id}, renderRequestContent(**found)));
   }
   const auto choice = photoChoiceFromName(rest.substr(slash + 1));
-  if (!choice) return plain(404, "no such photo");
-  if (!*found) return plain(404, "no such request");
+  if (!choice) return plainText(404, "no such photo");
+  if (!*found) return plainText(404, "no such request");
   return photos_.serve(**found, *choice, request.header("If-None-Match").value_or(""));
 }
 
 Response DashboardService::assetRoute(std::string_view name) const {
   const auto asset = findAsset(name);
-  if (!asset) return plain(404, "no such file");
+  if (!asset) return plainText(404, "no such file");
   Response response;
   response.headers.emplace_back("Content-Type", std::string(asset->contentType));
   response.headers.emplace_back("Cache-Control", "no-cache");

@@ -49,4 +49,13 @@ std::string utcTime(std::int64_t epochSeconds) {
   return text;
 }
 
+Response plainText(int status, std::string text) {
+  Response response;
+  response.status = status;
+  response.headers.emplace_back("Content-Type", "text/plain; charset=utf-8");
+  response.headers.emplace_back("X-Content-Type-Options", "nosniff");
+  response.body = std::move(text) + "\n";
+  return response;
+}
+
 }  // namespace corvenza::emulator::dashboard

@@ -6,7 +6,13 @@
 #include <string>
 #include <string_view>
 
+#include "http_message.h"
+
 namespace corvenza::emulator::dashboard {
+
+/// A short text/plain answer (a refusal, a missing thing) that browsers may
+/// not read as anything else.
+Response plainText(int status, std::string text);
 
 /// @p text with & < > " ' replaced by character references; safe in element
 /// content and in quoted attribute values.

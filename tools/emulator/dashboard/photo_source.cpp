@@ -6,19 +6,10 @@
 #include <span>
 #include <vector>
 
+#include "dashboard/html.h"
+
 namespace corvenza::emulator::dashboard {
-namespace {
-
-Response textResponse(int status, std::string text) {
-  Response response;
-  response.status = status;
-  response.headers.emplace_back("Content-Type", "text/plain; charset=utf-8");
-  response.headers.emplace_back("X-Content-Type-Options", "nosniff");
-  response.body = std::move(text) + "\n";
-  return response;
-}
-
-}  // namespace
+namespace {}  // namespace
 
 std::optional<PhotoChoice> photoChoiceFromName(std::string_view name) {
   if (name == "front.jpg") return PhotoChoice{true, false};
@@ -33,9 +24,9 @@ Response PhotoSource::serve(const estimation::EstimationRecord& record, PhotoCho
   const std::string field = choice.front ? "frontImage" : "sideImage";
   auto location = record.images.find(choice.thumbnail ? field + "Thumb" : field);
   if (location == record.images.end() && choice.thumbnail) location = record.images.find(field);
-  if (location == record.images.end()) return textResponse(404, "no such photo");
+  if (location == record.images.end()) return plainText(404, "no such photo");
   auto object = store_.get(location->second.bucket, location->second.key);
-  if (!object) return textResponse(404, "the photo is not in object storage");
+  if (!object) return plainText(404, "the photo is not in object storage");
 
   // The stored object's digest names the bytes; the variant names what we make of them.
   auto digest = object->metadata.etag;
@@ -54,7 +45,7 @@ Response PhotoSource::serve(const estimation::EstimationRecord& record, PhotoCho
     image = image->resized(kDashboardThumbnailWidth);
   }
   const auto jpeg = image ? image->jpegData(0.85) : std::vector<std::uint8_t>();
-  if (jpeg.empty()) return textResponse(415, "the stored object is not a JPEG or PNG picture");
+  if (jpeg.empty()) return plainText(415, "the stored object is not a JPEG or PNG picture");
 
   Response response;
   response.headers.emplace_back("Content-Type", "image/jpeg");

@@ -10,8 +10,8 @@ std::shared_ptr<OperationGuard> OperationGuard::arm(std::chrono::duration<double
                                                     std::function<void()> onTimeout) {
   auto guard = std::make_shared<OperationGuard>();
   // Held by the queue until it is due, so the caller is answered even if the
-  // operation's handler is lost; settle() cuts the loop.
-  guard->timeout_ =
+  // operation's handler is lost.
+  auto timeout =
       std::make_shared<DispatchWorkItem>([self = guard, onTimeout = std::move(onTimeout)] {
         std::shared_ptr<http::Cancellable> operation;
         {
@@ -19,13 +19,13 @@ std::shared_ptr<OperationGuard> OperationGuard::arm(std::chrono::duration<double
           if (self->settled_) return;
           self->settled_ = true;
           operation = std::exchange(self->operation_, nullptr);
-          self->timeout_.reset();
         }
         if (operation) operation->cancel();
         onTimeout();
       });
+  guard->timeout_ = timeout;
   CorvenzaEnterprise::mainQueue()->asyncAfter(
-      std::chrono::duration_cast<MainQueue::Duration>(limit), guard->timeout_);
+      std::chrono::duration_cast<MainQueue::Duration>(limit), std::move(timeout));
   return guard;
 }
 
@@ -41,7 +41,7 @@ bool OperationGuard::settle() {
     if (settled_) return false;
     settled_ = true;
     operation_.reset();
-    timeout = std::exchange(timeout_, nullptr);
+    timeout = timeout_.lock();
   }
   if (timeout) timeout->cancel();
   return true;

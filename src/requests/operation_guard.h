@@ -30,7 +30,9 @@ class OperationGuard : public std::enable_shared_from_this<OperationGuard> {
   std::mutex mutex_;
   bool settled_ = false;
   std::shared_ptr<http::Cancellable> operation_;
-  std::shared_ptr<DispatchWorkItem> timeout_;
+  // Weak: the queue owns the time-out until it is due, and the time-out owns
+  // this guard; a queue dropped with the item still pending frees both.
+  std::weak_ptr<DispatchWorkItem> timeout_;
 };
 
 }  // namespace corvenza::requests

@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <optional>
+#include <thread>
 
 #include "dashboard/server_sent_events.h"
 
@@ -149,6 +150,24 @@ TEST(ChangeFeed, TooManyWaitingBrowsersAnswerTheOldestFirst) {
   EXPECT_FALSE(answers.back()->answered());
   EXPECT_EQ(feed.waitingCount(), ChangeFeed::kMaxWaiting);
   feed.close();
+}
+
+TEST(ChangeFeed, BrowsersArrivingWhileTheFeedWaitsAreAllHeld) {
+  // The feed's thread waits for the first hold to end while later browsers
+  // grow the list under it; it must not read the moved-away first entry (a
+  // sanitizer build catches that).
+  ChangeFeed feed(std::chrono::hours(1));
+  std::vector<std::unique_ptr<Answer>> answers;
+  const auto arrive = [&] {
+    answers.push_back(std::make_unique<Answer>());
+    feed.subscribe(std::nullopt, answers.back()->responder());
+  };
+  arrive();
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));  // let the thread wait on it
+  for (int i = 0; i < 40; ++i) arrive();
+  EXPECT_EQ(feed.waitingCount(), 41u);
+  feed.close();
+  for (const auto& answer : answers) EXPECT_EQ(answer->count(), 1);
 }
 
 TEST(ChangeFeed, ClosingAnswersEveryoneOnceAndEndsTheirStreams) {

@@ -1,6 +1,9 @@
+#include "estimation/estimator.h"
+
+#include <thread>
+
 #include "estimation/body_model.h"
 #include "estimation/estimation_fields.h"
-#include "estimation/estimator.h"
 #include "service_fixture.h"
 
 namespace corvenza::emulator::testing {
@@ -82,8 +85,8 @@ TEST_F(EstimatorTest, ImplausiblePeopleFailOrWaitForManualEstimation) {
     const auto done = get(id);
     EXPECT_EQ(done["status"], c.status);
     const bool failed = std::string(c.status) == "failed";
-    EXPECT_EQ(done["errorCode"], failed ? nlohmann::json("AUTOMATIC_ESTIMATION_FAILED")
-                                        : nlohmann::json());
+    EXPECT_EQ(done["errorCode"],
+              failed ? nlohmann::json("AUTOMATIC_ESTIMATION_FAILED") : nlohmann::json());
     EXPECT_EQ(done["waistCircumference"].is_null(), std::string(c.status) != "completed");
   }
 }
@@ -103,6 +106,19 @@ TEST_F(EstimatorTest, LeavesRequestsThatChangedOrVanishedAlone) {
   estimator_->stop();
   estimator_->runPendingNow();
   EXPECT_EQ(get(waiting)["status"], "completed");
+}
+
+TEST_F(EstimatorTest, SchedulingWhileTheThreadWaitsKeepsEveryJob) {
+  // The thread waits for the first job's time while new jobs grow the list
+  // under it: it must not read the moved-away first job (a sanitizer build
+  // catches that).
+  estimator_ = std::make_unique<Estimator>(*store_, std::chrono::hours(1));
+  estimator_->start();
+  estimator_->schedule("first");
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));  // let the thread wait on it
+  for (int i = 0; i < 40; ++i) estimator_->schedule("id-" + std::to_string(i));
+  EXPECT_EQ(estimator_->scheduledCount(), 41u);
+  estimator_->stop();
 }
 
 TEST(BodyModel, MeasurementsFollowHeightWeightAndGender) {

@@ -125,7 +125,9 @@ void ChangeFeed::expireWaiters() {
         std::min_element(waiting_.begin(), waiting_.end(),
                          [](const Waiter& a, const Waiter& b) { return a.deadline < b.deadline; });
     if (first->deadline > std::chrono::steady_clock::now()) {
-      wake_.wait_until(lock, first->deadline);
+      // A copy: waiting lets others change the vector under the iterator.
+      const auto deadline = first->deadline;
+      wake_.wait_until(lock, deadline);
       continue;
     }
     auto respond = std::move(first->respond);

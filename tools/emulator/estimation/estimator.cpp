@@ -85,7 +85,9 @@ void Estimator::run() {
     const auto next = std::min_element(jobs_.begin(), jobs_.end(),
                                        [](const Job& a, const Job& b) { return a.due < b.due; });
     if (next->due > Clock::now()) {
-      wake_.wait_until(lock, next->due);
+      // A copy: waiting lets schedule() grow the vector under the iterator.
+      const auto due = next->due;
+      wake_.wait_until(lock, due);
       continue;
     }
     const auto id = next->id;

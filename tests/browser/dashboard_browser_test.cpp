@@ -17,6 +17,7 @@
 #include "estimation/estimation_fields.h"
 #include "integration/shell_run.h"
 #include "support/emulator_process.h"
+#include "support/example_photos.h"
 #include "support/temp_dir.h"
 
 namespace corvenza::test {
@@ -25,7 +26,6 @@ namespace {
 using nlohmann::json;
 using std::chrono::seconds;
 
-const std::string kPhotos = CORVENZA_SOURCE_DIR "/examples/photos/";
 constexpr int kWidth = 1280;
 constexpr int kHeight = 1400;
 
@@ -70,8 +70,8 @@ class DashboardBrowserTest : public ::testing::Test {
     const auto run = corvenza(
         "create --json --height 170 --weight 62.5 --age 35 --gender female"
         " --front " +
-        shellQuoted(kPhotos + "front-4032x3024-exif6.jpg") + " --side " +
-        shellQuoted(kPhotos + "side-3024x4032.jpg"));
+        shellQuoted(kExamplePhotos + "front-4032x3024-exif6.jpg") + " --side " +
+        shellQuoted(kExamplePhotos + "side-3024x4032.jpg"));
     EXPECT_EQ(run.exitCode, 0) << run.err;
     return json::parse(run.out, nullptr, false).value("id", "");
   }

@@ -56,8 +56,8 @@ class CliErrorsTest : public CliSuite {
 
 TEST_F(CliErrorsTest, BadValuesAreUsageErrorsAndNothingIsSent) {
   const std::string photos = " --weight 60 --age 30 --front " +
-                             shellQuoted(kCliPhotos + "side-3024x4032.jpg") + " --side " +
-                             shellQuoted(kCliPhotos + "side-3024x4032.jpg");
+                             shellQuoted(kExamplePhotos + "side-3024x4032.jpg") + " --side " +
+                             shellQuoted(kExamplePhotos + "side-3024x4032.jpg");
   const std::vector<std::string> cases = {
       "create --height NaN" + photos, "create --height inf" + photos,
       "create --height 1e999" + photos, "update some-id --height 170 --weight nan --age 3",
@@ -100,8 +100,8 @@ TEST_F(CliErrorsTest, FailuresSayWhatHappenedAndKeepTheCode) {
 
 TEST_F(CliErrorsTest, ListedItemsHoldNoFieldsTheyNeverCarried) {
   ASSERT_EQ(corvenza("create --height 170 --weight 60 --age 30 --front " +
-                     shellQuoted(kCliPhotos + "side-3024x4032.jpg") + " --side " +
-                     shellQuoted(kCliPhotos + "side-3024x4032.jpg"))
+                     shellQuoted(kExamplePhotos + "side-3024x4032.jpg") + " --side " +
+                     shellQuoted(kExamplePhotos + "side-3024x4032.jpg"))
                 .exitCode,
             0);
   const auto listed = corvenza("list --json");

@@ -10,12 +10,11 @@
 #include <string>
 
 #include "integration/shell_run.h"
+#include "support/example_photos.h"
 #include "support/temp_dir.h"
 
 namespace corvenza::test {
 namespace {
-
-const std::string kPhotos = CORVENZA_SOURCE_DIR "/examples/photos/";
 
 class CliFilesTest : public ::testing::Test {
  protected:
@@ -71,8 +70,9 @@ TEST_F(CliFilesTest, FailedPreparePhotoLeavesItsOutputAsItWas) {
   std::filesystem::create_symlink(existing, link);
   for (const auto& target : {folder, link}) {
     SCOPED_TRACE(target);
-    const auto refused = corvenza("prepare-photo " + shellQuoted(kPhotos + "side-3024x4032.jpg") +
-                                  " " + shellQuoted(target.string()));
+    const auto refused =
+        corvenza("prepare-photo " + shellQuoted(kExamplePhotos + "side-3024x4032.jpg") + " " +
+                 shellQuoted(target.string()));
     EXPECT_EQ(refused.exitCode, 1);
     EXPECT_NE(refused.err.find("must be a regular file"), std::string::npos) << refused.err;
   }
@@ -81,8 +81,8 @@ TEST_F(CliFilesTest, FailedPreparePhotoLeavesItsOutputAsItWas) {
   EXPECT_EQ(contentOf(existing), "keep me");
 
   // A success replaces the file whole, and leaves no scratch file behind.
-  const auto ok = corvenza("prepare-photo " + shellQuoted(kPhotos + "side-3024x4032.jpg") + " " +
-                           shellQuoted(existing.string()));
+  const auto ok = corvenza("prepare-photo " + shellQuoted(kExamplePhotos + "side-3024x4032.jpg") +
+                           " " + shellQuoted(existing.string()));
   ASSERT_EQ(ok.exitCode, 0) << ok.err;
   EXPECT_EQ(contentOf(existing).substr(0, 2), "\xff\xd8");
   for (const auto& entry : std::filesystem::directory_iterator(dir_.path())) {

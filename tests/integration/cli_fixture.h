@@ -12,11 +12,10 @@
 
 #include "integration/shell_run.h"
 #include "support/emulator_process.h"
+#include "support/example_photos.h"
 #include "support/temp_dir.h"
 
 namespace corvenza::test {
-
-inline const std::string kCliPhotos = CORVENZA_SOURCE_DIR "/examples/photos/";
 
 class CliSuite : public ::testing::Test {
  protected:
@@ -51,10 +50,10 @@ class CliSuite : public ::testing::Test {
 
   /// "create" with fixed measurements and the example photos.
   static std::string createArgs(const std::string& height = "170",
-                                const std::string& front = kCliPhotos +
+                                const std::string& front = kExamplePhotos +
                                                            "front-4032x3024-exif6.jpg") {
     return "create --height " + height + " --weight 62.5 --age 35 --gender female --front " +
-           shellQuoted(front) + " --side " + shellQuoted(kCliPhotos + "side-3024x4032.jpg");
+           shellQuoted(front) + " --side " + shellQuoted(kExamplePhotos + "side-3024x4032.jpg");
   }
 
   TempDir home_;

@@ -29,7 +29,7 @@ class CliTest : public CliSuite {
 };
 
 TEST_F(CliTest, CreateWaitsForTheEstimateThenReadsListsUpdatesAndDeletes) {
-  const auto created = corvenza(createArgs("170", kCliPhotos + "front-4032x3024-exif6.jpg") +
+  const auto created = corvenza(createArgs("170", kExamplePhotos + "front-4032x3024-exif6.jpg") +
                                 " --wait --timeout 60 --json");
   ASSERT_EQ(created.exitCode, 0) << created.err;
   // Off a terminal each finished upload is one plain line.
@@ -82,11 +82,11 @@ TEST_F(CliTest, CreateWaitsForTheEstimateThenReadsListsUpdatesAndDeletes) {
 }
 
 TEST_F(CliTest, BadInputIsAUsageErrorAndAnUnknownIdAFailure) {
-  const auto missing = corvenza(createArgs("170", kCliPhotos + "no-such-photo.jpg"));
+  const auto missing = corvenza(createArgs("170", kExamplePhotos + "no-such-photo.jpg"));
   EXPECT_EQ(missing.exitCode, 2) << missing.err;
   EXPECT_TRUE(missing.out.empty());
 
-  const auto negative = corvenza(createArgs("-170", kCliPhotos + "front-4032x3024-exif6.jpg"));
+  const auto negative = corvenza(createArgs("-170", kExamplePhotos + "front-4032x3024-exif6.jpg"));
   EXPECT_EQ(negative.exitCode, 2) << negative.err;
 
   const auto unknown = corvenza("get 00000000-0000-0000-0000-000000000000");

@@ -22,6 +22,7 @@
 #include "core/enterprise_impl.h"
 #include "emulator_http_client.h"
 #include "support/emulator_process.h"
+#include "support/example_photos.h"
 #include "support/fake_clock.h"
 #include "support/temp_dir.h"
 
@@ -30,8 +31,6 @@ namespace {
 
 using namespace std::chrono_literals;
 using nlohmann::json;
-
-const std::string kPhotos = CORVENZA_SOURCE_DIR "/examples/photos/";
 
 // The actions every step is put through.
 const std::vector<json> kActions = {
@@ -126,7 +125,7 @@ class FaultSuiteTest : public ::testing::Test {
     p.heightInCm = 170;
     p.weightInKg = 62.5;
     p.age = 35;
-    p.frontImage = Image::fromFile(kPhotos + "side-3024x4032.jpg", kUploadPhotoWidth);
+    p.frontImage = Image::fromFile(kExamplePhotos + "side-3024x4032.jpg", kUploadPhotoWidth);
     p.sideImage = p.frontImage;
     return p;
   }

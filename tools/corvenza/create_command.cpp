@@ -119,7 +119,7 @@ class StageReporter final : public CorvenzaEnterpriseDelegate {
   std::vector<std::string> held_;
 };
 
-struct Outcome {
+struct CreateOutcome {
   bool done = false;
   std::shared_ptr<EstimationRequest> record;
   std::optional<Errors> errors;
@@ -162,7 +162,7 @@ std::shared_ptr<EstimationRequest> waitForOutcome(Session& session,
         },
         slice);
     updates.erase(id);  // a stale read then waits for the next event or slice
-    Outcome read;
+    CreateOutcome read;
     CorvenzaEnterprise::getEstimationRequest(id, read.callback());
     if (!session.runUntil([&] { return read.done; }, std::chrono::seconds(60))) continue;
     if (read.errors) {
@@ -221,7 +221,7 @@ int runCreate(const CreateOptions& options) {
         },
         kWaitSubscription);
   }
-  Outcome created;
+  CreateOutcome created;
   CorvenzaEnterprise::createEstimationRequest(parameter, created.callback());
   // Each of the four steps has its own 45-second limit.
   const bool finished = session->runUntil([&] { return created.done; }, std::chrono::seconds(200));

@@ -2,6 +2,7 @@
 // The canonical forms both the signer and the verifier build: one code path,
 // so a client and the emulator can never disagree about a request.
 
+#include <chrono>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -11,6 +12,9 @@
 #include "platform/http/http_types.h"
 
 namespace corvenza::sigv4 {
+
+/// The longest a presigned link may stay valid: seven days.
+inline constexpr auto kMaxPresignLifetime = std::chrono::seconds(604800);
 
 inline constexpr std::string_view kAlgorithm = "AWS4-HMAC-SHA256";
 inline constexpr std::string_view kUnsignedPayload = "UNSIGNED-PAYLOAD";
@@ -54,9 +58,8 @@ CanonicalHeaders canonicalHeaders(const http::HttpHeaders& headers,
 std::string credentialScope(std::string_view date8, std::string_view region,
                             std::string_view service);
 
-std::string canonicalRequest(std::string_view method, std::string_view uri,
-                             std::string_view query, const CanonicalHeaders& headers,
-                             std::string_view payloadHash);
+std::string canonicalRequest(std::string_view method, std::string_view uri, std::string_view query,
+                             const CanonicalHeaders& headers, std::string_view payloadHash);
 
 std::string stringToSign(std::string_view amzDate, std::string_view scope,
                          std::string_view canonicalRequestText);

@@ -15,7 +15,6 @@ namespace {
 constexpr std::string_view kDateHeader = "X-Amz-Date";
 constexpr std::string_view kTokenHeader = "X-Amz-Security-Token";
 constexpr std::string_view kContentHashHeader = "x-amz-content-sha256";
-constexpr auto kMaxPresignLifetime = std::chrono::seconds(604800);
 
 bool signable(std::string_view lowercaseName) { return !isUnsignableHeader(lowercaseName); }
 
@@ -48,8 +47,8 @@ SigningResult finishSigning(const http::HttpRequest& request, const UrlParts& ur
   result.canonicalRequest =
       canonicalRequest(request.method, uri, canonicalQuery(query), headers, hash);
   const auto date8 = amzDate.substr(0, 8);
-  result.stringToSign = stringToSign(
-      amzDate, credentialScope(date8, params.region, params.service), result.canonicalRequest);
+  result.stringToSign = stringToSign(amzDate, credentialScope(date8, params.region, params.service),
+                                     result.canonicalRequest);
   result.signature = computeSignature(params.credentials.secretAccessKey, date8, params.region,
                                       params.service, result.stringToSign);
   result.signedHeaders = headers.signedHeaders;
@@ -74,16 +73,15 @@ void appendParam(std::string& url, std::string_view name, std::string_view value
 
 }  // namespace
 
-detail::Result<SigningResult> signRequest(http::HttpRequest& request,
-                                          const SigningParams& params) {
+detail::Result<SigningResult> signRequest(http::HttpRequest& request, const SigningParams& params) {
   if (auto status = checkCredentials(params); !status) return status.error();
   auto url = splitUrl(request.url);
   if (!url) return url.error();
   auto hash = payloadHash(request, params);
   if (!hash) return hash.error();
 
-  for (auto name : {std::string_view("authorization"), kDateHeader, kTokenHeader,
-                    kContentHashHeader}) {
+  for (auto name :
+       {std::string_view("authorization"), kDateHeader, kTokenHeader, kContentHashHeader}) {
     http::removeHeader(request.headers, name);
   }
   ensureHost(request, *url);
@@ -107,9 +105,8 @@ detail::Result<SigningResult> signRequest(http::HttpRequest& request,
   }
   const auto scope = credentialScope(amzDate.substr(0, 8), params.region, params.service);
   request.headers.emplace_back(
-      "Authorization", std::string(kAlgorithm) + " Credential=" +
-                           params.credentials.accessKeyId + "/" + scope +
-                           ", SignedHeaders=" + result.signedHeaders +
+      "Authorization", std::string(kAlgorithm) + " Credential=" + params.credentials.accessKeyId +
+                           "/" + scope + ", SignedHeaders=" + result.signedHeaders +
                            ", Signature=" + result.signature);
   return result;
 }
@@ -124,8 +121,8 @@ detail::Result<SigningResult> presignRequest(http::HttpRequest& request,
   }
   auto url = splitUrl(request.url);
   if (!url) return url.error();
-  const std::string hash = params.storageRules ? std::string(kUnsignedPayload)
-                                               : sha256Hex(request.body);
+  const std::string hash =
+      params.storageRules ? std::string(kUnsignedPayload) : sha256Hex(request.body);
   ensureHost(request, *url);
 
   const auto amzDate = formatAmzDate(params.time);
@@ -157,8 +154,7 @@ detail::Result<SigningResult> presignRequest(http::HttpRequest& request,
 }
 
 detail::Result<std::string> presignUrl(std::string_view method, std::string_view url,
-                                       const SigningParams& params,
-                                       std::chrono::seconds expires) {
+                                       const SigningParams& params, std::chrono::seconds expires) {
   http::HttpRequest request;
   request.method = std::string(method);
   request.url = std::string(url);

@@ -14,8 +14,6 @@ namespace corvenza::sigv4 {
 
 namespace {
 
-constexpr auto kMaxPresignLifetime = std::chrono::seconds(604800);
-
 // What either form carries: the claimed signature and what it covers.
 struct Claim {
   std::string accessKeyId;
@@ -144,15 +142,24 @@ std::optional<Claim> parsePresignedQuery(const QueryParams& params) {
 
 std::string_view statusCode(VerificationStatus status) {
   switch (status) {
-    case VerificationStatus::verified: return "OK";
-    case VerificationStatus::missingAuthentication: return "MissingAuthenticationToken";
-    case VerificationStatus::malformed: return "AuthorizationHeaderMalformed";
-    case VerificationStatus::unknownAccessKey: return "InvalidAccessKeyId";
-    case VerificationStatus::invalidSessionToken: return "InvalidToken";
-    case VerificationStatus::signatureMismatch: return "SignatureDoesNotMatch";
-    case VerificationStatus::contentHashMismatch: return "XAmzContentSHA256Mismatch";
-    case VerificationStatus::expired: return "RequestExpired";
-    case VerificationStatus::requestTimeSkewed: return "RequestTimeTooSkewed";
+    case VerificationStatus::verified:
+      return "OK";
+    case VerificationStatus::missingAuthentication:
+      return "MissingAuthenticationToken";
+    case VerificationStatus::malformed:
+      return "AuthorizationHeaderMalformed";
+    case VerificationStatus::unknownAccessKey:
+      return "InvalidAccessKeyId";
+    case VerificationStatus::invalidSessionToken:
+      return "InvalidToken";
+    case VerificationStatus::signatureMismatch:
+      return "SignatureDoesNotMatch";
+    case VerificationStatus::contentHashMismatch:
+      return "XAmzContentSHA256Mismatch";
+    case VerificationStatus::expired:
+      return "RequestExpired";
+    case VerificationStatus::requestTimeSkewed:
+      return "RequestTimeTooSkewed";
   }
   return "AccessDenied";
 }
@@ -243,8 +250,7 @@ Verification verifyRequest(const ReceivedRequest& request, const VerifierOptions
         return fail(S::malformed, "x-amz-content-sha256 is neither a hash nor UNSIGNED-PAYLOAD.");
       }
       if (*declared != bodyHash) {
-        return fail(S::contentHashMismatch,
-                    "The body's hash does not match x-amz-content-sha256.");
+        return fail(S::contentHashMismatch, "The body's hash does not match x-amz-content-sha256.");
       }
     }
     payload = *declared;
@@ -258,8 +264,8 @@ Verification verifyRequest(const ReceivedRequest& request, const VerifierOptions
       canonicalRequest(request.method, uri, canonicalQuery(query), headers, payload);
   const auto toSign = stringToSign(
       claim->amzDate, credentialScope(claim->date8, claim->region, claim->service), canonical);
-  const auto expected = computeSignature(credentials->secretAccessKey, claim->date8,
-                                         claim->region, claim->service, toSign);
+  const auto expected = computeSignature(credentials->secretAccessKey, claim->date8, claim->region,
+                                         claim->service, toSign);
   if (!constantTimeEquals(expected, claim->signature)) {
     return fail(S::signatureMismatch,
                 "The signature does not match the request and the key's secret.");

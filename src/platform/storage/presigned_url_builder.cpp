@@ -10,7 +10,7 @@
 namespace corvenza::storage {
 namespace {
 
-identity::ServiceRegistry& registry() {
+identity::ServiceRegistry& builderRegistry() {
   static identity::ServiceRegistry instance;
   return instance;
 }
@@ -28,14 +28,15 @@ PresignedURLBuilder::PresignedURLBuilder(identity::ServiceConfiguration configur
 void PresignedURLBuilder::registerPresignedURLBuilder(
     const identity::ServiceConfiguration& configuration, const std::string& key,
     PresignedURLBuilderOptions options) {
-  registry().put(key, std::make_shared<PresignedURLBuilder>(configuration, std::move(options)));
+  builderRegistry().put(key,
+                        std::make_shared<PresignedURLBuilder>(configuration, std::move(options)));
 }
 
 std::shared_ptr<PresignedURLBuilder> PresignedURLBuilder::forKey(const std::string& key) {
-  return registry().get<PresignedURLBuilder>(key);
+  return builderRegistry().get<PresignedURLBuilder>(key);
 }
 
-void PresignedURLBuilder::removeForKey(const std::string& key) { registry().remove(key); }
+void PresignedURLBuilder::removeForKey(const std::string& key) { builderRegistry().remove(key); }
 
 dispatch::Task<std::string> PresignedURLBuilder::getPresignedURL(
     const PresignedURLRequest& request) const {

@@ -10,7 +10,7 @@
 namespace corvenza::storage {
 namespace {
 
-identity::ServiceRegistry& registry() {
+identity::ServiceRegistry& utilityRegistry() {
   // Separate from the process-wide registry: the presigned-URL builder is
   // registered under the same key.
   static identity::ServiceRegistry instance;
@@ -49,14 +49,14 @@ TransferUtility::TransferUtility(identity::ServiceConfiguration configuration,
 void TransferUtility::registerTransferUtility(const identity::ServiceConfiguration& configuration,
                                               const std::string& key,
                                               TransferUtilityOptions options) {
-  registry().put(key, std::make_shared<TransferUtility>(configuration, std::move(options)));
+  utilityRegistry().put(key, std::make_shared<TransferUtility>(configuration, std::move(options)));
 }
 
 std::shared_ptr<TransferUtility> TransferUtility::forKey(const std::string& key) {
-  return registry().get<TransferUtility>(key);
+  return utilityRegistry().get<TransferUtility>(key);
 }
 
-void TransferUtility::removeForKey(const std::string& key) { registry().remove(key); }
+void TransferUtility::removeForKey(const std::string& key) { utilityRegistry().remove(key); }
 
 std::string TransferUtility::objectUrl(const std::string& bucket, const std::string& key) const {
   const auto endpoint = detail::s3Endpoint(region_, options_.environment);

@@ -2,6 +2,8 @@
 // Fakes for the token providers' collaborators: an in-memory key store, an
 // HTTP transport the test answers by hand, and signed-looking JWTs.
 
+#include <corvenza/default_token_provider.h>
+
 #include <chrono>
 #include <cstdint>
 #include <map>
@@ -98,8 +100,7 @@ class ManualTransport final : public http::HttpTransport {
 };
 
 inline std::string base64Url(const std::string& bytes) {
-  static const char* alphabet =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
+  static const char* alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
   std::string out;
   std::uint32_t buffer = 0;
   int bits = 0;
@@ -130,9 +131,22 @@ inline std::chrono::system_clock::time_point testNow() {
 }
 
 inline std::int64_t testNowPlus(std::chrono::seconds offset) {
-  return std::chrono::duration_cast<std::chrono::seconds>(
-             (testNow() + offset).time_since_epoch())
+  return std::chrono::duration_cast<std::chrono::seconds>((testNow() + offset).time_since_epoch())
       .count();
 }
+
+/// What a token request answered, and how often.
+struct Answer {
+  int calls = 0;
+  std::optional<CorvenzaToken> token;
+  std::optional<Error> error;
+  DefaultTokenProvider::TokenCallback callback() {
+    return [this](std::optional<CorvenzaToken> t, std::optional<Error> e) {
+      ++calls;
+      token = std::move(t);
+      error = std::move(e);
+    };
+  }
+};
 
 }  // namespace corvenza::test

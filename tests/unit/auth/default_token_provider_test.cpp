@@ -16,22 +16,10 @@ namespace {
 
 using std::chrono::minutes;
 using std::chrono::seconds;
+using test::Answer;
 using test::FakeKeyStore;
 using test::makeJwt;
 using test::testNowPlus;
-
-struct Answer {
-  int calls = 0;
-  std::optional<CorvenzaToken> token;
-  std::optional<Error> error;
-  DefaultTokenProvider::TokenCallback callback() {
-    return [this](std::optional<CorvenzaToken> t, std::optional<Error> e) {
-      ++calls;
-      token = std::move(t);
-      error = std::move(e);
-    };
-  }
-};
 
 class DefaultTokenProviderTest : public ::testing::Test {
  protected:

@@ -11,13 +11,8 @@
 namespace corvenza {
 namespace {
 
+using test::Answer;
 using test::ManualTransport;
-
-struct Answer {
-  int calls = 0;
-  std::optional<CorvenzaToken> token;
-  std::optional<Error> error;
-};
 
 class DirectTokenProviderTest : public ::testing::Test {
  protected:
@@ -34,11 +29,7 @@ class DirectTokenProviderTest : public ::testing::Test {
   Answer refreshAnsweredWith(int status, std::string body) {
     auto provider = makeProvider("https://auth.example.test/v1");
     Answer answer;
-    provider->restoreToken([&](auto token, auto error) {
-      ++answer.calls;
-      answer.token = std::move(token);
-      answer.error = std::move(error);
-    });
+    provider->restoreToken(answer.callback());
     transport->respond(transport->requestCount() - 1, status, std::move(body));
     return answer;
   }
@@ -179,11 +170,7 @@ TEST_F(DirectTokenProviderTest, FailuresCarryTheirCauseWithoutTheKey) {
 TEST_F(DirectTokenProviderTest, TransportFailureIsAnInvalidResponse) {
   auto provider = makeProvider("https://auth.example.test");
   Answer answer;
-  provider->restoreToken([&](auto token, auto error) {
-    ++answer.calls;
-    answer.token = std::move(token);
-    answer.error = std::move(error);
-  });
+  provider->restoreToken(answer.callback());
   transport->respond(0, http::makeTransportError(http::kTransportCannotConnect, "refused"));
   EXPECT_EQ(answer.calls, 1);
   ASSERT_TRUE(answer.error);
@@ -196,11 +183,7 @@ TEST_F(DirectTokenProviderTest, UnsendableUrlAnswersWithAnErrorAndSendsNothing) 
     SCOPED_TRACE(apiUrl);
     auto provider = makeProvider(apiUrl);
     Answer answer;
-    provider->restoreToken([&](auto token, auto error) {
-      ++answer.calls;
-      answer.token = std::move(token);
-      answer.error = std::move(error);
-    });
+    provider->restoreToken(answer.callback());
     EXPECT_EQ(answer.calls, 1);
     ASSERT_TRUE(answer.error);
     EXPECT_EQ(answer.error->code(), 2000);

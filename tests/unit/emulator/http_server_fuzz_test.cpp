@@ -22,7 +22,7 @@ namespace {
 using namespace std::chrono_literals;
 using test::RawConnection;
 
-class EchoService : public Service {
+class PlainEchoService : public Service {
  public:
   std::string_view name() const override { return "echo"; }
   Response handle(const Request& request) override {
@@ -46,7 +46,7 @@ const std::vector<std::string> kValidRequests = {
 class HttpServerFuzzTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    router_.mount("/echo", std::make_shared<EchoService>());
+    router_.mount("/echo", std::make_shared<PlainEchoService>());
     server_.onUpgrade("/ws", [](std::unique_ptr<WebSocketUpgrade>) {});
     const auto port = server_.start("127.0.0.1", 0, 2);
     ASSERT_TRUE(port.ok());

@@ -19,7 +19,7 @@ class PeerService : public Service {
   }
 };
 
-size_t append(char* data, size_t size, size_t count, void* out) {
+size_t appendBody(char* data, size_t size, size_t count, void* out) {
   static_cast<std::string*>(out)->append(data, size * count);
   return size * count;
 }
@@ -37,7 +37,7 @@ TEST(HttpServerPeerTest, ARequestCarriesThePeersAddress) {
   curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
   curl_easy_setopt(curl, CURLOPT_NOPROXY, "*");
   curl_easy_setopt(curl, CURLOPT_TIMEOUT, 30L);
-  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, append);
+  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, appendBody);
   curl_easy_setopt(curl, CURLOPT_WRITEDATA, &body);
   EXPECT_EQ(curl_easy_perform(curl), CURLE_OK);
   curl_easy_cleanup(curl);

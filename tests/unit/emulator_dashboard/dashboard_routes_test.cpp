@@ -15,16 +15,16 @@
 #include "estimation/estimation_fields.h"
 #include "graphql/estimation_backend.h"
 #include "storage/object_store.h"
+#include "support/example_photos.h"
 #include "support/temp_dir.h"
 
 namespace corvenza::emulator::dashboard {
 namespace {
 
 using nlohmann::json;
+using test::kExamplePhotos;
 
 constexpr const char* kOwner = "ap-northeast-1:aaaaaaaa-0000-4000-8000-000000000001";
-const std::string kPhotos = CORVENZA_SOURCE_DIR "/examples/photos/";
-
 std::string readFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   std::ostringstream bytes;
@@ -105,7 +105,7 @@ class DashboardRoutesTest : public ::testing::Test {
 
 TEST_F(DashboardRoutesTest, OnlyLoopbackPeersNamingALoopbackHostAreAnswered) {
   const auto id = create();
-  attach(id, true, kPhotos + "small-800x1200.png");
+  attach(id, true, kExamplePhotos + "small-800x1200.png");
   for (const auto& target :
        {std::string("/dashboard/"), "/dashboard/requests/" + id,
         "/dashboard/requests/" + id + "/front.jpg",
@@ -126,7 +126,7 @@ TEST_F(DashboardRoutesTest, OnlyLoopbackPeersNamingALoopbackHostAreAnswered) {
 TEST_F(DashboardRoutesTest, PhotosAreReencodedRightWayUpAndRevalidated) {
   const auto id = create();
   // Stored 4032 x 3024 with EXIF orientation 6: a portrait photo.
-  attach(id, true, kPhotos + "front-4032x3024-exif6.jpg");
+  attach(id, true, kExamplePhotos + "front-4032x3024-exif6.jpg");
   auto thumb = get("/dashboard/requests/" + id + "/front-thumb.jpg");
   ASSERT_EQ(thumb.status, 200) << thumb.body;
   EXPECT_EQ(http::findHeader(thumb.headers, "Content-Type"), "image/jpeg");
@@ -246,8 +246,8 @@ TEST_F(DashboardRoutesTest, TheListIsNewestFirstAndPagedWithinBounds) {
 
 TEST_F(DashboardRoutesTest, ARequestPageShowsItsMeasurementsInTheTableAndOnTheFigure) {
   const auto id = create();
-  attach(id, true, kPhotos + "small-800x1200.png");
-  attach(id, false, kPhotos + "small-800x1200.png");
+  attach(id, true, kExamplePhotos + "small-800x1200.png");
+  attach(id, false, kExamplePhotos + "small-800x1200.png");
   const auto pending = get("/dashboard/requests/" + id).body;
   EXPECT_NE(pending.find("pendingAutomaticEstimation"), std::string::npos);
   EXPECT_EQ(count(pending, "id=\"complete-now\" data-decide=\"complete\">"), 1u) << "enabled";
@@ -278,8 +278,8 @@ TEST_F(DashboardRoutesTest, EstimatorHooksDecideWaitingRequestsOnly) {
   EXPECT_EQ(decide("complete", requested).status, 409) << "no photos yet";
 
   const auto toFail = create();
-  attach(toFail, true, kPhotos + "small-800x1200.png");
-  attach(toFail, false, kPhotos + "small-800x1200.png");
+  attach(toFail, true, kExamplePhotos + "small-800x1200.png");
+  attach(toFail, false, kExamplePhotos + "small-800x1200.png");
   EXPECT_EQ(decide("fail", toFail, "text/plain").status, 415);
   EXPECT_EQ(decide("fail", toFail, "application/x-www-form-urlencoded").status, 415);
   ASSERT_EQ(decide("fail", toFail).status, 200);

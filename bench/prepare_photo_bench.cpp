@@ -6,14 +6,14 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "platform/device/exif_orientation.h"
-#include "platform/device/image_codec.h"
-#include "platform/device/image_resample.h"
-#include "platform/device/photo_preparation.h"
+#include "platform/image/exif_orientation.h"
+#include "platform/image/image_codec.h"
+#include "platform/image/image_resample.h"
+#include "platform/image/photo_preparation.h"
 
 namespace {
 
-using namespace corvenza::device;
+using namespace corvenza::image;
 
 // The photos sit in the source tree; CORVENZA_PHOTOS_DIR points elsewhere.
 std::filesystem::path photosDir() {

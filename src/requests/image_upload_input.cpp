@@ -5,8 +5,8 @@
 #include <mutex>
 
 #include "core/enterprise_impl.h"
-#include "platform/device/image_error.h"
-#include "platform/device/photo_preparation.h"
+#include "platform/image/image_error.h"
+#include "platform/image/photo_preparation.h"
 #include "requests/file_util.h"
 #include "requests/storage_backed_s3_object_proxy.h"
 
@@ -27,12 +27,12 @@ detail::Result<graphql::S3ObjectInput> prepareImageUploadInput(const std::string
                                                                const Image& image, bool isFront) {
   const std::string name = isFront ? "front.jpg" : "side.jpg";
   if (!holdsPicture(image)) {
-    return device::makeImageError(ImageErrorCode::undecodable, "The photo holds no picture");
+    return image::makeImageError(ImageErrorCode::undecodable, "The photo holds no picture");
   }
-  auto jpeg = device::prepareJpegForUpload(image);
+  auto jpeg = image::prepareJpegForUpload(image);
   if (!jpeg) return jpeg.error();
   if (jpeg->empty()) {
-    return device::makeImageError(ImageErrorCode::encodingFailed, "JPEG encoding yielded no data");
+    return image::makeImageError(ImageErrorCode::encodingFailed, "JPEG encoding yielded no data");
   }
 
   StorageBackedS3ObjectProxy object(name, std::move(jpeg.value()), kMimeType);

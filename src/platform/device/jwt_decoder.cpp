@@ -59,8 +59,7 @@ std::optional<std::chrono::system_clock::time_point> expiryOf(const nlohmann::js
   if (!std::isfinite(seconds)) return std::nullopt;
   using Clock = std::chrono::system_clock;
   // Beyond what the clock can hold (about 292 years either way): saturate.
-  const double limit =
-      std::chrono::duration<double>(Clock::duration::max()).count() * 0.999;
+  const double limit = std::chrono::duration<double>(Clock::duration::max()).count() * 0.999;
   if (seconds >= limit) return Clock::time_point::max();
   if (seconds <= -limit) return Clock::time_point::min();
   // Whole and fractional seconds apart: a double holds only ~256 ns at this magnitude.

@@ -20,7 +20,8 @@ struct DecodedJwt {
   /// A string claim of the payload, or nothing when absent or not a string.
   std::optional<std::string> stringClaim(std::string_view name) const;
   /// True when the token has an expiry that lies before @p now.
-  bool isExpired(std::chrono::system_clock::time_point now = std::chrono::system_clock::now()) const;
+  bool isExpired(
+      std::chrono::system_clock::time_point now = std::chrono::system_clock::now()) const;
 };
 
 /// Decodes header.payload.signature. Fails (domain "CorvenzaJWTError") when

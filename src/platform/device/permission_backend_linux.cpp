@@ -46,7 +46,7 @@ AuthorizationStatus photoLibraryStatus() {
   std::error_code error;
   if (!fs::is_directory(directory, error)) return AuthorizationStatus::restricted;
   return ::access(directory.c_str(), R_OK | X_OK) == 0 ? AuthorizationStatus::authorized
-                                                        : AuthorizationStatus::denied;
+                                                       : AuthorizationStatus::denied;
 }
 
 std::optional<fs::path> findInPath(std::string_view program) {

@@ -6,11 +6,11 @@
 
 #include <optional>
 
-#include "platform/device/exif_orientation.h"
-#include "platform/device/image_error.h"
+#include "platform/image/exif_orientation.h"
+#include "platform/image/image_error.h"
 #include "support/mutations.h"
 
-namespace corvenza::device {
+namespace corvenza::image {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
@@ -219,4 +219,4 @@ TEST(ExifOrientationFuzzTest, DamagedStreamsAndBlocksNeverReadPastTheEnd) {
 }
 
 }  // namespace
-}  // namespace corvenza::device
+}  // namespace corvenza::image

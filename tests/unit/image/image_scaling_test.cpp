@@ -7,8 +7,8 @@
 #include <cmath>
 
 #include "image_test_helpers.h"
-#include "platform/device/image_resample.h"
-#include "platform/device/photo_preparation.h"
+#include "platform/image/image_resample.h"
+#include "platform/image/photo_preparation.h"
 
 namespace corvenza {
 namespace {
@@ -18,18 +18,17 @@ using test::kRed;
 using test::solid;
 
 // Records what reaches the encoder instead of encoding it.
-class RecordingCodec : public device::ImageCodec {
+class RecordingCodec : public image::ImageCodec {
  public:
   mutable int width = 0;
   mutable int height = 0;
   mutable int quality = 0;
   bool failEncode = false;
 
-  detail::Result<device::DecodedImage> decode(std::span<const std::uint8_t>,
-                                              int) const override {
+  detail::Result<image::DecodedImage> decode(std::span<const std::uint8_t>, int) const override {
     return Error(kCorvenzaImageErrorDomain, 2);
   }
-  detail::Result<std::vector<std::uint8_t>> encodeJpeg(device::PixelView pixels,
+  detail::Result<std::vector<std::uint8_t>> encodeJpeg(image::PixelView pixels,
                                                        int q) const override {
     width = pixels.width;
     height = pixels.height;
@@ -52,7 +51,7 @@ TEST_P(UploadScalingTest, OnlyWiderThan1080PointsIsScaledAndNeverEnlarged) {
   auto image = Image::fromPixels(c.width, c.height, solid(c.width, c.height, kRed), c.scale);
   ASSERT_TRUE(image);
   RecordingCodec codec;
-  auto jpeg = device::prepareJpegForUpload(*image, codec);
+  auto jpeg = image::prepareJpegForUpload(*image, codec);
   ASSERT_TRUE(jpeg.ok());
   EXPECT_EQ(codec.width, c.expectedWidth);
   EXPECT_EQ(codec.height, c.expectedHeight);
@@ -61,20 +60,20 @@ TEST_P(UploadScalingTest, OnlyWiderThan1080PointsIsScaledAndNeverEnlarged) {
 
 INSTANTIATE_TEST_SUITE_P(
     Sizes, UploadScalingTest,
-    ::testing::Values(ScalingCase{1080, 1920, 1, 1080, 1920},   // exactly 1080: unchanged
-                      ScalingCase{1081, 1000, 1, 1080, 1000},   // 999.07 rounds up
-                      ScalingCase{4032, 3024, 1, 1080, 810},    // landscape
-                      ScalingCase{3024, 4032, 1, 1080, 1440},   // portrait
-                      ScalingCase{800, 5000, 1, 800, 5000},     // tall and narrow
-                      ScalingCase{500, 300, 1, 500, 300},       // small: never enlarged
-                      ScalingCase{2160, 3000, 2, 2160, 3000},   // 1080 points at scale 2
+    ::testing::Values(ScalingCase{1080, 1920, 1, 1080, 1920},    // exactly 1080: unchanged
+                      ScalingCase{1081, 1000, 1, 1080, 1000},    // 999.07 rounds up
+                      ScalingCase{4032, 3024, 1, 1080, 810},     // landscape
+                      ScalingCase{3024, 4032, 1, 1080, 1440},    // portrait
+                      ScalingCase{800, 5000, 1, 800, 5000},      // tall and narrow
+                      ScalingCase{500, 300, 1, 500, 300},        // small: never enlarged
+                      ScalingCase{2160, 3000, 2, 2160, 3000},    // 1080 points at scale 2
                       ScalingCase{2162, 2000, 2, 2160, 2000}));  // 1081 points at scale 2
 
 TEST(UploadScalingTest, EncoderFailureIsReported) {
   auto image = Image::fromPixels(1200, 10, solid(1200, 10, kRed));
   RecordingCodec codec;
   codec.failEncode = true;
-  auto jpeg = device::prepareJpegForUpload(*image, codec);
+  auto jpeg = image::prepareJpegForUpload(*image, codec);
   ASSERT_FALSE(jpeg.ok());
   EXPECT_EQ(jpeg.error().domain(), kCorvenzaImageErrorDomain);
 }
@@ -110,9 +109,9 @@ TEST(ImageResizedTest, EnlargesWhenAskedAndRejectsNonsense) {
 // A flat picture stays exactly flat whichever way it is scaled: weights that do
 // not add up to one would tint it.
 TEST(ResampleTest, FlatColourSurvivesEveryDirection) {
-  device::PixelBuffer flat{37, 23, solid(37, 23, {200, 100, 7})};
+  image::PixelBuffer flat{37, 23, solid(37, 23, {200, 100, 7})};
   for (auto [w, h] : {std::pair{10, 7}, {36, 23}, {37, 40}, {100, 3}, {1, 1}, {37, 23}}) {
-    auto out = device::resample(flat.view(), w, h);
+    auto out = image::resample(flat.view(), w, h);
     ASSERT_EQ(out.width, w);
     ASSERT_EQ(out.height, h);
     for (std::size_t i = 0; i < out.rgb.size(); i += 3) {
@@ -126,24 +125,24 @@ TEST(ResampleTest, FlatColourSurvivesEveryDirection) {
 // Shrinking averages areas: a one-pixel checkerboard halved is mid grey
 // everywhere, where dropping pixels would give black or white.
 TEST(ResampleTest, ShrinkingAveragesInsteadOfDropping) {
-  device::PixelBuffer board{64, 64, std::vector<std::uint8_t>(64 * 64 * 3)};
+  image::PixelBuffer board{64, 64, std::vector<std::uint8_t>(64 * 64 * 3)};
   for (int y = 0; y < 64; ++y)
     for (int x = 0; x < 64; ++x)
       for (int c = 0; c < 3; ++c) board.rgb[(y * 64 + x) * 3 + c] = (x + y) % 2 ? 255 : 0;
-  auto out = device::resample(board.view(), 32, 32);
+  auto out = image::resample(board.view(), 32, 32);
   for (auto v : out.rgb) ASSERT_NEAR(v, 128, 1);
   // A non-integer ratio still covers every source pixel exactly once.
-  auto odd = device::resample(board.view(), 27, 21);
+  auto odd = image::resample(board.view(), 27, 21);
   double sum = 0;
   for (auto v : odd.rgb) sum += v;
   EXPECT_NEAR(sum / static_cast<double>(odd.rgb.size()), 127.5, 2);
 }
 
 TEST(ResampleTest, EnlargingInterpolatesBetweenNeighbours) {
-  device::PixelBuffer two{2, 1, {0, 0, 0, 200, 200, 200}};
-  auto out = device::resample(two.view(), 8, 1);
+  image::PixelBuffer two{2, 1, {0, 0, 0, 200, 200, 200}};
+  auto out = image::resample(two.view(), 8, 1);
   ASSERT_EQ(out.rgb.size(), 24u);
-  EXPECT_EQ(out.rgb[0], 0);       // ends keep their colours
+  EXPECT_EQ(out.rgb[0], 0);  // ends keep their colours
   EXPECT_EQ(out.rgb[21], 200);
   for (int x = 1; x < 8; ++x) EXPECT_GE(out.rgb[x * 3], out.rgb[(x - 1) * 3]);  // a ramp
   EXPECT_GT(out.rgb[4 * 3], 0);
@@ -151,11 +150,11 @@ TEST(ResampleTest, EnlargingInterpolatesBetweenNeighbours) {
 }
 
 TEST(ResampleTest, RejectsInvalidSizes) {
-  device::PixelBuffer p{4, 4, solid(4, 4, kRed)};
-  EXPECT_TRUE(device::resample(p.view(), 0, 4).empty());
-  EXPECT_TRUE(device::resample(p.view(), 4, -1).empty());
-  device::PixelBuffer shortBuffer{4, 4, std::vector<std::uint8_t>(10)};
-  EXPECT_TRUE(device::resample(shortBuffer.view(), 2, 2).empty());
+  image::PixelBuffer p{4, 4, solid(4, 4, kRed)};
+  EXPECT_TRUE(image::resample(p.view(), 0, 4).empty());
+  EXPECT_TRUE(image::resample(p.view(), 4, -1).empty());
+  image::PixelBuffer shortBuffer{4, 4, std::vector<std::uint8_t>(10)};
+  EXPECT_TRUE(image::resample(shortBuffer.view(), 2, 2).empty());
 }
 
 }  // namespace

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/device/image_codec.h"
+#include "platform/image/image_codec.h"
 
 namespace corvenza::test {
 
@@ -31,9 +31,9 @@ inline std::vector<std::uint8_t> solid(int width, int height, Rgb c) {
 
 /// Four flat quadrants: red top left, green top right, blue bottom left, white
 /// bottom right, so any turn or mirror of the picture is recognisable.
-inline device::PixelBuffer quadrants(int width, int height) {
-  device::PixelBuffer p{width, height, std::vector<std::uint8_t>(
-                                           static_cast<std::size_t>(width) * height * 3)};
+inline image::PixelBuffer quadrants(int width, int height) {
+  image::PixelBuffer p{width, height,
+                        std::vector<std::uint8_t>(static_cast<std::size_t>(width) * height * 3)};
   for (int y = 0; y < height; ++y) {
     for (int x = 0; x < width; ++x) {
       const bool right = x >= width / 2;
@@ -74,13 +74,13 @@ inline std::vector<std::uint8_t> withExifOrientation(const std::vector<std::uint
                                     bigEndian ? std::uint8_t{'M'} : std::uint8_t{'I'}};
   u16(tiff, 42);
   u32(tiff, 8);
-  u16(tiff, 1);           // one entry
-  u16(tiff, 0x0112);      // orientation
-  u16(tiff, 3);           // SHORT
-  u32(tiff, 1);           // count
+  u16(tiff, 1);       // one entry
+  u16(tiff, 0x0112);  // orientation
+  u16(tiff, 3);       // SHORT
+  u32(tiff, 1);       // count
   u16(tiff, orientation);
-  u16(tiff, 0);           // padding of the value field
-  u32(tiff, 0);           // no next directory
+  u16(tiff, 0);  // padding of the value field
+  u32(tiff, 0);  // no next directory
 
   std::vector<std::uint8_t> body = {'E', 'x', 'i', 'f', 0, 0};
   body.insert(body.end(), tiff.begin(), tiff.end());

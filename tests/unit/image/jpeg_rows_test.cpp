@@ -10,11 +10,11 @@
 #include <string>
 
 #include "image_test_helpers.h"
-#include "platform/device/image_codec.h"
-#include "platform/device/image_resample.h"
-#include "platform/device/jpeg_row_decoder.h"
+#include "platform/image/image_codec.h"
+#include "platform/image/image_resample.h"
+#include "platform/image/jpeg_row_decoder.h"
 
-namespace corvenza::device {
+namespace corvenza::image {
 namespace {
 
 class CollectingSink final : public JpegRowSink {
@@ -87,7 +87,8 @@ TEST(JpegRowDecoderTest, DamagedStreamsAndARefusingSinkAreErrors) {
 
 PixelBuffer noise(int width, int height) {
   std::mt19937 random(11);
-  PixelBuffer p{width, height, std::vector<std::uint8_t>(static_cast<std::size_t>(width) * height * 3)};
+  PixelBuffer p{width, height,
+                std::vector<std::uint8_t>(static_cast<std::size_t>(width) * height * 3)};
   for (auto& b : p.rgb) b = static_cast<std::uint8_t>(random());
   return p;
 }
@@ -135,4 +136,4 @@ TEST(RowResamplerTest, RowByRowMatchesTheWholePictureAndReadsOnlyWhatItNeeds) {
 }
 
 }  // namespace
-}  // namespace corvenza::device
+}  // namespace corvenza::image

@@ -1,21 +1,21 @@
 // Sizing the big photo buffers: the huge-page advice must never change what
 // the buffer holds.
 
+#include "platform/image/large_buffer.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <vector>
 
-#include "platform/device/large_buffer.h"
-
-namespace corvenza::device {
+namespace corvenza::image {
 namespace {
 
 TEST(LargeBufferTest, GrowingKeepsTheContentAndZeroesTheRestAtEverySize) {
   constexpr std::size_t kMiB = std::size_t{1} << 20;
-  for (std::size_t size : {std::size_t{0}, std::size_t{1}, kMiB, 2 * kMiB - 1, 2 * kMiB,
-                           5 * kMiB + 3}) {
+  for (std::size_t size :
+       {std::size_t{0}, std::size_t{1}, kMiB, 2 * kMiB - 1, 2 * kMiB, 5 * kMiB + 3}) {
     std::vector<std::uint8_t> buffer(100, 7);
     resizeLargeBuffer(buffer, size);
     ASSERT_EQ(buffer.size(), size);
@@ -30,4 +30,4 @@ TEST(LargeBufferTest, GrowingKeepsTheContentAndZeroesTheRestAtEverySize) {
 }
 
 }  // namespace
-}  // namespace corvenza::device
+}  // namespace corvenza::image

@@ -12,7 +12,7 @@
 #include <string_view>
 
 #include "image_test_helpers.h"
-#include "platform/device/photo_preparation.h"
+#include "platform/image/photo_preparation.h"
 #include "support/temp_dir.h"
 
 namespace corvenza {
@@ -46,9 +46,9 @@ TEST(PhotoFileTest, PortraitPhotoStoredSidewaysIsTurnedThenScaled) {
   EXPECT_EQ(front->scale(), 1.0);
 
   // The general path and the fast file path agree on size and, closely, on pixels.
-  auto slow = device::prepareJpegForUpload(*front);
+  auto slow = image::prepareJpegForUpload(*front);
   ASSERT_TRUE(slow.ok());
-  auto fast = device::preparePhotoFile(photoPath("front-4032x3024-exif6.jpg"));
+  auto fast = image::preparePhotoFile(photoPath("front-4032x3024-exif6.jpg"));
   ASSERT_TRUE(fast.ok()) << fast.error().localizedDescription();
   EXPECT_EQ(fast->width, 1080);
   EXPECT_EQ(fast->height, 1440);
@@ -174,7 +174,7 @@ TEST(MalformedInputTest, TruncatedPhotoFilesAreErrorsAndWriteNothing) {
       EXPECT_FALSE(Image::fromFile(path, &error)) << name << " cut at " << cut;
       EXPECT_EQ(error.domain(), kCorvenzaImageErrorDomain);
       EXPECT_FALSE(Image::fromFile(path, kUploadPhotoWidth)) << name << " cut at " << cut;
-      auto prepared = device::prepareJpegFileForUpload(path);
+      auto prepared = image::prepareJpegFileForUpload(path);
       EXPECT_FALSE(prepared.ok()) << name << " cut at " << cut;
     }
   }

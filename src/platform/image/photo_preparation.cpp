@@ -1,4 +1,4 @@
-#include "platform/device/photo_preparation.h"
+#include "platform/image/photo_preparation.h"
 
 #include <algorithm>
 #include <cmath>
@@ -9,14 +9,14 @@
 #include <thread>
 #include <utility>
 
-#include "platform/device/image_error.h"
-#include "platform/device/image_geometry.h"
-#include "platform/device/image_resample.h"
-#include "platform/device/jpeg_row_decoder.h"
-#include "platform/device/jpeg_scaling.h"
-#include "platform/device/large_buffer.h"
+#include "platform/image/image_error.h"
+#include "platform/image/image_geometry.h"
+#include "platform/image/image_resample.h"
+#include "platform/image/jpeg_row_decoder.h"
+#include "platform/image/jpeg_scaling.h"
+#include "platform/image/large_buffer.h"
 
-namespace corvenza::device {
+namespace corvenza::image {
 
 namespace {
 
@@ -39,8 +39,7 @@ class FittingRowSink final : public JpegRowSink {
     stored_.height = layout.height;
     resizeLargeBuffer(stored_.rgb, stored_.stride() * stored_.height);
     if (layout.fullWidth > maximumWidth_) {
-      const auto size =
-          resizedPixelSize(layout.fullWidth, layout.fullHeight, 1.0, maximumWidth_);
+      const auto size = resizedPixelSize(layout.fullWidth, layout.fullHeight, 1.0, maximumWidth_);
       if (!size) return nullptr;
       const bool swapped = swapsAxes(layout.orientation);
       scaled_.width = swapped ? size->height : size->width;
@@ -152,8 +151,8 @@ detail::Result<std::vector<std::uint8_t>> prepareJpegForUpload(const Image& imag
                           kUploadJpegQuality);
 }
 
-detail::Result<PixelBuffer> loadPhotoFitting(const std::filesystem::path& path,
-                                             double maximumWidth, const ImageCodec& codec) {
+detail::Result<PixelBuffer> loadPhotoFitting(const std::filesystem::path& path, double maximumWidth,
+                                             const ImageCodec& codec) {
   if (!(maximumWidth >= 1)) return scalingFailed();
   auto bytes = readImageFile(path);
   if (!bytes) return bytes.error();
@@ -191,4 +190,4 @@ detail::Result<std::vector<std::uint8_t>> prepareJpegFileForUpload(
   return std::move(prepared->bytes);
 }
 
-}  // namespace corvenza::device
+}  // namespace corvenza::image

@@ -10,10 +10,10 @@
 #include <vector>
 
 #include "core/result.h"
-#include "platform/device/exif_orientation.h"
-#include "platform/device/image_pixels.h"
+#include "platform/image/exif_orientation.h"
+#include "platform/image/image_pixels.h"
 
-namespace corvenza::device {
+namespace corvenza::image {
 
 /// A decoded picture. The pixels stay as stored; `orientation` says how to
 /// turn them to show the picture as taken. Turning is left to the caller
@@ -61,4 +61,4 @@ inline constexpr std::uint64_t kMaxImageFileBytes = std::uint64_t{256} << 20;
 /// undecodable when the first bytes are not a JPEG's or PNG's.
 detail::Result<std::vector<std::uint8_t>> readImageFile(const std::filesystem::path& path);
 
-}  // namespace corvenza::device
+}  // namespace corvenza::image

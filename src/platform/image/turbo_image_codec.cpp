@@ -12,13 +12,13 @@
 #include <memory>
 
 #include "core/unique_fd.h"
-#include "platform/device/exif_orientation.h"
-#include "platform/device/image_codec.h"
-#include "platform/device/image_error.h"
-#include "platform/device/jpeg_scaling.h"
-#include "platform/device/large_buffer.h"
+#include "platform/image/exif_orientation.h"
+#include "platform/image/image_codec.h"
+#include "platform/image/image_error.h"
+#include "platform/image/jpeg_scaling.h"
+#include "platform/image/large_buffer.h"
 
-namespace corvenza::device {
+namespace corvenza::image {
 
 namespace {
 
@@ -195,4 +195,4 @@ detail::Result<std::vector<std::uint8_t>> readImageFile(const std::filesystem::p
   return bytes;
 }
 
-}  // namespace corvenza::device
+}  // namespace corvenza::image

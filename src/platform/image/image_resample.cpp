@@ -1,12 +1,12 @@
-#include "platform/device/image_resample.h"
+#include "platform/image/image_resample.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 
-#include "platform/device/large_buffer.h"
+#include "platform/image/large_buffer.h"
 
-namespace corvenza::device {
+namespace corvenza::image {
 
 namespace {
 
@@ -132,10 +132,18 @@ void horizontalRow(const std::uint8_t* src, const AxisFilter& f, int outWidth, s
 void horizontalRowAnyTaps(const std::uint8_t* src, const AxisFilter& f, int outWidth,
                           std::uint8_t* dst) {
   switch (f.taps) {
-    case 2: horizontalRow<2>(src, f, outWidth, dst); break;
-    case 3: horizontalRow<3>(src, f, outWidth, dst); break;
-    case 4: horizontalRow<4>(src, f, outWidth, dst); break;
-    default: horizontalRow<0>(src, f, outWidth, dst); break;
+    case 2:
+      horizontalRow<2>(src, f, outWidth, dst);
+      break;
+    case 3:
+      horizontalRow<3>(src, f, outWidth, dst);
+      break;
+    case 4:
+      horizontalRow<4>(src, f, outWidth, dst);
+      break;
+    default:
+      horizontalRow<0>(src, f, outWidth, dst);
+      break;
   }
 }
 
@@ -223,9 +231,13 @@ struct RowResampler::Filters {
 
 RowResampler::RowResampler(int inWidth, int inHeight, int outWidth, int outHeight) {
   if (inWidth <= 0 || inHeight <= 0 || outWidth <= 0 || outHeight <= 0) return;
-  filters_ = std::make_unique<Filters>(Filters{inWidth, inHeight, outWidth,
+  filters_ = std::make_unique<Filters>(Filters{inWidth,
+                                               inHeight,
+                                               outWidth,
                                                filterFor(inHeight, outHeight),
-                                               filterFor(inWidth, outWidth), {}, {}});
+                                               filterFor(inWidth, outWidth),
+                                               {},
+                                               {}});
   filters_->acc.resize(static_cast<std::size_t>(inWidth) * 3);
   filters_->between.resize(static_cast<std::size_t>(inWidth) * 3);
 }
@@ -244,4 +256,4 @@ void RowResampler::resampleRow(PixelView in, int y, std::uint8_t* out) {
   horizontalRowAnyTaps(f.between.data(), f.rows, f.outWidth, out);
 }
 
-}  // namespace corvenza::device
+}  // namespace corvenza::image

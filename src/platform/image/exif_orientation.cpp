@@ -1,12 +1,12 @@
-#include "platform/device/exif_orientation.h"
+#include "platform/image/exif_orientation.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "platform/device/image_error.h"
-#include "platform/device/large_buffer.h"
+#include "platform/image/image_error.h"
+#include "platform/image/large_buffer.h"
 
-namespace corvenza::device {
+namespace corvenza::image {
 
 namespace {
 
@@ -107,15 +107,50 @@ PixelBuffer applyOrientation(PixelBuffer in, Orientation orientation) {
   // so one loop serves all eight cases.
   int baseX = 0, baseY = 0, xdx = 1, xdy = 0, ydx = 0, ydy = 1;
   switch (orientation) {
-    case Orientation::up: break;
-    case Orientation::upMirrored: baseX = w - 1; xdx = -1; break;
-    case Orientation::down: baseX = w - 1; baseY = h - 1; xdx = -1; ydy = -1; break;
-    case Orientation::downMirrored: baseY = h - 1; ydy = -1; break;
-    case Orientation::leftMirrored: xdx = 0; xdy = 1; ydx = 1; ydy = 0; break;
-    case Orientation::right: baseY = h - 1; xdx = 0; xdy = -1; ydx = 1; ydy = 0; break;
+    case Orientation::up:
+      break;
+    case Orientation::upMirrored:
+      baseX = w - 1;
+      xdx = -1;
+      break;
+    case Orientation::down:
+      baseX = w - 1;
+      baseY = h - 1;
+      xdx = -1;
+      ydy = -1;
+      break;
+    case Orientation::downMirrored:
+      baseY = h - 1;
+      ydy = -1;
+      break;
+    case Orientation::leftMirrored:
+      xdx = 0;
+      xdy = 1;
+      ydx = 1;
+      ydy = 0;
+      break;
+    case Orientation::right:
+      baseY = h - 1;
+      xdx = 0;
+      xdy = -1;
+      ydx = 1;
+      ydy = 0;
+      break;
     case Orientation::rightMirrored:
-      baseX = w - 1; baseY = h - 1; xdx = 0; xdy = -1; ydx = -1; ydy = 0; break;
-    case Orientation::left: baseX = w - 1; xdx = 0; xdy = 1; ydx = -1; ydy = 0; break;
+      baseX = w - 1;
+      baseY = h - 1;
+      xdx = 0;
+      xdy = -1;
+      ydx = -1;
+      ydy = 0;
+      break;
+    case Orientation::left:
+      baseX = w - 1;
+      xdx = 0;
+      xdy = 1;
+      ydx = -1;
+      ydy = 0;
+      break;
   }
   const std::ptrdiff_t step =
       (static_cast<std::ptrdiff_t>(xdy) * w + xdx) * 3;  // source step per output x
@@ -155,4 +190,4 @@ PixelBuffer applyOrientation(PixelBuffer in, Orientation orientation) {
   return out;
 }
 
-}  // namespace corvenza::device
+}  // namespace corvenza::image

@@ -5,9 +5,9 @@
 #include <cmath>
 #include <optional>
 
-#include "platform/device/image_pixels.h"
+#include "platform/image/image_pixels.h"
 
-namespace corvenza::device {
+namespace corvenza::image {
 
 struct PixelSize {
   int width = 0;
@@ -30,4 +30,4 @@ inline std::optional<PixelSize> resizedPixelSize(double width, double height, do
   return PixelSize{static_cast<int>(pixelWidth), static_cast<int>(pixelHeight)};
 }
 
-}  // namespace corvenza::device
+}  // namespace corvenza::image

@@ -1,11 +1,11 @@
-#include "platform/device/large_buffer.h"
+#include "platform/image/large_buffer.h"
 
 #if defined(__linux__)
 #include <sys/mman.h>
 #include <unistd.h>
 #endif
 
-namespace corvenza::device {
+namespace corvenza::image {
 
 namespace {
 
@@ -37,4 +37,4 @@ void resizeLargeBuffer(std::vector<std::uint8_t>& buffer, std::size_t size) {
   buffer.resize(size);
 }
 
-}  // namespace corvenza::device
+}  // namespace corvenza::image

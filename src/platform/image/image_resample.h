@@ -4,10 +4,10 @@
 #include <cstdint>
 #include <memory>
 
-#include "platform/device/exif_orientation.h"
-#include "platform/device/image_pixels.h"
+#include "platform/image/exif_orientation.h"
+#include "platform/image/image_pixels.h"
 
-namespace corvenza::device {
+namespace corvenza::image {
 
 /// Returns @p in resampled to @p width x @p height pixels. Each axis is
 /// handled on its own: an axis that shrinks is area-averaged (every source
@@ -48,4 +48,4 @@ class RowResampler {
   std::unique_ptr<Filters> filters_;
 };
 
-}  // namespace corvenza::device
+}  // namespace corvenza::image

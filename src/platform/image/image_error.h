@@ -6,7 +6,7 @@
 
 #include <string>
 
-namespace corvenza::device {
+namespace corvenza::image {
 
 inline Error makeImageError(ImageErrorCode code, std::string description) {
   return Error(kCorvenzaImageErrorDomain, static_cast<int>(code), std::nullopt,
@@ -18,4 +18,4 @@ inline Error undecodableImage(const std::string& why) {
   return makeImageError(ImageErrorCode::undecodable, "The image could not be decoded: " + why);
 }
 
-}  // namespace corvenza::device
+}  // namespace corvenza::image

@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "core/result.h"
-#include "platform/device/image_codec.h"
+#include "platform/image/image_codec.h"
 
-namespace corvenza::device {
+namespace corvenza::image {
 
 /// Photos wider than this many points are scaled down to it before upload.
 inline constexpr double kUploadWidth = kUploadPhotoWidth;
@@ -36,8 +36,7 @@ detail::Result<std::vector<std::uint8_t>> prepareJpegForUpload(
 /// pixels as the result needs (DCT-domain scaling for JPEG) and turning the
 /// picture after it has been made small. Errors when the file cannot be read
 /// or decoded, or when @p maximumWidth is below one.
-detail::Result<PixelBuffer> loadPhotoFitting(const std::filesystem::path& path,
-                                             double maximumWidth,
+detail::Result<PixelBuffer> loadPhotoFitting(const std::filesystem::path& path, double maximumWidth,
                                              const ImageCodec& codec = defaultImageCodec());
 
 /// The same result geometry as decoding @p path with Image::fromFile and
@@ -51,4 +50,4 @@ detail::Result<PreparedJpeg> preparePhotoFile(const std::filesystem::path& path,
 detail::Result<std::vector<std::uint8_t>> prepareJpegFileForUpload(
     const std::filesystem::path& path, const ImageCodec& codec = defaultImageCodec());
 
-}  // namespace corvenza::device
+}  // namespace corvenza::image

@@ -5,9 +5,9 @@
 #include <span>
 
 #include "core/result.h"
-#include "platform/device/image_pixels.h"
+#include "platform/image/image_pixels.h"
 
-namespace corvenza::device {
+namespace corvenza::image {
 
 /// The eight EXIF orientation values (tag 0x0112).
 enum class Orientation : std::uint8_t {
@@ -22,9 +22,7 @@ enum class Orientation : std::uint8_t {
 };
 
 /// True for the orientations whose displayed width is the stored height.
-constexpr bool swapsAxes(Orientation o) noexcept {
-  return static_cast<int>(o) >= 5;
-}
+constexpr bool swapsAxes(Orientation o) noexcept { return static_cast<int>(o) >= 5; }
 
 /// Reads the orientation from the EXIF block (APP1) of a JPEG stream.
 /// Returns `up` when the stream has no EXIF block or no orientation tag or an
@@ -39,4 +37,4 @@ detail::Result<Orientation> readTiffOrientation(std::span<const std::uint8_t> ti
 /// Returns @p pixels turned so that they appear as taken.
 PixelBuffer applyOrientation(PixelBuffer pixels, Orientation orientation);
 
-}  // namespace corvenza::device
+}  // namespace corvenza::image

@@ -6,9 +6,9 @@
 #include <span>
 
 #include "core/result.h"
-#include "platform/device/exif_orientation.h"
+#include "platform/image/exif_orientation.h"
 
-namespace corvenza::device {
+namespace corvenza::image {
 
 /// Sizes of a JPEG being decoded.
 struct JpegRowLayout {
@@ -41,4 +41,4 @@ class JpegRowSink {
 detail::Status decodeJpegRows(std::span<const std::uint8_t> bytes, int minimumWidth,
                               JpegRowSink& sink);
 
-}  // namespace corvenza::device
+}  // namespace corvenza::image

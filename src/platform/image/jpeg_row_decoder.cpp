@@ -1,19 +1,19 @@
-#include "platform/device/jpeg_row_decoder.h"
+#include "platform/image/jpeg_row_decoder.h"
 
 // jpeglib.h needs FILE and size_t declared first.
-#include <cstddef>
-#include <cstdio>
 #include <jpeglib.h>
 
 #include <algorithm>
 #include <csetjmp>
+#include <cstddef>
+#include <cstdio>
 #include <string>
 
-#include "platform/device/image_error.h"
-#include "platform/device/image_pixels.h"
-#include "platform/device/jpeg_scaling.h"
+#include "platform/image/image_error.h"
+#include "platform/image/image_pixels.h"
+#include "platform/image/jpeg_scaling.h"
 
-namespace corvenza::device {
+namespace corvenza::image {
 
 namespace {
 
@@ -94,12 +94,12 @@ detail::Status decodeJpegRows(std::span<const std::uint8_t> bytes, int minimumWi
   info.err = jpeg_std_error(&errors.manager);
   errors.manager.error_exit = failDecode;
   errors.manager.emit_message = onMessage;
-  const char* failure = decode(info, errors, bytes, minimumWidth,
-                               orientation ? *orientation : Orientation::up, sink);
+  const char* failure =
+      decode(info, errors, bytes, minimumWidth, orientation ? *orientation : Orientation::up, sink);
   std::string why = failure ? failure : "";
   jpeg_destroy_decompress(&info);
   if (failure) return undecodableImage(why);
   return detail::okStatus();
 }
 
-}  // namespace corvenza::device
+}  // namespace corvenza::image

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <span>
 
-namespace corvenza::device {
+namespace corvenza::image {
 
 /// True when @p bytes start like a JPEG stream.
 inline bool looksLikeJpeg(std::span<const std::uint8_t> b) {
@@ -27,4 +27,4 @@ inline int dctScaleEighths(int storedAcross, int minimumWidth) {
   return 8;
 }
 
-}  // namespace corvenza::device
+}  // namespace corvenza::image

@@ -7,7 +7,7 @@
 #include <span>
 #include <vector>
 
-namespace corvenza::device {
+namespace corvenza::image {
 
 /// Borrowed pixels of the same layout.
 struct PixelView {
@@ -35,4 +35,4 @@ struct PixelBuffer {
 /// RGB). Guards against headers that claim absurd sizes.
 inline constexpr std::int64_t kMaxPixelCount = std::int64_t{1} << 29;
 
-}  // namespace corvenza::device
+}  // namespace corvenza::image

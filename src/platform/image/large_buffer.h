@@ -8,11 +8,11 @@
 #include <cstdint>
 #include <vector>
 
-namespace corvenza::device {
+namespace corvenza::image {
 
 /// Resizes @p buffer to @p size bytes (new bytes zero), first asking the
 /// kernel to back a large allocation with huge pages where it can. Only a
 /// hint: without huge pages the result is the same, only slower.
 void resizeLargeBuffer(std::vector<std::uint8_t>& buffer, std::size_t size);
 
-}  // namespace corvenza::device
+}  // namespace corvenza::image

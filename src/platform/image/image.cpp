@@ -4,16 +4,16 @@
 #include <cmath>
 #include <utility>
 
-#include "platform/device/image_codec.h"
-#include "platform/device/image_geometry.h"
-#include "platform/device/image_resample.h"
-#include "platform/device/photo_preparation.h"
+#include "platform/image/image_codec.h"
+#include "platform/image/image_geometry.h"
+#include "platform/image/image_resample.h"
+#include "platform/image/photo_preparation.h"
 
 namespace corvenza {
 
 namespace {
 
-std::shared_ptr<const Image> fromDecoded(detail::Result<device::DecodedImage> decoded,
+std::shared_ptr<const Image> fromDecoded(detail::Result<image::DecodedImage> decoded,
                                          Error* error) {
   if (!decoded) {
     if (error) *error = decoded.error();
@@ -36,7 +36,7 @@ std::shared_ptr<const Image> Image::fromPixels(int pixelWidth, int pixelHeight,
 }
 
 std::shared_ptr<const Image> Image::fromFile(const std::filesystem::path& path, Error* error) {
-  auto bytes = device::readImageFile(path);
+  auto bytes = image::readImageFile(path);
   if (!bytes) {
     if (error) *error = bytes.error();
     return nullptr;
@@ -44,9 +44,9 @@ std::shared_ptr<const Image> Image::fromFile(const std::filesystem::path& path, 
   return fromData(*bytes, error);
 }
 
-std::shared_ptr<const Image> Image::fromFile(const std::filesystem::path& path,
-                                             double maximumWidth, Error* error) {
-  auto pixels = device::loadPhotoFitting(path, maximumWidth);
+std::shared_ptr<const Image> Image::fromFile(const std::filesystem::path& path, double maximumWidth,
+                                             Error* error) {
+  auto pixels = image::loadPhotoFitting(path, maximumWidth);
   if (!pixels) {
     if (error) *error = pixels.error();
     return nullptr;
@@ -55,13 +55,13 @@ std::shared_ptr<const Image> Image::fromFile(const std::filesystem::path& path,
 }
 
 std::shared_ptr<const Image> Image::fromData(std::span<const std::uint8_t> bytes, Error* error) {
-  return fromDecoded(device::defaultImageCodec().decode(bytes, 0), error);
+  return fromDecoded(image::defaultImageCodec().decode(bytes, 0), error);
 }
 
 std::shared_ptr<const Image> Image::resized(double width) const {
-  const auto size = device::resizedPixelSize(this->width(), height(), scale_, width);
+  const auto size = image::resizedPixelSize(this->width(), height(), scale_, width);
   if (!size) return nullptr;
-  auto pixels = device::resample({pixelWidth_, pixelHeight_, rgb_}, size->width, size->height);
+  auto pixels = image::resample({pixelWidth_, pixelHeight_, rgb_}, size->width, size->height);
   if (pixels.empty()) return nullptr;
   return fromPixels(pixels.width, pixels.height, std::move(pixels.rgb), scale_);
 }
@@ -69,15 +69,15 @@ std::shared_ptr<const Image> Image::resized(double width) const {
 std::vector<std::uint8_t> Image::jpegData(double quality) const {
   const double clamped = quality >= 0 ? std::min(quality, 1.0) : 0.0;  // NaN too
   const int jpegQuality = std::max(1, static_cast<int>(std::lround(clamped * 100)));
-  auto jpeg = device::defaultImageCodec().encodeJpeg({pixelWidth_, pixelHeight_, rgb_},
-                                                     jpegQuality);
+  auto jpeg =
+      image::defaultImageCodec().encodeJpeg({pixelWidth_, pixelHeight_, rgb_}, jpegQuality);
   if (!jpeg) return {};
   return std::move(*jpeg);
 }
 
 std::optional<PreparedPhoto> preparePhotoForUpload(const std::filesystem::path& path,
                                                    Error* error) {
-  auto prepared = device::preparePhotoFile(path);
+  auto prepared = image::preparePhotoFile(path);
   if (!prepared) {
     if (error) *error = prepared.error();
     return std::nullopt;

@@ -1,8 +1,7 @@
 #include "auth_service.h"
 
-#include <nlohmann/json.hpp>
-
 #include <cmath>
+#include <nlohmann/json.hpp>
 
 #include "bounded_json.h"
 #include "encoding.h"
@@ -43,8 +42,8 @@ Response AuthService::handle(const Request& request) {
     return simpleError(500, "InternalError", identityId.error().localizedDescription());
   }
   const auto token = context_.jwt.sign(*identityId, context_.clock.nowSeconds(), duration);
-  return jsonResponse(200, {{"content",
-                             {{"token", {{"jwt_token", token}, {"identity_id", *identityId}}}}}});
+  return jsonResponse(
+      200, {{"content", {{"token", {{"jwt_token", token}, {"identity_id", *identityId}}}}}});
 }
 
 }  // namespace corvenza::emulator

@@ -4,9 +4,8 @@
 // nested tens of thousands of levels deep would exhaust a thread's stack long
 // after parsing succeeded.
 
-#include <nlohmann/json.hpp>
-
 #include <cstddef>
+#include <nlohmann/json.hpp>
 #include <string_view>
 
 namespace corvenza::emulator {

@@ -31,17 +31,15 @@ detail::Status writeFile(const std::filesystem::path& path, const std::string& c
 
 }  // namespace
 
-detail::Status writeBundle(const std::filesystem::path& directory, const nlohmann::ordered_json& endpoints) {
+detail::Status writeBundle(const std::filesystem::path& directory,
+                           const nlohmann::ordered_json& endpoints) {
   std::error_code ec;
   std::filesystem::create_directories(directory, ec);
   auto text = [&](const char* key) { return endpoints.value(key, std::string()); };
   const std::string region = text("region");
-  nlohmann::json config = {{"graph_ql_endpoint", text("graphql")},
-                           {"graph_ql_region", region},
-                           {"bucket_name", text("bucket")},
-                           {"bucket_region", region},
-                           {"id_pool_id", text("identity_pool_id")},
-                           {"id_pool_region", region},
+  nlohmann::json config = {{"graph_ql_endpoint", text("graphql")},   {"graph_ql_region", region},
+                           {"bucket_name", text("bucket")},          {"bucket_region", region},
+                           {"id_pool_id", text("identity_pool_id")}, {"id_pool_region", region},
                            {"encryption_key", text("kms_key_id")}};
   auto status = writeFile(directory / "corvenza-config.json", config.dump(2) + "\n");
   if (!status) return status;

@@ -11,6 +11,7 @@ namespace corvenza::emulator {
 
 /// Writes DIR/corvenza-config.json and DIR/emulator.env from the emulator's
 /// ready line (@p endpoints). Creates DIR when missing.
-detail::Status writeBundle(const std::filesystem::path& directory, const nlohmann::ordered_json& endpoints);
+detail::Status writeBundle(const std::filesystem::path& directory,
+                           const nlohmann::ordered_json& endpoints);
 
 }  // namespace corvenza::emulator

@@ -1,9 +1,8 @@
 #include "control_service.h"
 
-#include <nlohmann/json.hpp>
-
 #include <cstdint>
 #include <mutex>
+#include <nlohmann/json.hpp>
 
 #include "bounded_json.h"
 #include "faults/fault_control.h"

@@ -29,8 +29,8 @@ Error credentialsError(int code, std::string description) {
 IssuedCredentials CredentialsRegistry::issue(const std::string& identityId, TimePoint now,
                                              TimePoint expiration) {
   IssuedCredentials credentials{"ASIA" + randomString(16, kUpperAlnum),
-                                randomString(40, kSecretAlphabet), makeSessionToken(),
-                                identityId, expiration};
+                                randomString(40, kSecretAlphabet), makeSessionToken(), identityId,
+                                expiration};
   std::lock_guard lock(mutex_);
   std::erase_if(byAccessKeyId_, [now](const auto& entry) { return entry.second.expiration < now; });
   byAccessKeyId_[credentials.accessKeyId] = credentials;

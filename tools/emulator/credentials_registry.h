@@ -46,8 +46,7 @@ class CredentialsRegistry {
   /// The credentials of @p accessKeyId when they exist, carry @p sessionToken
   /// and have not expired at @p now.
   detail::Result<IssuedCredentials> validate(const std::string& accessKeyId,
-                                             const std::string& sessionToken,
-                                             TimePoint now) const;
+                                             const std::string& sessionToken, TimePoint now) const;
 
   std::size_t size() const;
 

@@ -1,22 +1,21 @@
 #include "emulator.h"
 
-#include <nlohmann/json.hpp>
-
 #include <cstdlib>
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <system_error>
 
 #include "auth_service.h"
 #include "control_service.h"
 #include "dashboard/dashboard_service.h"
 #include "dashboard/page_layout.h"
-#include "estimation/estimator_control.h"
 #include "encoding.h"
+#include "estimation/estimator_control.h"
 #include "faults/request_faults.h"
 #include "graphql/estimation_backend.h"
-#include "realtime/realtime_service.h"
 #include "http_server.h"
 #include "identity_service.h"
+#include "realtime/realtime_service.h"
 #include "storage/storage_service.h"
 #include "storage/thumbnail_maker.h"
 
@@ -49,9 +48,8 @@ detail::Result<std::string> loadOrMakeSecret(const std::filesystem::path& dataDi
   out << secret << '\n';
   if (!out) return setupError("cannot write the token key into the data directory");
   std::error_code ignored;
-  std::filesystem::permissions(file, std::filesystem::perms::owner_read |
-                                         std::filesystem::perms::owner_write,
-                               ignored);
+  std::filesystem::permissions(
+      file, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write, ignored);
   return secret;
 }
 
@@ -78,8 +76,8 @@ detail::Result<std::uint16_t> Emulator::start(EmulatorOptions options) {
   if (!secret) return secret.error();
   auto store = IdentityStore::open(options.dataDir / "identities.sqlite3", options.region);
   if (!store) return store.error();
-  context_ = std::make_unique<EmulatorContext>(std::move(options), std::move(*store),
-                                               std::move(*secret));
+  context_ =
+      std::make_unique<EmulatorContext>(std::move(options), std::move(*store), std::move(*secret));
 
   router_.mount("/auth", std::make_shared<AuthService>(*context_));
   router_.mount("/identity", std::make_shared<IdentityService>(*context_));

@@ -2,10 +2,9 @@
 // The whole emulated cloud side in one object: start it on a loopback port,
 // use it, stop it. The command-line program and in-process tests both use it.
 
-#include <nlohmann/json_fwd.hpp>
-
 #include <cstdint>
 #include <memory>
+#include <nlohmann/json_fwd.hpp>
 #include <string>
 
 #include "core/result.h"

@@ -1,7 +1,6 @@
 #include "http_message.h"
 
 #include <nlohmann/json.hpp>
-
 #include <utility>
 
 namespace corvenza::emulator {

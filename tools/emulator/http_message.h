@@ -4,7 +4,6 @@
 // drive from unit tests.
 
 #include <nlohmann/json_fwd.hpp>
-
 #include <optional>
 #include <string>
 #include <string_view>

@@ -1,5 +1,7 @@
 #include "http_server.h"
 
+#include <algorithm>
+#include <array>
 #include <boost/asio/dispatch.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/steady_timer.hpp>
@@ -7,9 +9,6 @@
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 #include <boost/beast/websocket/rfc6455.hpp>
-
-#include <algorithm>
-#include <array>
 #include <chrono>
 #include <map>
 #include <optional>

@@ -1,7 +1,6 @@
 #include "identity_service.h"
 
 #include <nlohmann/json.hpp>
-
 #include <regex>
 
 #include "bounded_json.h"
@@ -26,8 +25,8 @@ Response withRequestId(Response response) {
 }  // namespace
 
 Response identityError(std::string_view type, std::string_view message, int status) {
-  auto response = jsonResponse(status, {{"__type", type}, {"message", message}},
-                               std::string(kContentType));
+  auto response =
+      jsonResponse(status, {{"__type", type}, {"message", message}}, std::string(kContentType));
   response.headers.emplace_back("x-amzn-ErrorType", std::string(type));
   return withRequestId(std::move(response));
 }
@@ -59,8 +58,7 @@ Response IdentityService::handle(const Request& request) {
 
 std::variant<std::string, Response> IdentityService::verifyLogins(const nlohmann::json& body) {
   const auto logins = body.find("Logins");
-  if (logins == body.end() || logins->is_null() ||
-      (logins->is_object() && logins->empty())) {
+  if (logins == body.end() || logins->is_null() || (logins->is_object() && logins->empty())) {
     return identityError("NotAuthorizedException",
                          "Unauthenticated access is not supported for this identity pool.");
   }

@@ -4,7 +4,6 @@
 // temporary credentials; GetId tells the identity a token belongs to.
 
 #include <nlohmann/json_fwd.hpp>
-
 #include <string>
 #include <variant>
 

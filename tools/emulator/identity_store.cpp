@@ -58,7 +58,8 @@ detail::Result<std::unique_ptr<IdentityStore>> IdentityStore::open(
   return std::unique_ptr<IdentityStore>(new IdentityStore(db, std::move(region)));
 }
 
-IdentityStore::IdentityStore(sqlite3* db, std::string region) : db_(db), region_(std::move(region)) {}
+IdentityStore::IdentityStore(sqlite3* db, std::string region)
+    : db_(db), region_(std::move(region)) {}
 
 IdentityStore::~IdentityStore() { sqlite3_close(db_); }
 
@@ -81,7 +82,8 @@ detail::Result<std::string> IdentityStore::identityFor(const std::optional<std::
   } else {
     sqlite3_bind_null(insert.get(), 2);
   }
-  if (sqlite3_step(insert.get()) != SQLITE_DONE) return storeError(db_, "cannot record an identity");
+  if (sqlite3_step(insert.get()) != SQLITE_DONE)
+    return storeError(db_, "cannot record an identity");
   return identityId;
 }
 

@@ -25,16 +25,15 @@ std::string JwtSigner::sign(const std::string& subject, std::int64_t issuedAt,
                                  {"aud", audience_},
                                  {"iat", issuedAt},
                                  {"exp", issuedAt + durationSeconds}};
-  const auto signingInput =
-      base64UrlEncode(header.dump()) + "." + base64UrlEncode(claims.dump());
+  const auto signingInput = base64UrlEncode(header.dump()) + "." + base64UrlEncode(claims.dump());
   return signingInput + "." + base64UrlEncode(hmacSha256(secret_, signingInput));
 }
 
 detail::Result<nlohmann::json> JwtSigner::verify(std::string_view token,
                                                  std::int64_t nowSeconds) const {
   const auto firstDot = token.find('.');
-  const auto secondDot = firstDot == std::string_view::npos ? firstDot
-                                                            : token.find('.', firstDot + 1);
+  const auto secondDot =
+      firstDot == std::string_view::npos ? firstDot : token.find('.', firstDot + 1);
   if (secondDot == std::string_view::npos || token.find('.', secondDot + 1) != token.npos) {
     return jwtError(kJwtMalformed, "the token does not have three parts");
   }

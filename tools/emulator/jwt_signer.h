@@ -2,9 +2,8 @@
 // HS256 JSON Web Tokens issued by the authentication service and checked by
 // the identity service.
 
-#include <nlohmann/json.hpp>
-
 #include <cstdint>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <string_view>
 

@@ -4,11 +4,10 @@
 #include <CLI/CLI.hpp>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/signal_set.hpp>
-#include <nlohmann/json.hpp>
-
 #include <csignal>
 #include <cstdio>
 #include <iostream>
+#include <nlohmann/json.hpp>
 
 #include "bundle_writer.h"
 #include "emulator.h"

@@ -1,4 +1,4 @@
-#include "platform/sigv4/verifier.h"
+#include "sigv4_verifier.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,6 +1,7 @@
 #pragma once
-// Server-side checking of signed requests, as the emulator needs it: the
-// header form and presigned URLs, with typed reasons for every rejection.
+// Server-side checking of signed requests, as the emulator and the tests need
+// it (never part of the client library): the header form and presigned URLs,
+// with typed reasons for every rejection.
 
 #include <chrono>
 #include <functional>
@@ -20,9 +21,9 @@ enum class VerificationStatus {
   unknownAccessKey,       ///< the lookup knows no such key
   invalidSessionToken,    ///< token missing, unexpected or not the key's
   signatureMismatch,
-  contentHashMismatch,    ///< x-amz-content-sha256 is not the body's hash
-  expired,                ///< a presigned URL past X-Amz-Date + X-Amz-Expires
-  requestTimeSkewed,      ///< signed too far from the server's time
+  contentHashMismatch,  ///< x-amz-content-sha256 is not the body's hash
+  expired,              ///< a presigned URL past X-Amz-Date + X-Amz-Expires
+  requestTimeSkewed,    ///< signed too far from the server's time
 };
 
 /// A request as the server received it.
@@ -38,8 +39,7 @@ struct ReceivedRequest {
 };
 
 /// Finds the credentials of an access key id, or nothing when unknown.
-using CredentialsLookup =
-    std::function<std::optional<Credentials>(std::string_view accessKeyId)>;
+using CredentialsLookup = std::function<std::optional<Credentials>(std::string_view accessKeyId)>;
 
 struct VerifierOptions {
   CredentialsLookup lookup;

@@ -5,7 +5,7 @@
 #include "platform/appsync/realtime/messages.h"
 #include "platform/appsync/realtime/realtime_auth.h"
 #include "platform/sigv4/encoding.h"
-#include "platform/sigv4/verifier.h"
+#include "sigv4_verifier.h"
 
 namespace corvenza::appsync {
 namespace {
@@ -13,7 +13,8 @@ namespace {
 using Json = nlohmann::json;
 
 TEST(RealtimeMessagesTest, EveryServerMessageTypeIsRead) {
-  auto ack = parseServerMessage(R"({"type":"connection_ack","payload":{"connectionTimeoutMs":300000}})");
+  auto ack =
+      parseServerMessage(R"({"type":"connection_ack","payload":{"connectionTimeoutMs":300000}})");
   ASSERT_TRUE(ack);
   EXPECT_EQ(ack.value().type, ServerMessageType::connectionAck);
   EXPECT_EQ(ack.value().connectionTimeoutMs, 300000);
@@ -78,9 +79,9 @@ TEST(RealtimeMessagesTest, ErrorsAreReadAsArrayOrObjectAndClassified) {
 }
 
 TEST(RealtimeMessagesTest, MalformedFramesAndEveryTruncationAreRejected) {
-  for (const char* text : {"", "[]", "{", R"({"type":7})", R"({"type":"unknown"})",
-                           R"({"type":"data","id":"s"})", R"({"type":"start_ack"})",
-                           R"({"type":"data","payload":{"data":{}}})"}) {
+  for (const char* text :
+       {"", "[]", "{", R"({"type":7})", R"({"type":"unknown"})", R"({"type":"data","id":"s"})",
+        R"({"type":"start_ack"})", R"({"type":"data","payload":{"data":{}}})"}) {
     EXPECT_FALSE(parseServerMessage(text)) << text;
   }
   const std::string whole =
@@ -98,8 +99,7 @@ TEST(RealtimeMessagesTest, ClientMessagesCarryTheSignedDataVerbatim) {
   GraphQLRequest request{"subscription S($userId: String!) { x }", Json{{"userId", "u1"}},
                          std::nullopt};
   auto data = startData(request);
-  EXPECT_EQ(Json::parse(data),
-            (Json{{"query", request.query}, {"variables", {{"userId", "u1"}}}}));
+  EXPECT_EQ(Json::parse(data), (Json{{"query", request.query}, {"variables", {{"userId", "u1"}}}}));
   auto start = Json::parse(startMessage("s1", data, Json{{"host", "h"}}));
   EXPECT_EQ(start["type"], "start");
   EXPECT_EQ(start["id"], "s1");
@@ -109,8 +109,7 @@ TEST(RealtimeMessagesTest, ClientMessagesCarryTheSignedDataVerbatim) {
 }
 
 TEST(RealtimeUrlTest, StandardHostMovesToTheRealtimeHostOthersGainRealtimePath) {
-  auto standard =
-      realtimeEndpoint("https://abc123.appsync-api.eu-west-1.amazonaws.com/graphql");
+  auto standard = realtimeEndpoint("https://abc123.appsync-api.eu-west-1.amazonaws.com/graphql");
   ASSERT_TRUE(standard);
   EXPECT_EQ(standard.value().url,
             "wss://abc123.appsync-realtime-api.eu-west-1.amazonaws.com/graphql");
@@ -172,9 +171,8 @@ TEST_F(RealtimeAuthTest, HandshakeBlobSignsTheConnectPathAndEmptyObject) {
   auto authorization = b["Authorization"].get<std::string>();
   EXPECT_NE(authorization.find("Credential=AKIDEXAMPLE/20240102/eu-west-1/appsync/aws4_request"),
             std::string::npos);
-  EXPECT_NE(authorization.find(
-                "SignedHeaders=accept;content-encoding;content-type;host;x-amz-date;"
-                "x-amz-security-token,"),
+  EXPECT_NE(authorization.find("SignedHeaders=accept;content-encoding;content-type;host;x-amz-date;"
+                               "x-amz-security-token,"),
             std::string::npos);
 
   EXPECT_TRUE(verify(b, "/graphql/connect", "{}").ok());

@@ -4,7 +4,7 @@
 
 #include "platform/sigv4/encoding.h"
 #include "platform/sigv4/signer.h"
-#include "platform/sigv4/verifier.h"
+#include "sigv4_verifier.h"
 
 namespace corvenza::sigv4 {
 namespace {
@@ -12,8 +12,8 @@ namespace {
 using namespace std::chrono_literals;
 using S = VerificationStatus;
 
-const Credentials kTemporary{"ASIATEMPORARY", "temporary/secret+key", "session/token+value=",
-                             std::nullopt};
+const Credentials kTemporary{"ASIATEMPORARY", "temporary/secret+key",
+                             "session/token+value=", std::nullopt};
 const Credentials kPermanent{"AKIAPERMANENT", "permanent/secret+key", "", std::nullopt};
 const auto kSignedAt = *parseAmzDate("20240301T101500Z");
 
@@ -94,8 +94,8 @@ TEST(Verifier, AcceptsWhatTheSignerProducesInEveryForm) {
   ASSERT_TRUE(signRequest(sent, unsignedPayload).ok());
   EXPECT_TRUE(verifyRequest(received(sent), options(true), kSignedAt).ok());
 
-  const auto url = presignUrl("GET", "http://127.0.0.1:9000/bucket/a%20b.jpg",
-                              params(kTemporary, true), 900s);
+  const auto url =
+      presignUrl("GET", "http://127.0.0.1:9000/bucket/a%20b.jpg", params(kTemporary, true), 900s);
   ASSERT_TRUE(url.ok());
   http::HttpRequest link;
   link.url = *url;
@@ -156,7 +156,9 @@ TEST(Verifier, RejectsTamperingWithTheRightReason) {
 TEST(Verifier, EnforcesTheTimeWindows) {
   auto sent = graphql();
   ASSERT_TRUE(signRequest(sent, params(kPermanent, false)).ok());
-  const auto at = [&](auto now) { return verifyRequest(received(sent), options(false), now).status; };
+  const auto at = [&](auto now) {
+    return verifyRequest(received(sent), options(false), now).status;
+  };
   EXPECT_EQ(at(kSignedAt + 15min), S::verified);
   EXPECT_EQ(at(kSignedAt - 15min), S::verified);
   EXPECT_EQ(at(kSignedAt + 15min + 1s), S::requestTimeSkewed);
@@ -189,8 +191,7 @@ TEST(Verifier, ReportsMissingMalformedAndUnknownCredentials) {
   auto stranger = params(kPermanent, true);
   stranger.credentials.accessKeyId = "AKIASTRANGER";
   ASSERT_TRUE(signRequest(unknown, stranger).ok());
-  EXPECT_EQ(verifyRequest(received(unknown), options(true), kSignedAt).status,
-            S::unknownAccessKey);
+  EXPECT_EQ(verifyRequest(received(unknown), options(true), kSignedAt).status, S::unknownAccessKey);
 
   auto wrongSecret = upload();
   auto forged = params(kPermanent, true);
@@ -203,15 +204,17 @@ TEST(Verifier, ReportsMissingMalformedAndUnknownCredentials) {
   badExpiry.target =
       "/b/k?X-Amz-Algorithm=AWS4-HMAC-SHA256&X-Amz-Credential=AKIAPERMANENT%2F20240301%2F"
       "eu-central-1%2Fs3%2Faws4_request&X-Amz-Date=20240301T101500Z&X-Amz-Expires=604801"
-      "&X-Amz-SignedHeaders=host&X-Amz-Signature=" + std::string(64, 'a');
+      "&X-Amz-SignedHeaders=host&X-Amz-Signature=" +
+      std::string(64, 'a');
   EXPECT_EQ(verifyRequest(badExpiry, options(true), kSignedAt).status, S::malformed);
 }
 
 TEST(Verifier, MessagesNeverCarrySecrets) {
   auto sent = upload();
   ASSERT_TRUE(signRequest(sent, params(kTemporary, true)).ok());
-  const auto signature = http::findHeader(sent.headers, "Authorization")->substr(
-      http::findHeader(sent.headers, "Authorization")->find("Signature=") + 10);
+  const auto signature =
+      http::findHeader(sent.headers, "Authorization")
+          ->substr(http::findHeader(sent.headers, "Authorization")->find("Signature=") + 10);
   std::vector<ReceivedRequest> failures;
   for (int i = 0; i < 4; ++i) failures.push_back(received(sent));
   failures[0].body = "x";

@@ -8,7 +8,7 @@
 #include <map>
 
 #include "platform/sigv4/encoding.h"
-#include "platform/sigv4/verifier.h"
+#include "sigv4_verifier.h"
 #include "storage_fakes.h"
 
 namespace corvenza::test {
@@ -34,7 +34,7 @@ std::map<std::string, std::string> queryOf(const std::string& url) {
 }
 
 storage::PresignedURLBuilder builder(std::shared_ptr<identity::CredentialsSource> credentials =
-                                         std::make_shared<FixedCredentials>()) {
+                                         std::make_shared<FixedCredentials>(sessionCredentials())) {
   storage::PresignedURLBuilderOptions options;
   options.environment = [](const char*) -> std::optional<std::string> { return std::nullopt; };
   options.now = [] { return kSigningTime; };

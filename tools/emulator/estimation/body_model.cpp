@@ -18,12 +18,12 @@ struct Girth {
   double exponent;
 };
 constexpr Girth kGirths[] = {
-    {"neckCircumference", 0.217, 0.194, 0.45},   {"bicepCircumference", 0.171, 0.170, 0.75},
-    {"chestCircumference", 0.549, 0.545, 0.55},  {"waistCircumference", 0.469, 0.436, 0.85},
-    {"hipCircumference", 0.554, 0.594, 0.60},    {"wristCircumference", 0.097, 0.091, 0.30},
+    {"neckCircumference", 0.217, 0.194, 0.45},    {"bicepCircumference", 0.171, 0.170, 0.75},
+    {"chestCircumference", 0.549, 0.545, 0.55},   {"waistCircumference", 0.469, 0.436, 0.85},
+    {"hipCircumference", 0.554, 0.594, 0.60},     {"wristCircumference", 0.097, 0.091, 0.30},
     {"highHipCircumference", 0.514, 0.530, 0.70}, {"midThighCircumference", 0.286, 0.310, 0.70},
-    {"thighCircumference", 0.314, 0.340, 0.70},  {"kneeCircumference", 0.217, 0.225, 0.40},
-    {"calfCircumference", 0.211, 0.212, 0.50},   {"underbust", 0.480, 0.455, 0.55},
+    {"thighCircumference", 0.314, 0.340, 0.70},   {"kneeCircumference", 0.217, 0.225, 0.40},
+    {"calfCircumference", 0.211, 0.212, 0.50},    {"underbust", 0.480, 0.455, 0.55},
 };
 
 // Lengths: a share of height only (segment proportions barely vary with mass).
@@ -33,9 +33,8 @@ struct Length {
   double female;
 };
 constexpr Length kLengths[] = {
-    {"shoulderWidth", 0.259, 0.236}, {"sleeveLength", 0.350, 0.340},
-    {"inseamLength", 0.450, 0.445},  {"outseamLength", 0.610, 0.605},
-    {"totalLength", 0.845, 0.840},   {"backlength", 0.258, 0.250},
+    {"shoulderWidth", 0.259, 0.236}, {"sleeveLength", 0.350, 0.340}, {"inseamLength", 0.450, 0.445},
+    {"outseamLength", 0.610, 0.605}, {"totalLength", 0.845, 0.840},  {"backlength", 0.258, 0.250},
 };
 
 double roundTenth(double value) { return std::round(value * 10.0) / 10.0; }
@@ -61,8 +60,8 @@ nlohmann::json estimateMeasurements(const Person& person) {
 
   nlohmann::json out = nlohmann::json::object();
   for (const auto& girth : kGirths) {
-    double value = person.height * share(girth.male, girth.female) *
-                   std::pow(adiposity, girth.exponent);
+    double value =
+        person.height * share(girth.male, girth.female) * std::pow(adiposity, girth.exponent);
     if (std::string_view(girth.field) == "waistCircumference") value *= ageFactor;
     out[girth.field] = roundTenth(value);
   }

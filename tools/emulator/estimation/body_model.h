@@ -4,7 +4,6 @@
 // are written out in docs/emulator.md.
 
 #include <nlohmann/json.hpp>
-
 #include <optional>
 #include <string>
 

@@ -30,8 +30,8 @@ bool holds(const std::string& op, const nlohmann::json& value, const nlohmann::j
   }
   if (op == "between") {
     if (!operand.is_array() || operand.size() != 2) return false;
-    return comparable(value, operand[0]) && comparable(value, operand[1]) &&
-           operand[0] <= value && value <= operand[1];
+    return comparable(value, operand[0]) && comparable(value, operand[1]) && operand[0] <= value &&
+           value <= operand[1];
   }
   if (!comparable(value, operand)) return false;
   if (op == "gt") return value > operand;

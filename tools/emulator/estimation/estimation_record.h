@@ -1,10 +1,9 @@
 #pragma once
 // One estimation request as the emulator keeps it, and its GraphQL form.
 
-#include <nlohmann/json.hpp>
-
 #include <cstdint>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 

@@ -203,7 +203,8 @@ detail::Status EstimationStore::save(const EstimationRecord& record, bool insert
   statement.bind(10, record.errorCode);
   statement.bind(11, images.dump());
   statement.bind(12, record.measurements.dump());
-  if (sqlite3_step(statement.get()) != SQLITE_DONE) return storeError(db_, "cannot store a request");
+  if (sqlite3_step(statement.get()) != SQLITE_DONE)
+    return storeError(db_, "cannot store a request");
   return detail::okStatus();
 }
 
@@ -246,8 +247,7 @@ std::string EstimationStore::makeToken(const std::string& owner,
 }
 
 detail::Result<Page> EstimationStore::list(
-    const std::string& owner, std::optional<int> limit,
-    const std::optional<std::string>& nextToken,
+    const std::string& owner, std::optional<int> limit, const std::optional<std::string>& nextToken,
     const std::function<bool(const EstimationRecord&)>& filter) {
   const int pageSize = std::clamp(limit.value_or(kDefaultLimit), 1, kMaxLimit);
   std::int64_t afterCreatedAt = std::numeric_limits<std::int64_t>::min();

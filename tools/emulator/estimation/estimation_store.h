@@ -3,14 +3,13 @@
 // Every owner-facing operation takes the caller's identity id: another
 // identity's request behaves exactly as one that does not exist.
 
-#include <nlohmann/json.hpp>
-
 #include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <vector>

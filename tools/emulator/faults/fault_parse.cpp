@@ -1,9 +1,8 @@
 #include "faults/fault_parse.h"
 
-#include <nlohmann/json.hpp>
-
 #include <algorithm>
 #include <cctype>
+#include <nlohmann/json.hpp>
 #include <set>
 #include <utility>
 

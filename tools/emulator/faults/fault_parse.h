@@ -8,7 +8,6 @@
 // the JSON object itself when a value needs a comma.
 
 #include <nlohmann/json_fwd.hpp>
-
 #include <string_view>
 
 #include "core/result.h"

@@ -3,10 +3,9 @@
 // Thread-safe: requests on any server thread take faults while a test adds
 // or clears them.
 
-#include <nlohmann/json_fwd.hpp>
-
 #include <cstdint>
 #include <mutex>
+#include <nlohmann/json_fwd.hpp>
 #include <optional>
 #include <vector>
 

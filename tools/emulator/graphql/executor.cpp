@@ -85,9 +85,9 @@ class Execution {
                                       const CollectedField& field, Path& path) {
     if (type.kind == TypeRef::Kind::NonNull) {
       if (value.is_null()) {
-        fieldError("Cannot return null for non-nullable type: '" + type.of->toString() +
-                       "' within parent",
-                   *field.selections.front(), path);
+        fieldError(
+            "Cannot return null for non-nullable type: '" + type.of->toString() + "' within parent",
+            *field.selections.front(), path);
         return std::nullopt;
       }
       return complete(*type.of, value, field, path);
@@ -129,8 +129,7 @@ class Execution {
   }
 
   std::optional<OrderedJson> completeObject(const TypeDef& def, const nlohmann::json& value,
-                                            const std::vector<CollectedField>& fields,
-                                            Path& path) {
+                                            const std::vector<CollectedField>& fields, Path& path) {
     OrderedJson object = OrderedJson::object();
     for (const auto& field : fields) {
       const auto& name = field.selections.front()->name;
@@ -214,14 +213,15 @@ std::variant<PreparedOperation, OrderedJson> Executor::prepare(
     const auto it = std::find_if(operations.begin(), operations.end(),
                                  [&](const auto& op) { return op.name == *operationName; });
     if (it == operations.end()) {
-      return errorResponse({{"Unknown operation named '" + *operationName + "'.",
-                             kBadRequest, {}, {}}});
+      return errorResponse(
+          {{"Unknown operation named '" + *operationName + "'.", kBadRequest, {}, {}}});
     }
     prepared.operationIndex = static_cast<std::size_t>(it - operations.begin());
   } else if (operations.size() > 1) {
-    return errorResponse(
-        {{"Must provide operation name if query contains multiple operations.", kBadRequest,
-          {}, {}}});
+    return errorResponse({{"Must provide operation name if query contains multiple operations.",
+                           kBadRequest,
+                           {},
+                           {}}});
   }
 
   if (!variables.is_null() && !variables.is_object()) {
@@ -236,14 +236,18 @@ std::variant<PreparedOperation, OrderedJson> Executor::prepare(
         nlohmann::json value;
         bool present = true;
         std::string error;
-        if (coerceLiteral(schema_, def.type, def.defaultValue, prepared.variables, value,
-                          present, error)) {
+        if (coerceLiteral(schema_, def.type, def.defaultValue, prepared.variables, value, present,
+                          error)) {
           prepared.variables[def.name] = std::move(value);
         }
       } else if (def.type.kind == TypeRef::Kind::NonNull) {
-        variableErrors.push_back({"Variable '" + def.name + "' has coerced Null value for "
-                                  "NonNull type '" + def.type.toString() + "'",
-                                  kValidationError, {def.location}, {}});
+        variableErrors.push_back({"Variable '" + def.name +
+                                      "' has coerced Null value for "
+                                      "NonNull type '" +
+                                      def.type.toString() + "'",
+                                  kValidationError,
+                                  {def.location},
+                                  {}});
       }
       continue;
     }
@@ -251,7 +255,9 @@ std::variant<PreparedOperation, OrderedJson> Executor::prepare(
     std::string error;
     if (!coerceJsonValue(schema_, def.type, *given, value, error)) {
       variableErrors.push_back({"Variable '" + def.name + "' has an invalid value: " + error,
-                                kValidationError, {def.location}, {}});
+                                kValidationError,
+                                {def.location},
+                                {}});
       continue;
     }
     prepared.variables[def.name] = std::move(value);
@@ -283,7 +289,9 @@ std::variant<std::vector<RootFieldCall>, GraphQLError> Executor::rootFields(
       if (!coerceLiteral(schema_, argDef->type, arg.value, prepared.variables, value, present,
                          error)) {
         return GraphQLError{"Argument '" + arg.name + "' has an invalid value: " + error,
-                            kValidationError, {arg.location}, {field.responseKey}};
+                            kValidationError,
+                            {arg.location},
+                            {field.responseKey}};
       }
       if (present) call.arguments[arg.name] = std::move(value);
     }
@@ -324,8 +332,8 @@ OrderedJson Executor::run(const PreparedOperation& prepared, const ResolveContex
         nlohmann::json argValue;
         bool present = true;
         std::string error;
-        if (!coerceLiteral(schema_, argDef->type, arg.value, prepared.variables, argValue,
-                           present, error)) {
+        if (!coerceLiteral(schema_, argDef->type, arg.value, prepared.variables, argValue, present,
+                           error)) {
           execution.fieldError("Argument '" + arg.name + "' has an invalid value: " + error, sel,
                                path, kValidationError);
           argumentsOk = false;

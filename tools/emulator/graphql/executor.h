@@ -3,10 +3,9 @@
 // shapes their JSON results by the selection set, producing the response
 // {"data": ..., "errors": [...]}. Knows nothing of HTTP or of estimations.
 
-#include <nlohmann/json.hpp>
-
 #include <functional>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <string_view>

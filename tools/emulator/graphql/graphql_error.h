@@ -2,7 +2,6 @@
 // A GraphQL error as the gateway reports it in the response's "errors" array.
 
 #include <nlohmann/json_fwd.hpp>
-
 #include <string>
 #include <variant>
 #include <vector>

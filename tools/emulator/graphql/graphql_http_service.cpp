@@ -4,7 +4,7 @@
 
 #include "encoding.h"
 #include "log.h"
-#include "platform/sigv4/verifier.h"
+#include "sigv4_verifier.h"
 
 namespace corvenza::emulator::gql {
 namespace {
@@ -18,7 +18,8 @@ Response withRequestId(Response response) {
 
 Response gatewayError(int status, std::string_view errorType, std::string_view message) {
   auto response = jsonResponse(
-      status, {{"errors", nlohmann::json::array({{{"errorType", errorType}, {"message", message}}})}});
+      status,
+      {{"errors", nlohmann::json::array({{{"errorType", errorType}, {"message", message}}})}});
   response.headers.emplace_back("x-amzn-ErrorType", std::string(errorType));
   return withRequestId(std::move(response));
 }
@@ -44,7 +45,8 @@ Response GraphQLHttpService::handle(const Request& request) {
   const auto now = context_.clock.now();
   const auto verification = sigv4::verifyRequest(received, options, now);
   switch (verification.status) {
-    case sigv4::VerificationStatus::verified: break;
+    case sigv4::VerificationStatus::verified:
+      break;
     case sigv4::VerificationStatus::missingAuthentication:
       return gatewayError(401, "UnauthorizedException", "Valid authorization header not provided.");
     case sigv4::VerificationStatus::unknownAccessKey:
@@ -55,8 +57,8 @@ Response GraphQLHttpService::handle(const Request& request) {
       return gatewayError(403, "InvalidSignatureException", verification.message);
   }
   // The signature holds; the credentials must also still be valid.
-  auto issued = context_.credentials.validate(verification.accessKeyId,
-                                              verification.sessionToken, now);
+  auto issued =
+      context_.credentials.validate(verification.accessKeyId, verification.sessionToken, now);
   if (!issued) {
     return gatewayError(401, "UnauthorizedException",
                         issued.error().code() == kCredentialsExpired

@@ -63,9 +63,12 @@ std::optional<T> optionalField(const nlohmann::json& object, const char* key) {
 
 const char* subscriptionField(ChangeKind kind) {
   switch (kind) {
-    case ChangeKind::Create: return "onCreateBodysizeEstimation";
-    case ChangeKind::Update: return "onUpdateBodysizeEstimation";
-    case ChangeKind::Delete: return "onDeleteBodysizeEstimation";
+    case ChangeKind::Create:
+      return "onCreateBodysizeEstimation";
+    case ChangeKind::Update:
+      return "onUpdateBodysizeEstimation";
+    case ChangeKind::Delete:
+      return "onDeleteBodysizeEstimation";
   }
   return "";
 }
@@ -86,10 +89,11 @@ GraphQLService::GraphQLService(estimation::EstimationStore& store,
 }
 
 void GraphQLService::registerResolvers() {
-  executor_.setResolver(Kind::Query, "getBodysizeEstimation",
-                        [this](const nlohmann::json& args, const ResolveContext& ctx) {
-                          return recordOrNull(store_.get(ctx.callerIdentityId, args.at("id").get<std::string>()));
-                        });
+  executor_.setResolver(
+      Kind::Query, "getBodysizeEstimation",
+      [this](const nlohmann::json& args, const ResolveContext& ctx) {
+        return recordOrNull(store_.get(ctx.callerIdentityId, args.at("id").get<std::string>()));
+      });
   executor_.setResolver(
       Kind::Query, "listBodysizeEstimations",
       [this](const nlohmann::json& args, const ResolveContext& ctx) -> ResolverOutcome {
@@ -133,14 +137,14 @@ void GraphQLService::registerResolvers() {
         if (!record) return internalError(record.error());
         return estimation::toGraphQL(*record);
       });
-  executor_.setResolver(Kind::Mutation, "updateBodysizeEstimation",
-                        [this](const nlohmann::json& args, const ResolveContext& ctx) {
-                          auto changes = args.at("input");
-                          const auto id = changes.at("id").get<std::string>();
-                          changes.erase("id");
-                          return recordOrConditionFailed(
-                              store_.update(ctx.callerIdentityId, id, changes));
-                        });
+  executor_.setResolver(
+      Kind::Mutation, "updateBodysizeEstimation",
+      [this](const nlohmann::json& args, const ResolveContext& ctx) {
+        auto changes = args.at("input");
+        const auto id = changes.at("id").get<std::string>();
+        changes.erase("id");
+        return recordOrConditionFailed(store_.update(ctx.callerIdentityId, id, changes));
+      });
   executor_.setResolver(
       Kind::Mutation, "deleteBodysizeEstimation",
       [this](const nlohmann::json& args, const ResolveContext& ctx) -> ResolverOutcome {
@@ -259,8 +263,7 @@ std::variant<SubscriptionPlan, nlohmann::ordered_json> GraphQLService::prepareSu
 std::optional<nlohmann::ordered_json> GraphQLService::executeSubscriptionEvent(
     const SubscriptionPlan& plan, ChangeKind kind, const std::string& ownerIdentityId,
     const nlohmann::json& record, const std::string& callerIdentityId) const {
-  if (kind != plan.kind || ownerIdentityId != callerIdentityId ||
-      ownerIdentityId != plan.userId) {
+  if (kind != plan.kind || ownerIdentityId != callerIdentityId || ownerIdentityId != plan.userId) {
     return std::nullopt;
   }
   return executor_.run(plan.operation, ResolveContext{callerIdentityId}, &record);

@@ -3,10 +3,9 @@
 // JSON out, every request scoped to the caller's identity. The HTTP adapter
 // and the real-time service sit on top of it.
 
-#include <nlohmann/json.hpp>
-
 #include <cstdint>
 #include <functional>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <string_view>

@@ -80,11 +80,20 @@ bool literalToJson(const Value& literal, nlohmann::json& out) {
       }
       return true;
     }
-    case Value::Kind::Float: out = std::strtod(literal.text.c_str(), nullptr); return true;
-    case Value::Kind::String: out = literal.text; return true;
-    case Value::Kind::Boolean: out = literal.boolean; return true;
-    case Value::Kind::Enum: out = literal.text; return true;
-    default: return false;
+    case Value::Kind::Float:
+      out = std::strtod(literal.text.c_str(), nullptr);
+      return true;
+    case Value::Kind::String:
+      out = literal.text;
+      return true;
+    case Value::Kind::Boolean:
+      out = literal.boolean;
+      return true;
+    case Value::Kind::Enum:
+      out = literal.text;
+      return true;
+    default:
+      return false;
   }
 }
 

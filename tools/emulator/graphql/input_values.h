@@ -5,7 +5,6 @@
 // resolvers can tell "leave unchanged" from "clear".
 
 #include <nlohmann/json.hpp>
-
 #include <string>
 
 #include "graphql/ast.h"

@@ -7,7 +7,9 @@ namespace corvenza::emulator::gql {
 namespace {
 
 bool isNameStart(char c) { return std::isalpha(static_cast<unsigned char>(c)) || c == '_'; }
-bool isNameContinue(char c) { return isNameStart(c) || std::isdigit(static_cast<unsigned char>(c)); }
+bool isNameContinue(char c) {
+  return isNameStart(c) || std::isdigit(static_cast<unsigned char>(c));
+}
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
 int hexValue(char c) {
@@ -193,14 +195,30 @@ Token Lexer::readString(Location at) {
     const char escaped = peek(1);
     pos_ += 2;
     switch (escaped) {
-      case '"': value += '"'; break;
-      case '\\': value += '\\'; break;
-      case '/': value += '/'; break;
-      case 'b': value += '\b'; break;
-      case 'f': value += '\f'; break;
-      case 'n': value += '\n'; break;
-      case 'r': value += '\r'; break;
-      case 't': value += '\t'; break;
+      case '"':
+        value += '"';
+        break;
+      case '\\':
+        value += '\\';
+        break;
+      case '/':
+        value += '/';
+        break;
+      case 'b':
+        value += '\b';
+        break;
+      case 'f':
+        value += '\f';
+        break;
+      case 'n':
+        value += '\n';
+        break;
+      case 'r':
+        value += '\r';
+        break;
+      case 't':
+        value += '\t';
+        break;
       case 'u': {
         unsigned code = 0;
         for (int i = 0; i < 4; ++i) {

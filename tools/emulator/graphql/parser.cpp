@@ -57,9 +57,15 @@ class Parser {
   [[noreturn]] void unexpected(std::string_view expected) const {
     std::string found;
     switch (token_.kind) {
-      case Token::Kind::End: found = "<EOF>"; break;
-      case Token::Kind::String: found = "string"; break;
-      default: found = "'" + token_.text + "'"; break;
+      case Token::Kind::End:
+        found = "<EOF>";
+        break;
+      case Token::Kind::String:
+        found = "string";
+        break;
+      default:
+        found = "'" + token_.text + "'";
+        break;
     }
     fail("Unexpected " + found + ", expected " + std::string(expected));
   }
@@ -294,9 +300,12 @@ class Parser {
 
 std::string TypeRef::toString() const {
   switch (kind) {
-    case Kind::Named: return name;
-    case Kind::List: return "[" + of->toString() + "]";
-    case Kind::NonNull: return of->toString() + "!";
+    case Kind::Named:
+      return name;
+    case Kind::List:
+      return "[" + of->toString() + "]";
+    case Kind::NonNull:
+      return of->toString() + "!";
   }
   return name;
 }

@@ -112,8 +112,8 @@ Schema buildEstimationSchema() {
                                  {"height", "Float"},
                                  {"id", "ID!"},
                                  {"weight", "Float"}})));
-  schema.add(inputObject("DeleteBodysizeEstimationInput",
-                         inputs({{"createdAt", "Int"}, {"id", "ID!"}})));
+  schema.add(
+      inputObject("DeleteBodysizeEstimationInput", inputs({{"createdAt", "Int"}, {"id", "ID!"}})));
   schema.add(inputObject("S3ObjectInput", inputs({{"bucket", "String!"},
                                                   {"key", "String!"},
                                                   {"localUri", "String!"},
@@ -126,8 +126,8 @@ Schema buildEstimationSchema() {
   schema.add(scalarFilter("TableStatusFilterInput", "BodysizeEstimationStatus", false));
   schema.add(scalarFilter("TableIDFilterInput", "ID", true));
   schema.add(scalarFilter("TableStringFilterInput", "String", true));
-  schema.add(inputObject("TableBooleanFilterInput",
-                         inputs({{"eq", "Boolean"}, {"ne", "Boolean"}})));
+  schema.add(
+      inputObject("TableBooleanFilterInput", inputs({{"eq", "Boolean"}, {"ne", "Boolean"}})));
   std::vector<InputValueDef> filterFields;
   for (const auto& [field, filterType] : kFilterFields) {
     filterFields.push_back({field, type(filterType)});
@@ -144,19 +144,20 @@ Schema buildEstimationSchema() {
                         {"nextToken", "String"}})}},
               {},
               {}});
-  schema.add(
-      {"Mutation",
-       TypeKind::Object,
-       {{"createBodysizeEstimation", type(estimation),
-         inputs({{"input", "CreateBodysizeEstimationInput!"}})},
-        {"updateBodysizeEstimation", type(estimation),
-         inputs({{"input", "UpdateBodysizeEstimationInput!"}})},
-        {"deleteBodysizeEstimation", type(estimation),
-         inputs({{"input", "DeleteBodysizeEstimationInput!"}})},
-        {"attachFrontImage", type(estimation), inputs({{"id", "ID!"}, {"image", "S3ObjectInput!"}})},
-        {"attachSideImage", type(estimation), inputs({{"id", "ID!"}, {"image", "S3ObjectInput!"}})}},
-       {},
-       {}});
+  schema.add({"Mutation",
+              TypeKind::Object,
+              {{"createBodysizeEstimation", type(estimation),
+                inputs({{"input", "CreateBodysizeEstimationInput!"}})},
+               {"updateBodysizeEstimation", type(estimation),
+                inputs({{"input", "UpdateBodysizeEstimationInput!"}})},
+               {"deleteBodysizeEstimation", type(estimation),
+                inputs({{"input", "DeleteBodysizeEstimationInput!"}})},
+               {"attachFrontImage", type(estimation),
+                inputs({{"id", "ID!"}, {"image", "S3ObjectInput!"}})},
+               {"attachSideImage", type(estimation),
+                inputs({{"id", "ID!"}, {"image", "S3ObjectInput!"}})}},
+              {},
+              {}});
   schema.add({"Subscription",
               TypeKind::Object,
               {{"onCreateBodysizeEstimation", type(estimation), inputs({{"userId", "ID!"}})},
@@ -209,9 +210,12 @@ const TypeDef* Schema::find(std::string_view typeName) const {
 
 const TypeDef* Schema::rootType(OperationDefinition::Kind kind) const {
   switch (kind) {
-    case OperationDefinition::Kind::Query: return find("Query");
-    case OperationDefinition::Kind::Mutation: return find("Mutation");
-    case OperationDefinition::Kind::Subscription: return find("Subscription");
+    case OperationDefinition::Kind::Query:
+      return find("Query");
+    case OperationDefinition::Kind::Mutation:
+      return find("Mutation");
+    case OperationDefinition::Kind::Subscription:
+      return find("Subscription");
   }
   return nullptr;
 }

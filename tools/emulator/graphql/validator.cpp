@@ -51,22 +51,27 @@ class Validator {
     std::set<std::string> names;
     for (const auto& op : document_.operations) {
       if (op.name.empty() && document_.operations.size() > 1) {
-        error("Validation error of type LoneAnonymousOperation: an anonymous operation must be "
-              "the only operation in the document",
-              op.location);
+        error(
+            "Validation error of type LoneAnonymousOperation: an anonymous operation must be "
+            "the only operation in the document",
+            op.location);
       }
       if (!op.name.empty() && !names.insert(op.name).second) {
-        error("Validation error of type DuplicateOperationName: There can be only one operation "
-              "named '" + op.name + "'",
-              op.location);
+        error(
+            "Validation error of type DuplicateOperationName: There can be only one operation "
+            "named '" +
+                op.name + "'",
+            op.location);
       }
     }
     std::set<std::string> fragmentNames;
     for (const auto& fragment : document_.fragments) {
       if (!fragmentNames.insert(fragment.name).second) {
-        error("Validation error of type DuplicateFragmentName: There can be only one fragment "
-              "named '" + fragment.name + "'",
-              fragment.location);
+        error(
+            "Validation error of type DuplicateFragmentName: There can be only one fragment "
+            "named '" +
+                fragment.name + "'",
+            fragment.location);
       }
     }
   }
@@ -77,18 +82,21 @@ class Validator {
       error("Validation error of type UnknownType: Unknown type " + fragment.typeCondition,
             fragment.location);
     } else if (type->kind != TypeKind::Object) {
-      error("Validation error of type InvalidFragmentType: Fragment type condition is not an "
-            "object type: " + fragment.typeCondition,
-            fragment.location);
+      error(
+          "Validation error of type InvalidFragmentType: Fragment type condition is not an "
+          "object type: " +
+              fragment.typeCondition,
+          fragment.location);
     }
   }
 
   void checkOperation(const OperationDefinition& op) {
     const auto* root = schema_.rootType(op.kind);
     if (!root) {
-      error("Validation error of type UnknownOperation: the schema has no root for this "
-            "operation",
-            op.location);
+      error(
+          "Validation error of type UnknownOperation: the schema has no root for this "
+          "operation",
+          op.location);
       return;
     }
     operation_ = &op;
@@ -96,17 +104,21 @@ class Validator {
     std::set<std::string> variableNames;
     for (const auto& var : op.variables) {
       if (!variableNames.insert(var.name).second) {
-        error("Validation error of type DuplicateVariableName: There can be only one variable "
-              "named '" + var.name + "'",
-              var.location);
+        error(
+            "Validation error of type DuplicateVariableName: There can be only one variable "
+            "named '" +
+                var.name + "'",
+            var.location);
       }
       if (!schema_.find(var.type.baseName())) {
         error("Validation error of type UnknownType: Unknown type " + var.type.baseName(),
               var.location);
       } else if (!schema_.isInputType(var.type)) {
-        error("Validation error of type NonInputTypeOnVariable: Input type expected for "
-              "variable '" + var.name + "'",
-              var.location);
+        error(
+            "Validation error of type NonInputTypeOnVariable: Input type expected for "
+            "variable '" +
+                var.name + "'",
+            var.location);
       } else if (var.hasDefault) {
         const auto problem = literalError(schema_, var.type, var.defaultValue);
         if (!problem.empty()) {
@@ -119,14 +131,14 @@ class Validator {
     std::set<std::string> activeFragments;
     checkSelections(*root, op.selections, activeFragments);
     if (op.kind == OperationDefinition::Kind::Subscription && rootFieldCount(op) != 1) {
-      error("Validation error of type SubscriptionMultipleRootFields: a subscription selects "
-            "exactly one root field",
-            op.location);
+      error(
+          "Validation error of type SubscriptionMultipleRootFields: a subscription selects "
+          "exactly one root field",
+          op.location);
     }
     for (const auto& var : op.variables) {
       if (!usedVariables_.count(var.name)) {
-        error("Validation error of type UnusedVariable: Unused variable " + var.name,
-              var.location);
+        error("Validation error of type UnusedVariable: Unused variable " + var.name, var.location);
       }
     }
   }
@@ -161,8 +173,7 @@ class Validator {
                                  typeFits(var->type, *type.of);
       if (!typeFits(var->type, type) && !defaultCovers) {
         error("Validation error of type VariableTypeMismatch: Variable type '" +
-                  var->type.toString() + "' doesn't match expected type '" + type.toString() +
-                  "'",
+                  var->type.toString() + "' doesn't match expected type '" + type.toString() + "'",
               value.location);
       }
       return;
@@ -202,15 +213,15 @@ class Validator {
       const auto problem = literalError(schema_, def->type, arg.value);
       if (!problem.empty()) {
         error("Validation error of type WrongType: argument '" + arg.name + "' with value '" +
-                  describe(arg.value) + "' is not a valid '" + def->type.toString() + "': " +
-                  problem,
+                  describe(arg.value) + "' is not a valid '" + def->type.toString() +
+                  "': " + problem,
               arg.location);
       }
     }
     for (const auto& def : defs) {
       if (def.type.kind == TypeRef::Kind::NonNull && !seen.count(def.name)) {
-        error("Validation error of type MissingFieldArgument: Missing field argument " +
-                  def.name + " on " + owner,
+        error("Validation error of type MissingFieldArgument: Missing field argument " + def.name +
+                  " on " + owner,
               at);
       }
     }
@@ -218,12 +229,18 @@ class Validator {
 
   static std::string describe(const Value& value) {
     switch (value.kind) {
-      case Value::Kind::Null: return "null";
-      case Value::Kind::Boolean: return value.boolean ? "true" : "false";
-      case Value::Kind::Variable: return "$" + value.text;
-      case Value::Kind::List: return "[...]";
-      case Value::Kind::Object: return "{...}";
-      default: return value.text;
+      case Value::Kind::Null:
+        return "null";
+      case Value::Kind::Boolean:
+        return value.boolean ? "true" : "false";
+      case Value::Kind::Variable:
+        return "$" + value.text;
+      case Value::Kind::List:
+        return "[...]";
+      case Value::Kind::Object:
+        return "{...}";
+      default:
+        return value.text;
     }
   }
 
@@ -253,15 +270,19 @@ class Validator {
       }
       checkDirectives(sel.directives);
       switch (sel.kind) {
-        case Selection::Kind::Field: checkField(parent, sel, activeFragments); break;
+        case Selection::Kind::Field:
+          checkField(parent, sel, activeFragments);
+          break;
         case Selection::Kind::InlineFragment:
-          if (!sel.typeCondition.empty() && !checkTypeCondition(parent, sel.typeCondition,
-                                                                sel.location)) {
+          if (!sel.typeCondition.empty() &&
+              !checkTypeCondition(parent, sel.typeCondition, sel.location)) {
             break;
           }
           checkSelections(parent, sel.selections, activeFragments);
           break;
-        case Selection::Kind::FragmentSpread: checkSpread(parent, sel, activeFragments); break;
+        case Selection::Kind::FragmentSpread:
+          checkSpread(parent, sel, activeFragments);
+          break;
       }
     }
   }
@@ -273,9 +294,11 @@ class Validator {
       return false;
     }
     if (type != &parent) {
-      error("Validation error of type InvalidFragmentType: Fragment cannot be spread here as "
-            "objects of type '" + parent.name + "' can never be of type '" + condition + "'",
-            at);
+      error(
+          "Validation error of type InvalidFragmentType: Fragment cannot be spread here as "
+          "objects of type '" +
+              parent.name + "' can never be of type '" + condition + "'",
+          at);
       return false;
     }
     return true;
@@ -305,9 +328,10 @@ class Validator {
                   std::set<std::string>& activeFragments) {
     if (sel.name == "__typename") {
       if (!sel.selections.empty() || !sel.arguments.empty()) {
-        error("Validation error of type SubSelectionNotAllowed: Sub selection not allowed on "
-              "leaf type String! of field __typename",
-              sel.location);
+        error(
+            "Validation error of type SubSelectionNotAllowed: Sub selection not allowed on "
+            "leaf type String! of field __typename",
+            sel.location);
       }
       return;
     }
@@ -330,9 +354,11 @@ class Validator {
       }
       checkSelections(*type, sel.selections, activeFragments);
     } else if (!sel.selections.empty()) {
-      error("Validation error of type SubSelectionNotAllowed: Sub selection not allowed on leaf "
-            "type " + field->type.toString() + " of field " + sel.name,
-            sel.location);
+      error(
+          "Validation error of type SubSelectionNotAllowed: Sub selection not allowed on leaf "
+          "type " +
+              field->type.toString() + " of field " + sel.name,
+          sel.location);
     }
   }
 

@@ -14,8 +14,8 @@
 #include "log.h"
 #include "platform/appsync/realtime/realtime_auth.h"
 #include "platform/sigv4/encoding.h"
-#include "platform/sigv4/verifier.h"
 #include "realtime/websocket_upgrade.h"
+#include "sigv4_verifier.h"
 
 namespace corvenza::emulator {
 
@@ -94,8 +94,8 @@ struct RealtimeService::Connection : std::enable_shared_from_this<Connection> {
       }
       return errorsPayload("UnauthorizedException", verification.message, 401);
     }
-    auto issued = context.credentials.validate(verification.accessKeyId,
-                                               verification.sessionToken, now);
+    auto issued =
+        context.credentials.validate(verification.accessKeyId, verification.sessionToken, now);
     if (!issued) {
       return errorsPayload("UnauthorizedException",
                            "The security token included in the request is invalid.", 401);

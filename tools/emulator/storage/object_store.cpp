@@ -2,9 +2,8 @@
 
 #include <openssl/evp.h>
 
-#include <nlohmann/json.hpp>
-
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <sstream>
 #include <system_error>
 

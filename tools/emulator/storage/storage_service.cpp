@@ -1,7 +1,7 @@
 #include "storage/storage_service.h"
 
 #include "platform/sigv4/encoding.h"
-#include "platform/sigv4/verifier.h"
+#include "sigv4_verifier.h"
 #include "storage/key_ownership.h"
 #include "storage/s3_error.h"
 

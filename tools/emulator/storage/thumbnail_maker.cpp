@@ -25,8 +25,8 @@ estimation::Estimator::ThumbnailMaker makeThumbnailMaker(std::filesystem::path o
     if (jpeg.empty()) return std::nullopt;
     ObjectMetadata metadata = original->metadata;
     metadata.contentType = "image/jpeg";
-    auto stored = store->put(source.bucket, targetKey,
-                             std::string(jpeg.begin(), jpeg.end()), std::move(metadata));
+    auto stored = store->put(source.bucket, targetKey, std::string(jpeg.begin(), jpeg.end()),
+                             std::move(metadata));
     if (!stored) return std::nullopt;
     return estimation::S3Location{source.bucket, targetKey, source.region};
   };

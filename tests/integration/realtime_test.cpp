@@ -1,9 +1,8 @@
 // Subscriptions against the emulator: events reach the owner's subscribers
 // only, and a dropped socket is reopened without the subscriber's help.
 
-#include <gtest/gtest.h>
-
 #include <corvenza/main_queue.h>
+#include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
 
@@ -12,24 +11,13 @@
 #include "platform/sigv4/signer.h"
 #include "requests/typed_graphql.h"
 #include "support/emulator_process.h"
+#include "support/fixed_credentials.h"
 
 namespace corvenza::test {
 namespace {
 
 using json = nlohmann::json;
 using namespace std::chrono_literals;
-
-class FixedCredentials final : public identity::CredentialsSource {
- public:
-  explicit FixedCredentials(sigv4::Credentials credentials)
-      : credentials_(std::move(credentials)) {}
-  dispatch::Task<sigv4::Credentials> getCredentials() override {
-    return dispatch::Task<sigv4::Credentials>::completed(credentials_);
-  }
-
- private:
-  sigv4::Credentials credentials_;
-};
 
 struct User {
   std::string identityId;
@@ -72,14 +60,14 @@ class RealtimeIntegrationTest : public ::testing::Test {
     const auto issuedToken = json::parse(token.body, nullptr, false)["content"]["token"];
     User user;
     user.identityId = issuedToken.value("identity_id", "");
-    const json body = {{"IdentityId", user.identityId},
-                       {"Logins", {{"cognito-identity.amazonaws.com",
-                                    issuedToken.value("jwt_token", "")}}}};
-    const auto response = plainRequest(
-        "POST", emulator_->endpoint("identity"),
-        {"Content-Type: application/x-amz-json-1.1",
-         "X-Amz-Target: AWSCognitoIdentityService.GetCredentialsForIdentity"},
-        body.dump());
+    const json body = {
+        {"IdentityId", user.identityId},
+        {"Logins", {{"cognito-identity.amazonaws.com", issuedToken.value("jwt_token", "")}}}};
+    const auto response =
+        plainRequest("POST", emulator_->endpoint("identity"),
+                     {"Content-Type: application/x-amz-json-1.1",
+                      "X-Amz-Target: AWSCognitoIdentityService.GetCredentialsForIdentity"},
+                     body.dump());
     const auto issued = json::parse(response.body, nullptr, false)["Credentials"];
     if (issued.is_object()) {
       user.credentials = {issued.value("AccessKeyId", ""), issued.value("SecretKey", ""),
@@ -126,8 +114,8 @@ class RealtimeIntegrationTest : public ::testing::Test {
     return made ? made.value() : nullptr;
   }
 
-  std::shared_ptr<appsync::SubscriptionWatcher> subscribe(appsync::RealtimeClient& client,
-                                                          int kind, const std::string& userId,
+  std::shared_ptr<appsync::SubscriptionWatcher> subscribe(appsync::RealtimeClient& client, int kind,
+                                                          const std::string& userId,
                                                           Received& into) {
     auto watcher = client.subscribe(
         subscriptionRequest(kind, userId), queue_,
@@ -148,7 +136,8 @@ class RealtimeIntegrationTest : public ::testing::Test {
       create(owner);
       queue_->runFor(200ms);
       return !creations.events.empty();
-    })) << emulator_->log() << (creations.errors.empty() ? "" : creations.errors.front());
+    })) << emulator_->log()
+        << (creations.errors.empty() ? "" : creations.errors.front());
   }
 
   static std::unique_ptr<EmulatorProcess> emulator_;
@@ -234,8 +223,8 @@ TEST_F(RealtimeIntegrationTest, DroppedConnectionIsReopenedAndEventsKeepComing) 
   auto watcher = subscribe(*carolClient, 0, carol.identityId, created);
   awaitStarted(carol, created);
 
-  auto drop = plainRequest("POST", emulator_->endpoint("base") +
-                                       "/_control/drop-realtime-connections", {}, "");
+  auto drop = plainRequest(
+      "POST", emulator_->endpoint("base") + "/_control/drop-realtime-connections", {}, "");
   ASSERT_EQ(drop.status, 204) << drop.body;
   created.events.clear();
   awaitStarted(carol, created);  // resumes without a new subscribe

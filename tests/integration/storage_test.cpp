@@ -4,11 +4,10 @@
 
 #include <gtest/gtest.h>
 
-#include <nlohmann/json.hpp>
-
 #include <fstream>
 #include <future>
 #include <iterator>
+#include <nlohmann/json.hpp>
 
 #include "emulator_http_client.h"
 #include "platform/http/http_transport.h"
@@ -16,6 +15,7 @@
 #include "platform/storage/s3_object_manager.h"
 #include "platform/storage/storage_error.h"
 #include "support/emulator_process.h"
+#include "support/fixed_credentials.h"
 #include "support/temp_dir.h"
 
 namespace corvenza::test {
@@ -23,18 +23,6 @@ namespace {
 
 using nlohmann::json;
 using namespace std::chrono_literals;
-
-class IssuedCredentials final : public identity::CredentialsSource {
- public:
-  explicit IssuedCredentials(sigv4::Credentials credentials)
-      : credentials_(std::move(credentials)) {}
-  dispatch::Task<sigv4::Credentials> getCredentials() override {
-    return dispatch::Task<sigv4::Credentials>::completed(credentials_);
-  }
-
- private:
-  sigv4::Credentials credentials_;
-};
 
 struct Outcome {
   bool success = false;
@@ -73,11 +61,11 @@ class StorageIntegrationTest : public ::testing::Test {
     const json body = {
         {"IdentityId", user.identityId},
         {"Logins", {{"cognito-identity.amazonaws.com", issuedToken.value("jwt_token", "")}}}};
-    const auto response = plainRequest(
-        "POST", emulator_->endpoint("identity"),
-        {"Content-Type: application/x-amz-json-1.1",
-         "X-Amz-Target: AWSCognitoIdentityService.GetCredentialsForIdentity"},
-        body.dump());
+    const auto response =
+        plainRequest("POST", emulator_->endpoint("identity"),
+                     {"Content-Type: application/x-amz-json-1.1",
+                      "X-Amz-Target: AWSCognitoIdentityService.GetCredentialsForIdentity"},
+                     body.dump());
     const auto issued = json::parse(response.body, nullptr, false)["Credentials"];
     if (issued.is_object()) {
       user.credentials = {issued.value("AccessKeyId", ""), issued.value("SecretKey", ""),
@@ -111,7 +99,7 @@ class StorageIntegrationTest : public ::testing::Test {
     };
   }
   static identity::ServiceConfiguration configuration(const sigv4::Credentials& credentials) {
-    return {AWSRegionType::APNortheast1, std::make_shared<IssuedCredentials>(credentials)};
+    return {AWSRegionType::APNortheast1, std::make_shared<FixedCredentials>(credentials)};
   }
   static storage::PresignedURLBuilder builder(
       std::function<std::chrono::system_clock::time_point()> now = {},
@@ -167,9 +155,9 @@ TEST_F(StorageIntegrationTest, EncryptedUploadLandsAndReadsBackThroughPresignedL
   EXPECT_TRUE(response.hasHeaderLine("x-amz-server-side-encryption-aws-kms-key-id: " + kmsKeyId_));
 
   // The emulator keeps who stored it and under which key, beside the bytes.
-  const auto sidecar = json::parse(
-      readAll(emulator_->dataDir() / "objects" / ".meta" / bucket_ / (key("front image.jpg") + ".json")),
-      nullptr, false);
+  const auto sidecar = json::parse(readAll(emulator_->dataDir() / "objects" / ".meta" / bucket_ /
+                                           (key("front image.jpg") + ".json")),
+                                   nullptr, false);
   EXPECT_EQ(sidecar.value("owner_identity_id", ""), identityId_);
   EXPECT_EQ(sidecar.value("kms_key_id", ""), kmsKeyId_);
 
@@ -206,8 +194,9 @@ TEST_F(StorageIntegrationTest, UploadUnderAnotherKeyIdIsRefusedAndReachesTheCall
 TEST_F(StorageIntegrationTest, ExpiredOrTamperedLinksAreRefused) {
   ASSERT_TRUE(upload(key("front.jpg"), "front").success);
 
-  const auto longAgo = builder([] { return std::chrono::system_clock::now() - 901s; })
-                           .getPresignedURL(bucket_, key("front.jpg"));
+  const auto longAgo = builder([] {
+                         return std::chrono::system_clock::now() - 901s;
+                       }).getPresignedURL(bucket_, key("front.jpg"));
   ASSERT_TRUE(longAgo);
   const auto expired = plainRequest("GET", *longAgo, {});
   EXPECT_EQ(expired.status, 403);

@@ -9,6 +9,7 @@
 #include "platform/dispatch/executor.h"
 #include "platform/http/http_types.h"
 #include "platform/identity/credentials_source.h"
+#include "support/fixed_credentials.h"
 
 namespace corvenza::test {
 
@@ -16,18 +17,6 @@ inline sigv4::Credentials sessionCredentials() {
   return {"ASIAEXAMPLEKEY", "wJalrXUtnFEMI/K7MDENG/bPxRfiCYEXAMPLEKEY",
           "session/token+with=reserved", std::nullopt};
 }
-
-class FixedCredentials final : public identity::CredentialsSource {
- public:
-  explicit FixedCredentials(sigv4::Credentials credentials = sessionCredentials())
-      : credentials_(std::move(credentials)) {}
-  dispatch::Task<sigv4::Credentials> getCredentials() override {
-    return dispatch::Task<sigv4::Credentials>::completed(credentials_);
-  }
-
- private:
-  sigv4::Credentials credentials_;
-};
 
 /// Runs work only when the test says so.
 class QueueExecutor final : public dispatch::Executor {

@@ -26,7 +26,7 @@ detail::EnvironmentLookup environment(std::map<std::string, std::string> values)
 }
 
 identity::ServiceConfiguration configuration() {
-  return {AWSRegionType::APNortheast1, std::make_shared<FixedCredentials>()};
+  return {AWSRegionType::APNortheast1, std::make_shared<FixedCredentials>(sessionCredentials())};
 }
 
 TEST(TransferUtilityAddressingTest, VirtualHostedByDefaultPathStyleWithAnOverride) {

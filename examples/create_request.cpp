@@ -22,10 +22,18 @@ class PrintProgress final : public CorvenzaEnterpriseDelegate {
  public:
   void estimationProgressDidChange(EstimationProgressType progress) override {
     switch (progress) {
-      case EstimationProgressType::none: std::cout << "creating the request\n"; break;
-      case EstimationProgressType::setParameter: std::cout << "request created\n"; break;
-      case EstimationProgressType::putFrontImage: std::cout << "front photo attached\n"; break;
-      case EstimationProgressType::putSideImage: std::cout << "side photo attached\n"; break;
+      case EstimationProgressType::none:
+        std::cout << "creating the request\n";
+        break;
+      case EstimationProgressType::setParameter:
+        std::cout << "request created\n";
+        break;
+      case EstimationProgressType::putFrontImage:
+        std::cout << "front photo attached\n";
+        break;
+      case EstimationProgressType::putSideImage:
+        std::cout << "side photo attached\n";
+        break;
     }
   }
 };
@@ -45,15 +53,24 @@ void printErrors(const Errors& errors) {
 
 void printMeasurements(const EstimationResult& r) {
   const std::pair<const char*, std::optional<double>> rows[] = {
-      {"neck", r.neckCircumference},       {"shoulder width", r.shoulderWidth},
-      {"bicep", r.bicepCircumference},     {"sleeve length", r.sleeveLength},
-      {"chest", r.chestCircumference},     {"waist", r.waistCircumference},
-      {"hip", r.hipCircumference},         {"wrist", r.wristCircumference},
-      {"inseam", r.inseamLength},          {"outseam", r.outseamLength},
-      {"total length", r.totalLength},     {"high hip", r.highHipCircumference},
-      {"mid thigh", r.midThichCircumference}, {"thigh", r.thighCircumference},
-      {"knee", r.kneeCircumference},       {"calf", r.calfCircumference},
-      {"back length", r.backLength},       {"under-bust", r.underBust}};
+      {"neck", r.neckCircumference},
+      {"shoulder width", r.shoulderWidth},
+      {"bicep", r.bicepCircumference},
+      {"sleeve length", r.sleeveLength},
+      {"chest", r.chestCircumference},
+      {"waist", r.waistCircumference},
+      {"hip", r.hipCircumference},
+      {"wrist", r.wristCircumference},
+      {"inseam", r.inseamLength},
+      {"outseam", r.outseamLength},
+      {"total length", r.totalLength},
+      {"high hip", r.highHipCircumference},
+      {"mid thigh", r.midThichCircumference},
+      {"thigh", r.thighCircumference},
+      {"knee", r.kneeCircumference},
+      {"calf", r.calfCircumference},
+      {"back length", r.backLength},
+      {"under-bust", r.underBust}};
   for (const auto& [name, value] : rows) {
     std::cout << "  " << name << ": ";
     if (value) {

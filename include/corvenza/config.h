@@ -28,8 +28,7 @@ struct CorvenzaConfig {
 
   /// Decodes the file's bytes. Returns nothing when they are not a JSON
   /// object, or a member is missing or not a string; @p whyNot then says why.
-  static std::optional<CorvenzaConfig> decode(std::string_view json,
-                                              std::string* whyNot = nullptr);
+  static std::optional<CorvenzaConfig> decode(std::string_view json, std::string* whyNot = nullptr);
 
   friend bool operator==(const CorvenzaConfig&, const CorvenzaConfig&) = default;
 };

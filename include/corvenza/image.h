@@ -3,6 +3,8 @@
 /// Image: a decoded picture, the library's platform image type, and the
 /// preparation of a photo for upload.
 
+#include <corvenza/error.h>
+
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -10,8 +12,6 @@
 #include <span>
 #include <string>
 #include <vector>
-
-#include <corvenza/error.h>
 
 namespace corvenza {
 
@@ -39,8 +39,7 @@ class Image {
   /// Wraps @p rgb (width * height * 3 bytes, rows top to bottom).
   /// Returns nothing when the sizes do not match or are zero.
   static std::shared_ptr<const Image> fromPixels(int pixelWidth, int pixelHeight,
-                                                 std::vector<std::uint8_t> rgb,
-                                                 double scale = 1.0);
+                                                 std::vector<std::uint8_t> rgb, double scale = 1.0);
   /// Decodes a JPEG or PNG file at full resolution and turns it as its EXIF
   /// orientation says. On failure returns nothing and, when given, sets
   /// @p error (domain "CorvenzaImageError"). Runs on the caller's thread.

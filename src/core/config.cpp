@@ -29,14 +29,14 @@ std::optional<CorvenzaConfig> CorvenzaConfig::decode(std::string_view json, std:
   if (j.is_discarded()) return fail("not valid JSON");
   if (!j.is_object()) return fail("not a JSON object");
   std::string values[7];
-  static constexpr const char* kMembers[7] = {"graph_ql_endpoint", "graph_ql_region",
-                                              "bucket_name",       "bucket_region",
-                                              "id_pool_id",        "id_pool_region",
-                                              "encryption_key"};
+  static constexpr const char* kMembers[7] = {
+      "graph_ql_endpoint", "graph_ql_region", "bucket_name",   "bucket_region",
+      "id_pool_id",        "id_pool_region",  "encryption_key"};
   for (int i = 0; i < 7; ++i) {
     auto it = j.find(kMembers[i]);
     if (it == j.end()) return fail(std::string("member \"") + kMembers[i] + "\" is missing");
-    if (!it->is_string()) return fail(std::string("member \"") + kMembers[i] + "\" is not a string");
+    if (!it->is_string())
+      return fail(std::string("member \"") + kMembers[i] + "\" is not a string");
     values[i] = it->get<std::string>();
   }
   return CorvenzaConfig(values[0], values[1], values[2], values[3], values[4], values[5],

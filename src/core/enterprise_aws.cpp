@@ -32,9 +32,8 @@ void CorvenzaEnterprise::Instance::initializeAWS() {
   auto credentials = identity::CredentialsProvider::create(
       region, bridge, nullptr, detail::cognitoIdentityEndpoint(region.stringValue()));
 
-  auto configuration =
-      std::make_shared<const identity::ServiceConfiguration>(
-          identity::ServiceConfiguration{region, credentials});
+  auto configuration = std::make_shared<const identity::ServiceConfiguration>(
+      identity::ServiceConfiguration{region, credentials});
   identity::ServiceManager::defaultServiceManager().setDefaultServiceConfiguration(configuration);
 
   storage::PresignedURLBuilder::registerPresignedURLBuilder(*configuration, kStorageServiceKey);

@@ -4,10 +4,14 @@ namespace corvenza {
 
 std::string CorvenzaEnterprise::rawValue(EstimationImageType type) {
   switch (type) {
-    case EstimationImageType::front: return "front.jpg";
-    case EstimationImageType::side: return "side.jpg";
-    case EstimationImageType::annotated_front: return "annotated_front_image.jpg";
-    case EstimationImageType::annotated_side: return "annotated_side_image.jpg";
+    case EstimationImageType::front:
+      return "front.jpg";
+    case EstimationImageType::side:
+      return "side.jpg";
+    case EstimationImageType::annotated_front:
+      return "annotated_front_image.jpg";
+    case EstimationImageType::annotated_side:
+      return "annotated_side_image.jpg";
   }
   return {};
 }

@@ -17,7 +17,7 @@ class GraphQLGateway;
 namespace corvenza::appsync {
 class ObjectManager;
 class SubscriptionWatcher;
-}
+}  // namespace corvenza::appsync
 namespace corvenza::storage {
 class PresignedURLBuilder;
 }

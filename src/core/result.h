@@ -13,7 +13,7 @@ namespace corvenza::detail {
 template <typename T>
 class Result {
  public:
-  Result(T value) : state_(std::in_place_index<0>, std::move(value)) {}  // NOLINT(implicit)
+  Result(T value) : state_(std::in_place_index<0>, std::move(value)) {}      // NOLINT(implicit)
   Result(Error error) : state_(std::in_place_index<1>, std::move(error)) {}  // NOLINT(implicit)
 
   bool ok() const noexcept { return state_.index() == 0; }

@@ -13,8 +13,8 @@ std::string formatTimeOfDay(std::chrono::system_clock::time_point when) {
   std::tm local{};
   localtime_r(&t, &local);
   char text[32];
-  std::snprintf(text, sizeof text, "%02d:%02d:%02d.%04d", local.tm_hour, local.tm_min,
-                local.tm_sec, static_cast<int>(tenThousandths));
+  std::snprintf(text, sizeof text, "%02d:%02d:%02d.%04d", local.tm_hour, local.tm_min, local.tm_sec,
+                static_cast<int>(tenThousandths));
   return text;
 }
 

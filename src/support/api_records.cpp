@@ -68,7 +68,8 @@ std::string_view rawValue(HTTPMethod method) noexcept {
 }
 
 std::optional<HTTPMethod> httpMethodFromRawValue(std::string_view rawValue) noexcept {
-  for (HTTPMethod method : {HTTPMethod::get, HTTPMethod::post, HTTPMethod::put, HTTPMethod::delete_}) {
+  for (HTTPMethod method :
+       {HTTPMethod::get, HTTPMethod::post, HTTPMethod::put, HTTPMethod::delete_}) {
     if (corvenza::rawValue(method) == rawValue) return method;
   }
   return std::nullopt;

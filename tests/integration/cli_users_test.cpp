@@ -64,7 +64,8 @@ TEST_F(CliUsersTest, UsersOneAfterTheOtherInOneHomeSeeOnlyTheirOwnRequests) {
 }
 
 TEST_F(CliUsersTest, UsersAtTheSameTimeInOneHomeSeeOnlyTheirOwnRequests) {
-  auto alice = std::async(std::launch::async, [&] { return as("carol", createArgs() + " --json"); });
+  auto alice =
+      std::async(std::launch::async, [&] { return as("carol", createArgs() + " --json"); });
   auto bob = std::async(std::launch::async, [&] { return as("dave", createArgs() + " --json"); });
   const auto carolRun = alice.get();
   const auto daveRun = bob.get();
@@ -98,7 +99,8 @@ TEST_F(CliUsersTest, WithoutAUserIdTheInstallationKeepsOneIdentity) {
       environment() + " { " + shellQuoted(CORVENZA_CLI_PATH) +
       " watch --create --count 1 --timeout 20 --json & watcher=$!; for i in 1 2 3 4 5 6 7 8; do "
       "sleep 1; kill -0 $watcher 2>/dev/null || break; " +
-      shellQuoted(CORVENZA_CLI_PATH) + " " + createArgs() + " >/dev/null 2>&1; done; wait $watcher; }";
+      shellQuoted(CORVENZA_CLI_PATH) + " " + createArgs() +
+      " >/dev/null 2>&1; done; wait $watcher; }";
   const auto watched = runShell(script, home_.path() / "watch-stderr");
   EXPECT_EQ(watched.exitCode, 0) << watched.err;
   EXPECT_EQ(json::parse(watched.out, nullptr, false).value("kind", ""), "create") << watched.out;

@@ -3,21 +3,19 @@
 // changes that follow. The facade is one per process, so every facade-level
 // test lives here and each starts from a fresh state.
 
-#include <gtest/gtest.h>
-#include <stdlib.h>
-
 #include <corvenza/config.h>
 #include <corvenza/direct_token_provider.h>
 #include <corvenza/enterprise.h>
 #include <corvenza/image.h>
-
-#include <nlohmann/json.hpp>
+#include <gtest/gtest.h>
+#include <stdlib.h>
 
 #include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <memory>
 #include <mutex>
+#include <nlohmann/json.hpp>
 #include <set>
 #include <vector>
 
@@ -75,8 +73,8 @@ int measurementCount(const EstimationResult& r) {
        {r.neckCircumference, r.shoulderWidth, r.bicepCircumference, r.sleeveLength,
         r.chestCircumference, r.waistCircumference, r.hipCircumference, r.wristCircumference,
         r.inseamLength, r.outseamLength, r.totalLength, r.highHipCircumference,
-        r.midThichCircumference, r.thighCircumference, r.kneeCircumference,
-        r.calfCircumference, r.backLength, r.underBust}) {
+        r.midThichCircumference, r.thighCircumference, r.kneeCircumference, r.calfCircumference,
+        r.backLength, r.underBust}) {
     if (value && *value > 0) ++count;
   }
   return count;
@@ -94,13 +92,11 @@ class CreateFlowTest : public ::testing::Test {
     if (!std::filesystem::exists(bundle / "corvenza-config.json")) {
       std::filesystem::create_directories(bundle);
       const auto region = emulator_->endpoint("region");
-      const json config = {{"graph_ql_endpoint", emulator_->endpoint("graphql")},
-                           {"graph_ql_region", region},
-                           {"bucket_name", emulator_->endpoint("bucket")},
-                           {"bucket_region", region},
-                           {"id_pool_id", emulator_->endpoint("identity_pool_id")},
-                           {"id_pool_region", region},
-                           {"encryption_key", emulator_->endpoint("kms_key_id")}};
+      const json config = {
+          {"graph_ql_endpoint", emulator_->endpoint("graphql")},   {"graph_ql_region", region},
+          {"bucket_name", emulator_->endpoint("bucket")},          {"bucket_region", region},
+          {"id_pool_id", emulator_->endpoint("identity_pool_id")}, {"id_pool_region", region},
+          {"encryption_key", emulator_->endpoint("kms_key_id")}};
       std::ofstream(bundle / "corvenza-config.json") << config.dump();
     }
     setenv("AWS_ENDPOINT_URL_COGNITO_IDENTITY", emulator_->endpoint("identity").c_str(), 1);
@@ -131,8 +127,8 @@ class CreateFlowTest : public ::testing::Test {
     CorvenzaEnterprise::setMainQueue(queue_);
     // One keychain per user, so one user's stored token never serves another.
     auto environment = std::make_shared<DefaultTokenProvider::Environment>();
-    environment->keyStore = device::makeKeychainStore(auth::kKeychainPrefix,
-                                                      root_->path() / ("keychain-" + user));
+    environment->keyStore =
+        device::makeKeychainStore(auth::kKeychainPrefix, root_->path() / ("keychain-" + user));
     environment->now = [] { return std::chrono::system_clock::now(); };
     provider_ = std::make_shared<DirectTokenProvider>(
         emulator_->endpoint("auth"), emulator_->endpoint("api_key"), std::move(environment));
@@ -169,25 +165,23 @@ class CreateFlowTest : public ::testing::Test {
   }
 
   RequestOutcome create(const EstimationParameter& p) {
-    return await([&](RequestCallback cb) {
-      CorvenzaEnterprise::createEstimationRequest(p, std::move(cb));
-    });
+    return await(
+        [&](RequestCallback cb) { CorvenzaEnterprise::createEstimationRequest(p, std::move(cb)); });
   }
   RequestOutcome get(const std::string& id) {
-    return await([&](RequestCallback cb) {
-      CorvenzaEnterprise::getEstimationRequest(id, std::move(cb));
-    });
+    return await(
+        [&](RequestCallback cb) { CorvenzaEnterprise::getEstimationRequest(id, std::move(cb)); });
   }
   ListOutcome list(std::optional<int> limit = std::nullopt,
                    std::optional<std::string> nextToken = std::nullopt) {
     auto outcome = std::make_shared<ListOutcome>();
-    CorvenzaEnterprise::listEstimationRequests(
-        limit, std::move(nextToken), [outcome](auto requests, auto token, auto errors) {
-          outcome->called = true;
-          outcome->requests = std::move(requests);
-          outcome->nextToken = std::move(token);
-          outcome->errors = std::move(errors);
-        });
+    CorvenzaEnterprise::listEstimationRequests(limit, std::move(nextToken),
+                                               [outcome](auto requests, auto token, auto errors) {
+                                                 outcome->called = true;
+                                                 outcome->requests = std::move(requests);
+                                                 outcome->nextToken = std::move(token);
+                                                 outcome->errors = std::move(errors);
+                                               });
     queue_->runUntil([&] { return outcome->called; }, kStepLimit);
     return *outcome;
   }
@@ -243,10 +237,10 @@ TEST_F(CreateFlowTest, CreationUploadsBothPhotosEncryptedAndTheEstimateCompletes
   EXPECT_EQ(record.weight, 62.5);
   EXPECT_EQ(record.age, 35);
   EXPECT_EQ(record.gender, Gender::female());
-  EXPECT_EQ(progress->seen(),
-            (std::vector{EstimationProgressType::none, EstimationProgressType::setParameter,
-                         EstimationProgressType::putFrontImage,
-                         EstimationProgressType::putSideImage}));
+  EXPECT_EQ(
+      progress->seen(),
+      (std::vector{EstimationProgressType::none, EstimationProgressType::setParameter,
+                   EstimationProgressType::putFrontImage, EstimationProgressType::putSideImage}));
 
   // Both objects are stored under <identity>/<request>/, encrypted under the
   // configured key, owned by the identity, and scaled to 1080 wide upright.
@@ -339,9 +333,8 @@ TEST_F(CreateFlowTest, ReadListUpdateAndDeleteRoundTrip) {
   // An update never touches the fail flag.
   EXPECT_EQ(read.request->failOnAutomaticEstimationFailure, std::optional(false));
 
-  const auto deleted = await([&](RequestCallback cb) {
-    CorvenzaEnterprise::deleteEstimationRequest(id, std::move(cb));
-  });
+  const auto deleted = await(
+      [&](RequestCallback cb) { CorvenzaEnterprise::deleteEstimationRequest(id, std::move(cb)); });
   ASSERT_TRUE(deleted.request) << deleted.errors->front().localizedDescription();
   EXPECT_EQ(deleted.request->id, id);
   EXPECT_FALSE(deleted.request->status.has_value());
@@ -412,9 +405,8 @@ TEST_F(CreateFlowTest, AnotherUserCanNeitherSeeNorChangeARequest) {
   });
   ASSERT_TRUE(updated.called);
   EXPECT_FALSE(updated.request);
-  const auto deleted = await([&](RequestCallback cb) {
-    CorvenzaEnterprise::deleteEstimationRequest(id, std::move(cb));
-  });
+  const auto deleted = await(
+      [&](RequestCallback cb) { CorvenzaEnterprise::deleteEstimationRequest(id, std::move(cb)); });
   ASSERT_TRUE(deleted.called);
   EXPECT_FALSE(deleted.request);
 

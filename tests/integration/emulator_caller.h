@@ -3,7 +3,6 @@
 // for temporary credentials, then SigV4-signed GraphQL and storage requests.
 
 #include <nlohmann/json.hpp>
-
 #include <string>
 #include <vector>
 

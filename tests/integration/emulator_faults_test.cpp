@@ -4,10 +4,9 @@
 
 #include <gtest/gtest.h>
 
-#include <nlohmann/json.hpp>
-
 #include <chrono>
 #include <memory>
+#include <nlohmann/json.hpp>
 
 #include "emulator_caller.h"
 #include "emulator_http_client.h"

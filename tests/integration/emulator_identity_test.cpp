@@ -4,9 +4,8 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
-#include <nlohmann/json.hpp>
-
 #include <memory>
+#include <nlohmann/json.hpp>
 
 #include "emulator_http_client.h"
 #include "support/emulator_process.h"
@@ -30,13 +29,13 @@ class EmulatorIdentityTest : public ::testing::Test {
   void SetUp() override { ASSERT_TRUE(emulator_->ok()) << emulator_->error(); }
 
   static PlainResponse requestToken(const json& body, const std::string& apiKey) {
-    return plainRequest("POST", emulator_->endpoint("auth") + "/token",
-                        {"x-api-key: " + apiKey}, body.dump());
+    return plainRequest("POST", emulator_->endpoint("auth") + "/token", {"x-api-key: " + apiKey},
+                        body.dump());
   }
   // Returns {jwt, identity id}; fails the test when the service refuses.
   static std::pair<std::string, std::string> token(const json& userId, int duration = 900) {
-    const auto response =
-        requestToken({{"user_id", userId}, {"token_duration", duration}}, emulator_->endpoint("api_key"));
+    const auto response = requestToken({{"user_id", userId}, {"token_duration", duration}},
+                                       emulator_->endpoint("api_key"));
     EXPECT_EQ(response.status, 200) << response.body;
     const auto parsed = json::parse(response.body, nullptr, false);
     const auto& token = parsed["content"]["token"];

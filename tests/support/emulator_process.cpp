@@ -7,11 +7,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <nlohmann/json.hpp>
-
 #include <cerrno>
 #include <cstring>
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <sstream>
 #include <thread>
 
@@ -30,8 +29,7 @@ std::filesystem::path makeRoot() {
 
 }  // namespace
 
-EmulatorProcess::EmulatorProcess(const std::string& executable,
-                                 std::vector<std::string> extraArgs,
+EmulatorProcess::EmulatorProcess(const std::string& executable, std::vector<std::string> extraArgs,
                                  std::chrono::milliseconds readyLimit) {
   root_ = makeRoot();
   if (root_.empty()) {

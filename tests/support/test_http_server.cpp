@@ -2,6 +2,7 @@
 
 #include <sys/socket.h>
 
+#include <atomic>
 #include <boost/asio/connect.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/write.hpp>
@@ -9,8 +10,6 @@
 #include <boost/beast/http/read.hpp>
 #include <boost/beast/http/status.hpp>
 #include <boost/beast/http/string_body.hpp>
-
-#include <atomic>
 #include <list>
 
 namespace corvenza::test {
@@ -94,10 +93,10 @@ struct TestHttpServer::Impl {
   }
 
   bool write(tcp::socket& socket, const TestReply& reply) {
-    std::string head = "HTTP/1.1 " + std::to_string(reply.status) + " " +
-                       std::string(beast::http::obsolete_reason(
-                           static_cast<beast::http::status>(reply.status))) +
-                       "\r\n";
+    std::string head =
+        "HTTP/1.1 " + std::to_string(reply.status) + " " +
+        std::string(beast::http::obsolete_reason(static_cast<beast::http::status>(reply.status))) +
+        "\r\n";
     for (const auto& [name, value] : reply.headers) head += name + ": " + value + "\r\n";
     if (!http::findHeader(reply.headers, "Content-Length")) {
       head += "Content-Length: " + std::to_string(reply.body.size()) + "\r\n";

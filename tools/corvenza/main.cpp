@@ -13,7 +13,8 @@ int main(int argc, char** argv) {
   app.footer(
       "Exit status: 0 success; 1 the operation failed (the message says what happened, then\n"
       "the error's [domain code]); 2 bad arguments (nothing was sent).\n"
-      "Messages: \"no request ID for this user\", \"the authentication service refused the API key\n"
+      "Messages: \"no request ID for this user\", \"the authentication service refused the API "
+      "key\n"
       "(HTTP 401)\", \"cannot reach the authentication service\" or \"cannot reach the service\",\n"
       "\"no answer from HOST within 45 s while STEP\", \"object storage refused the photo\",\n"
       "\"the service refused the request\", \"request ID was created and left unfinished\",\n"

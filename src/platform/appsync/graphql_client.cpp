@@ -225,8 +225,8 @@ detail::Result<std::shared_ptr<GraphQLClient>> GraphQLClient::create(
   core->transport =
       configuration.transport ? std::move(configuration.transport) : http::sharedTransport();
   core->objectManager = std::move(configuration.objectManager);
-  core->cacheOwner = std::make_shared<const std::function<std::string()>>(
-      std::move(configuration.cacheOwner));
+  core->cacheOwner =
+      std::make_shared<const std::function<std::string()>>(std::move(configuration.cacheOwner));
   CacheKeyFunction cacheKey = configuration.cacheKeyForObject
                                   ? std::move(configuration.cacheKeyForObject)
                                   : CacheKeyFunction(&cacheKeyFromId);

@@ -51,8 +51,8 @@ void ThreadPoolExecutor::shutdown() {
 std::shared_ptr<Executor> defaultExecutor() {
   // Deliberately immortal, like the facade that uses it: threads blocked in a
   // bounded wait must not be torn down under static destruction.
-  static auto* executor = new std::shared_ptr<ThreadPoolExecutor>(
-      std::make_shared<ThreadPoolExecutor>(4));
+  static auto* executor =
+      new std::shared_ptr<ThreadPoolExecutor>(std::make_shared<ThreadPoolExecutor>(4));
   return *executor;
 }
 

@@ -1,9 +1,9 @@
 #pragma once
 // Turns a failed libcurl transfer into a transport error.
 
-#include <string_view>
-
 #include <corvenza/error.h>
+
+#include <string_view>
 
 namespace corvenza::http {
 

@@ -286,7 +286,8 @@ void CurlTransport::run() {
       if (command.transfer) {
         active_.emplace(command.id, command.transfer);
         if (stop) {
-          finish(command.id, makeTransportError(kTransportCancelled, "The transport was shut down"));
+          finish(command.id,
+                 makeTransportError(kTransportCancelled, "The transport was shut down"));
         } else {
           begin(command.transfer);
         }

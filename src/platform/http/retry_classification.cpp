@@ -1,7 +1,6 @@
-#include <nlohmann/json.hpp>
-
 #include <algorithm>
 #include <array>
+#include <nlohmann/json.hpp>
 #include <string_view>
 
 #include "platform/http/retrying_transport.h"
@@ -44,7 +43,8 @@ std::string codeFromXml(const std::string& body) {
   if (start == std::string::npos) return {};
   const auto end = body.find(close, start + open.size());
   if (end == std::string::npos) return {};
-  return normalizeCode(std::string_view(body).substr(start + open.size(), end - start - open.size()));
+  return normalizeCode(
+      std::string_view(body).substr(start + open.size(), end - start - open.size()));
 }
 
 template <std::size_t N>
@@ -86,8 +86,8 @@ bool isTransientErrorCode(const std::string& code) {
 
 bool isClockSkewErrorCode(const std::string& code) {
   static constexpr std::array<std::string_view, 6> kSkew = {
-      "AuthFailure",         "InvalidSignatureException", "RequestExpired",
-      "RequestInTheFuture",  "RequestTimeTooSkewed",      "SignatureDoesNotMatch",
+      "AuthFailure",        "InvalidSignatureException", "RequestExpired",
+      "RequestInTheFuture", "RequestTimeTooSkewed",      "SignatureDoesNotMatch",
   };
   return contains(kSkew, code);
 }

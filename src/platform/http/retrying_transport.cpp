@@ -21,7 +21,8 @@ struct RetryingTransport::Shared {
     const auto grown = options.baseDelay.count() * (std::int64_t{1} << shift);
     const auto capped = std::min<std::int64_t>(grown, options.maxDelay.count());
     const double factor = std::clamp(options.random(), 0.0, 1.0);
-    return std::chrono::milliseconds(static_cast<std::int64_t>(factor * static_cast<double>(capped)));
+    return std::chrono::milliseconds(
+        static_cast<std::int64_t>(factor * static_cast<double>(capped)));
   }
 };
 
@@ -43,7 +44,8 @@ bool isTransientTransportError(const Error& error) {
 }
 
 Next classify(const detail::Result<HttpResponse>& outcome, const SkewSink& skew) {
-  if (!outcome.ok()) return isTransientTransportError(outcome.error()) ? Next::retryLater : Next::finish;
+  if (!outcome.ok())
+    return isTransientTransportError(outcome.error()) ? Next::retryLater : Next::finish;
   const HttpResponse& response = outcome.value();
   if (response.status >= 200 && response.status < 300) return Next::finish;
   const std::string code = serviceErrorCode(response);
@@ -88,7 +90,8 @@ class RetryingTransport::Operation final : public Cancellable,
     ResponseCallback done = std::move(done_);
     lock.unlock();
     if (current) current->cancel();
-    deliverLater(std::move(done), makeTransportError(kTransportCancelled, "The request was cancelled"));
+    deliverLater(std::move(done),
+                 makeTransportError(kTransportCancelled, "The request was cancelled"));
   }
 
  private:
@@ -218,8 +221,8 @@ RetryingTransport::RetryingTransport(std::shared_ptr<HttpTransport> inner, Retry
 
 std::shared_ptr<Cancellable> RetryingTransport::send(HttpRequest request, ResponseCallback done,
                                                      ProgressCallback progress) {
-  auto operation =
-      std::make_shared<Operation>(shared_, std::move(request), std::move(done), std::move(progress));
+  auto operation = std::make_shared<Operation>(shared_, std::move(request), std::move(done),
+                                               std::move(progress));
   operation->start();
   return operation;
 }

@@ -18,7 +18,8 @@ namespace corvenza::http {
 
 /// Turns the caller's request into the one sent for one attempt (signing).
 /// Must call its callback exactly once, on any thread.
-using PrepareHook = std::function<void(HttpRequest, std::function<void(detail::Result<HttpRequest>)>)>;
+using PrepareHook =
+    std::function<void(HttpRequest, std::function<void(detail::Result<HttpRequest>)>)>;
 
 /// Runs work after a delay, never inline; the returned handle keeps it from running.
 using Scheduler = std::function<std::shared_ptr<Cancellable>(std::chrono::milliseconds delay,

@@ -75,8 +75,7 @@ std::string sanitizeErrorType(std::string_view raw) {
 }
 
 http::HttpRequest makeGetCredentialsRequest(const std::string& endpoint,
-                                            const std::string& identityId,
-                                            const std::string& jwt) {
+                                            const std::string& identityId, const std::string& jwt) {
   nlohmann::ordered_json body;
   body["IdentityId"] = identityId;
   body["Logins"][kDeveloperLoginProvider] = jwt;

@@ -22,8 +22,8 @@ http::PrepareHook makeSigningHook(std::shared_ptr<CredentialsSource> credentials
             return;
           }
           // Headers of an earlier attempt must not leak into this signature.
-          for (const char* name : {"Authorization", "X-Amz-Date", "X-Amz-Security-Token",
-                                   "X-Amz-Content-Sha256"}) {
+          for (const char* name :
+               {"Authorization", "X-Amz-Date", "X-Amz-Security-Token", "X-Amz-Content-Sha256"}) {
             http::removeHeader(request.headers, name);
           }
           sigv4::SigningParams params;

@@ -109,11 +109,18 @@ std::string canonicalQuery(const QueryParams& params) {
 }
 
 bool isUnsignableHeader(std::string_view name) {
-  static constexpr std::string_view kSkipped[] = {
-      "authorization",     "user-agent",           "x-amzn-trace-id",
-      "connection",        "expect",               "transfer-encoding",
-      "upgrade",           "sec-websocket-key",    "sec-websocket-protocol",
-      "sec-websocket-version", "proxy-authorization", "keep-alive"};
+  static constexpr std::string_view kSkipped[] = {"authorization",
+                                                  "user-agent",
+                                                  "x-amzn-trace-id",
+                                                  "connection",
+                                                  "expect",
+                                                  "transfer-encoding",
+                                                  "upgrade",
+                                                  "sec-websocket-key",
+                                                  "sec-websocket-protocol",
+                                                  "sec-websocket-version",
+                                                  "proxy-authorization",
+                                                  "keep-alive"};
   return std::find(std::begin(kSkipped), std::end(kSkipped), name) != std::end(kSkipped);
 }
 
@@ -141,9 +148,8 @@ std::string credentialScope(std::string_view date8, std::string_view region,
          "/aws4_request";
 }
 
-std::string canonicalRequest(std::string_view method, std::string_view uri,
-                             std::string_view query, const CanonicalHeaders& headers,
-                             std::string_view payloadHash) {
+std::string canonicalRequest(std::string_view method, std::string_view uri, std::string_view query,
+                             const CanonicalHeaders& headers, std::string_view payloadHash) {
   std::string out;
   out.reserve(256 + headers.block.size() + query.size());
   out.append(method).append("\n");

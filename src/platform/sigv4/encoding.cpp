@@ -107,8 +107,8 @@ detail::Result<UrlParts> splitUrl(std::string_view url) {
 
   const auto authorityEnd = rest.find_first_of("/?");
   std::string_view authority = rest.substr(0, authorityEnd);
-  std::string_view tail = authorityEnd == std::string_view::npos ? std::string_view{}
-                                                                  : rest.substr(authorityEnd);
+  std::string_view tail =
+      authorityEnd == std::string_view::npos ? std::string_view{} : rest.substr(authorityEnd);
   if (const auto at = authority.rfind('@'); at != std::string_view::npos) {
     authority = authority.substr(at + 1);
   }

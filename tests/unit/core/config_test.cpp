@@ -46,8 +46,8 @@ TEST(CorvenzaConfigTest, EveryMemberIsRequiredAndMustBeAString) {
 }
 
 TEST(CorvenzaConfigTest, NonObjectsAndBrokenJsonAreRejected) {
-  for (const char* text : {"", "{", "[]", "\"text\"", "null", "{\"graph_ql_endpoint\":",
-                           "\xff\xfe\x00"}) {
+  for (const char* text :
+       {"", "{", "[]", "\"text\"", "null", "{\"graph_ql_endpoint\":", "\xff\xfe\x00"}) {
     EXPECT_FALSE(CorvenzaConfig::decode(text)) << text;
   }
 }

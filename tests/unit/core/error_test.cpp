@@ -31,11 +31,11 @@ TEST(CorvenzaErrorTest, MadeFromReasonCarriesDomainCodeAndOptionalUserInfo) {
 }
 
 TEST(CorvenzaErrorTest, DescriptionIsNeverEmpty) {
-  EXPECT_FALSE(CorvenzaError(CorvenzaErrorReason::appSyncClientTimeOut).localizedDescription().empty());
-  EXPECT_NE(CorvenzaError(CorvenzaErrorReason::appSyncClientTimeOut)
-                .localizedDescription()
-                .find("1995"),
-            std::string::npos);
+  EXPECT_FALSE(
+      CorvenzaError(CorvenzaErrorReason::appSyncClientTimeOut).localizedDescription().empty());
+  EXPECT_NE(
+      CorvenzaError(CorvenzaErrorReason::appSyncClientTimeOut).localizedDescription().find("1995"),
+      std::string::npos);
   Error outside("SomeTransport", -1001, std::nullopt, "The request timed out.");
   EXPECT_EQ(outside.localizedDescription(), "The request timed out.");
   Error blank("", 0);

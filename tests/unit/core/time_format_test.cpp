@@ -1,8 +1,8 @@
+#include "core/time_format.h"
+
 #include <gtest/gtest.h>
 
 #include <regex>
-
-#include "core/time_format.h"
 
 namespace corvenza::detail {
 namespace {

@@ -1,10 +1,11 @@
+#include "platform/dispatch/task.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <thread>
 
 #include "platform/dispatch/executor.h"
-#include "platform/dispatch/task.h"
 
 namespace corvenza::dispatch {
 namespace {

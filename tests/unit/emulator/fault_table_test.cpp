@@ -4,9 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include <nlohmann/json.hpp>
-
 #include <atomic>
+#include <nlohmann/json.hpp>
 #include <thread>
 
 #include "faults/fault_parse.h"

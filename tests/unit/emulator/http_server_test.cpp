@@ -24,7 +24,8 @@ class EchoService : public Service {
     Response response;
     response.status = request.subpath == "/teapot" ? 418 : 200;
     response.headers.emplace_back("X-Echo-Token", request.header("X-Token").value_or("-"));
-    response.body = request.method + " " + request.subpath + " " + request.query + " " + request.body;
+    response.body =
+        request.method + " " + request.subpath + " " + request.query + " " + request.body;
     return response;
   }
   std::atomic<int> calls{0};

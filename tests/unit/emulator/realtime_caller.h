@@ -3,7 +3,6 @@
 // credentials: the signed handshake target and signed start messages.
 
 #include <nlohmann/json.hpp>
-
 #include <string>
 
 #include "emulator.h"

@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
-
 #include <random>
 
 #include "emulator.h"

@@ -3,9 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include <nlohmann/json.hpp>
-
 #include <limits>
+#include <nlohmann/json.hpp>
 #include <vector>
 
 #include "emulator.h"
@@ -50,15 +49,15 @@ class ServicesTest : public ::testing::Test {
   }
   Response identityCall(const std::string& operation, const json& body,
                         const std::string& contentType = "application/x-amz-json-1.1") {
-    return send("POST", "/identity/",
-                {{"Content-Type", contentType},
-                 {"X-Amz-Target", "AWSCognitoIdentityService." + operation}},
-                body.dump());
+    return send(
+        "POST", "/identity/",
+        {{"Content-Type", contentType}, {"X-Amz-Target", "AWSCognitoIdentityService." + operation}},
+        body.dump());
   }
   Response credentials(const std::string& identityId, const std::string& jwt) {
-    return identityCall("GetCredentialsForIdentity",
-                        {{"IdentityId", identityId},
-                         {"Logins", {{"cognito-identity.amazonaws.com", jwt}}}});
+    return identityCall(
+        "GetCredentialsForIdentity",
+        {{"IdentityId", identityId}, {"Logins", {{"cognito-identity.amazonaws.com", jwt}}}});
   }
   static std::string errorType(const Response& response) {
     const auto type = json::parse(response.body).value("__type", "");
@@ -139,9 +138,9 @@ TEST_F(ServicesTest, IdentityServiceRejectsBadTokens) {
 TEST_F(ServicesTest, IdentityServiceReportsMalformedCalls) {
   const auto [jwt, identityId] = token("frank");
   EXPECT_EQ(errorType(identityCall("DescribeIdentityPool", {})), "UnknownOperationException");
-  EXPECT_EQ(errorType(send("POST", "/identity", {{"Content-Type", "application/x-amz-json-1.1"}},
-                           "{}")),
-            "UnknownOperationException");
+  EXPECT_EQ(
+      errorType(send("POST", "/identity", {{"Content-Type", "application/x-amz-json-1.1"}}, "{}")),
+      "UnknownOperationException");
   EXPECT_EQ(errorType(identityCall("GetCredentialsForIdentity", {{"IdentityId", identityId}},
                                    "application/json")),
             "SerializationException");
@@ -162,8 +161,8 @@ TEST_F(ServicesTest, GetIdNamesTheTokensIdentityInThisPoolOnly) {
       "GetId", {{"IdentityPoolId", emulator.context().options.identityPoolId}, {"Logins", logins}});
   ASSERT_EQ(found.status, 200) << found.body;
   EXPECT_EQ(json::parse(found.body)["IdentityId"], identityId);
-  EXPECT_EQ(errorType(identityCall("GetId", {{"IdentityPoolId", "ap-northeast-1:other"},
-                                             {"Logins", logins}})),
+  EXPECT_EQ(errorType(identityCall(
+                "GetId", {{"IdentityPoolId", "ap-northeast-1:other"}, {"Logins", logins}})),
             "ResourceNotFoundException");
 }
 

@@ -34,10 +34,10 @@ inline std::string clientRequestString(const std::string& operation) {
 
 inline const std::vector<std::string>& clientOperations() {
   static const std::vector<std::string> names = {
-      "get_bodysize_estimation",     "list_bodysize_estimations",   "create_bodysize_estimation",
-      "update_bodysize_estimation",  "delete_bodysize_estimation",  "attach_front_image",
-      "attach_side_image",           "on_create_estimation_request",
-      "on_update_estimation_request", "on_delete_estimation_request"};
+      "get_bodysize_estimation",     "list_bodysize_estimations",    "create_bodysize_estimation",
+      "update_bodysize_estimation",  "delete_bodysize_estimation",   "attach_front_image",
+      "attach_side_image",           "on_create_estimation_request", "on_update_estimation_request",
+      "on_delete_estimation_request"};
   return names;
 }
 

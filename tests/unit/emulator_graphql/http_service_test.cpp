@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 
 #include <cstdlib>
 #include <filesystem>
+#include <nlohmann/json.hpp>
 
 #include "client_documents.h"
 #include "emulator_context.h"
@@ -23,8 +23,8 @@ class GraphQLHttpTest : public ::testing::Test {
     dir_ = pattern;
     auto identities = IdentityStore::open(dir_ / "identities.sqlite3", "ap-northeast-1");
     ASSERT_TRUE(identities.ok());
-    context_ = std::make_unique<EmulatorContext>(EmulatorOptions{}, std::move(*identities),
-                                                 "test-secret");
+    context_ =
+        std::make_unique<EmulatorContext>(EmulatorOptions{}, std::move(*identities), "test-secret");
     auto backend = gql::EstimationBackend::start(*context_, dir_, std::chrono::hours(1));
     ASSERT_TRUE(backend.ok());
     backend_ = std::move(*backend);
@@ -53,8 +53,8 @@ class GraphQLHttpTest : public ::testing::Test {
   }
 
   Response send(const http::HttpRequest& signedRequest) {
-    auto request = makeRequest(signedRequest.method, "/graphql", signedRequest.headers,
-                               signedRequest.body);
+    auto request =
+        makeRequest(signedRequest.method, "/graphql", signedRequest.headers, signedRequest.body);
     request.subpath = "";
     return backend_->httpService()->handle(request);
   }
@@ -85,8 +85,7 @@ TEST_F(GraphQLHttpTest, RefusesMissingUnknownAndWrongCredentials) {
 
   const auto wrongSecret = send(signedRequest(body, issued_.secretKey + "x"));
   EXPECT_EQ(wrongSecret.status, 403);
-  EXPECT_EQ(http::findHeader(wrongSecret.headers, "x-amzn-ErrorType"),
-            "InvalidSignatureException");
+  EXPECT_EQ(http::findHeader(wrongSecret.headers, "x-amzn-ErrorType"), "InvalidSignatureException");
 
   auto tampered = signedRequest(body, issued_.secretKey);
   tampered.body = R"({"query":"{ __typename  }"})";

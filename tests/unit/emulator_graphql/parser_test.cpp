@@ -1,9 +1,10 @@
+#include "graphql/parser.h"
+
 #include <gtest/gtest.h>
 
 #include <random>
 
 #include "client_documents.h"
-#include "graphql/parser.h"
 #include "graphql/schema.h"
 #include "graphql/validator.h"
 

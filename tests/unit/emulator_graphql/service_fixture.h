@@ -3,11 +3,11 @@
 // helpers to run the client's documents against it.
 
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <string>
 
 #include "client_documents.h"
@@ -66,12 +66,14 @@ class ServiceTest : public ::testing::Test {
   /// Creates a request for @p caller and returns its id.
   std::string create(const std::string& caller = kAlice, double height = 170.5,
                      bool failFlag = false) {
-    const auto response = runClient(
-        "create_bodysize_estimation",
-        {{"input",
-          {{"age", 30}, {"height", height}, {"weight", 62.25}, {"gender", "female"},
-           {"failOnAutomaticEstimationFailure", failFlag}}}},
-        caller);
+    const auto response = runClient("create_bodysize_estimation",
+                                    {{"input",
+                                      {{"age", 30},
+                                       {"height", height},
+                                       {"weight", 62.25},
+                                       {"gender", "female"},
+                                       {"failOnAutomaticEstimationFailure", failFlag}}}},
+                                    caller);
     EXPECT_FALSE(response.contains("errors")) << response.dump();
     return response["data"]["createBodysizeEstimation"].value("id", "");
   }

@@ -8,10 +8,13 @@ namespace {
 using estimation::ChangeKind;
 
 TEST_F(ServiceTest, RunsTheClientsOperationsEndToEnd) {
-  const auto created = runClient(
-      "create_bodysize_estimation",
-      {{"input", {{"age", 30}, {"height", 170.5}, {"weight", 62.25}, {"gender", nullptr},
-                  {"failOnAutomaticEstimationFailure", nullptr}}}});
+  const auto created =
+      runClient("create_bodysize_estimation", {{"input",
+                                                {{"age", 30},
+                                                 {"height", 170.5},
+                                                 {"weight", 62.25},
+                                                 {"gender", nullptr},
+                                                 {"failOnAutomaticEstimationFailure", nullptr}}}});
   ASSERT_FALSE(created.contains("errors")) << created.dump();
   const auto& minimum = created["data"]["createBodysizeEstimation"];
   const auto id = minimum["id"].get<std::string>();
@@ -69,16 +72,15 @@ TEST_F(ServiceTest, RunsTheClientsOperationsEndToEnd) {
 
 TEST_F(ServiceTest, UpdateClearsGenderOnlyOnExplicitNull) {
   const auto id = create();
-  const auto untouched = runClient("update_bodysize_estimation",
-                                   {{"input", {{"id", id}, {"weight", 70}}}});
+  const auto untouched =
+      runClient("update_bodysize_estimation", {{"input", {{"id", id}, {"weight", 70}}}});
   EXPECT_EQ(untouched["data"]["updateBodysizeEstimation"]["gender"], "female");
   EXPECT_EQ(untouched["data"]["updateBodysizeEstimation"]["weight"], 70.0);
-  const auto cleared = runClient("update_bodysize_estimation",
-                                 {{"input", {{"id", id}, {"gender", nullptr}}}});
+  const auto cleared =
+      runClient("update_bodysize_estimation", {{"input", {{"id", id}, {"gender", nullptr}}}});
   EXPECT_TRUE(cleared["data"]["updateBodysizeEstimation"]["gender"].is_null());
   EXPECT_EQ(cleared["data"]["updateBodysizeEstimation"]["weight"], 70.0);
-  EXPECT_EQ(cleared["data"]["updateBodysizeEstimation"]["failOnAutomaticEstimationFailure"],
-            false);
+  EXPECT_EQ(cleared["data"]["updateBodysizeEstimation"]["failOnAutomaticEstimationFailure"], false);
 }
 
 TEST_F(ServiceTest, AnotherIdentitysRequestsAreInvisibleAndUntouchable) {
@@ -88,13 +90,13 @@ TEST_F(ServiceTest, AnotherIdentitysRequestsAreInvisibleAndUntouchable) {
   const auto listed = runClient("list_bodysize_estimations", nlohmann::json::object(), kBob);
   EXPECT_TRUE(listed["data"]["listBodysizeEstimations"]["items"].empty());
 
-  const auto updated = runClient("update_bodysize_estimation",
-                                 {{"input", {{"id", id}, {"age", 99}}}}, kBob);
+  const auto updated =
+      runClient("update_bodysize_estimation", {{"input", {{"id", id}, {"age", 99}}}}, kBob);
   const auto deleted = runClient("delete_bodysize_estimation", {{"input", {{"id", id}}}}, kBob);
   const auto attached = runClient(
       "attach_front_image", {{"id", id}, {"image", image(photoKey(kBob, id, "x.jpg"))}}, kBob);
-  const auto missing = runClient("delete_bodysize_estimation",
-                                 {{"input", {{"id", "no-such-request"}}}}, kBob);
+  const auto missing =
+      runClient("delete_bodysize_estimation", {{"input", {{"id", "no-such-request"}}}}, kBob);
   for (const auto* response : {&updated, &deleted, &attached}) {
     const auto& root = *(*response)["data"].begin();
     EXPECT_TRUE(root.is_null());
@@ -157,8 +159,7 @@ TEST_F(ServiceTest, PagesThroughRequestsWithOpaqueTokens) {
   nlohmann::json token = nullptr;
   std::int64_t lastCreatedAt = 0;
   do {
-    const auto page = runClient("list_bodysize_estimations",
-                                {{"limit", 10}, {"nextToken", token}});
+    const auto page = runClient("list_bodysize_estimations", {{"limit", 10}, {"nextToken", token}});
     ASSERT_FALSE(page.contains("errors")) << page.dump();
     const auto& connection = page["data"]["listBodysizeEstimations"];
     sizes.push_back(connection["items"].size());
@@ -192,7 +193,8 @@ TEST_F(ServiceTest, ListFilterSelectsMatchingRequests) {
   const auto tall = create(kAlice, 190);
   const auto query = R"(query ($f: TableBodysizeEstimationFilterInput) {
       listBodysizeEstimations(filter: $f) { items { id height } } })";
-  const auto filtered = run(query, {{"f", {{"height", {{"gt", 180}}}, {"status", {{"eq", "requested"}}}}}});
+  const auto filtered =
+      run(query, {{"f", {{"height", {{"gt", 180}}}, {"status", {{"eq", "requested"}}}}}});
   ASSERT_EQ(filtered["data"]["listBodysizeEstimations"]["items"].size(), 1u) << filtered.dump();
   EXPECT_EQ(filtered["data"]["listBodysizeEstimations"]["items"][0]["id"], tall);
   const auto none = run(query, {{"f", {{"gender", {{"eq", "male"}}}}}});
@@ -212,8 +214,8 @@ TEST_F(ServiceTest, SubscriptionsDeliverOnlyTheSubscribersOwnEventsOfTheirKind) 
       service_->executeSubscriptionEvent(plan, ChangeKind::Update, kAlice, json, kAlice);
   ASSERT_TRUE(event.has_value());
   EXPECT_EQ((*event)["data"]["onUpdateBodysizeEstimation"],
-            (nlohmann::ordered_json{{"__typename", "BodysizeEstimation"}, {"id", id},
-                                    {"status", "requested"}}));
+            (nlohmann::ordered_json{
+                {"__typename", "BodysizeEstimation"}, {"id", id}, {"status", "requested"}}));
   EXPECT_FALSE(service_->executeSubscriptionEvent(plan, ChangeKind::Create, kAlice, json, kAlice));
   EXPECT_FALSE(service_->executeSubscriptionEvent(plan, ChangeKind::Update, kBob, json, kAlice));
 
@@ -250,9 +252,10 @@ TEST_F(ServiceTest, StoreListenersHearEveryChangeWithItsOwner) {
   attachBoth(id, kBob);
   runClient("delete_bodysize_estimation", {{"input", {{"id", id}}}}, kAlice);  // not Alice's
   runClient("delete_bodysize_estimation", {{"input", {{"id", id}}}}, kBob);
-  const std::vector<std::pair<ChangeKind, std::string>> expected = {
-      {ChangeKind::Create, kBob}, {ChangeKind::Update, kBob}, {ChangeKind::Update, kBob},
-      {ChangeKind::Delete, kBob}};
+  const std::vector<std::pair<ChangeKind, std::string>> expected = {{ChangeKind::Create, kBob},
+                                                                    {ChangeKind::Update, kBob},
+                                                                    {ChangeKind::Update, kBob},
+                                                                    {ChangeKind::Delete, kBob}};
   EXPECT_EQ(heard, expected);
 }
 

@@ -66,8 +66,8 @@ TEST_F(ServiceTest, RejectsDocumentsThatDoNotFitTheSchema) {
 TEST_F(ServiceTest, CoercesVariablesAndRejectsBadOnes) {
   const auto create = clientRequestString("create_bodysize_estimation");
   // Ints are Floats too, enums come from strings.
-  const auto ok = run(create, {{"input", {{"age", 40}, {"height", 180}, {"weight", 80},
-                                          {"gender", "male"}}}});
+  const auto ok =
+      run(create, {{"input", {{"age", 40}, {"height", 180}, {"weight", 80}, {"gender", "male"}}}});
   ASSERT_FALSE(ok.contains("errors")) << ok.dump();
   EXPECT_EQ(ok["data"]["createBodysizeEstimation"]["height"], 180.0);
   // An ID given as a number is read as its decimal text.
@@ -104,10 +104,9 @@ TEST_F(ServiceTest, ShapesResultsBySelection) {
     })";
   const auto response = run(query, {{"id", id}, {"withAge", false}});
   ASSERT_FALSE(response.contains("errors")) << response.dump();
-  EXPECT_EQ(response["data"],
-            (nlohmann::json{{"__typename", "Query"},
-                            {"first", {{"ident", id}, {"status", "requested"}}},
-                            {"missing", nullptr}}));
+  EXPECT_EQ(response["data"], (nlohmann::json{{"__typename", "Query"},
+                                              {"first", {{"ident", id}, {"status", "requested"}}},
+                                              {"missing", nullptr}}));
   const auto withAge = run(query, {{"id", id}, {"withAge", true}});
   EXPECT_EQ(withAge["data"]["first"]["age"], 30);
   // Keys come back in selection order, as clients decoding by position expect.
@@ -120,8 +119,9 @@ TEST_F(ServiceTest, ShapesResultsBySelection) {
 }
 
 TEST_F(ServiceTest, AnswersMalformedRequestsWithAnError) {
-  for (const auto* body : {"not json", "[]", "{\"query\": 5}", "{\"query\": \"{ a }\", "
-                                                               "\"variables\": [1]}"}) {
+  for (const auto* body : {"not json", "[]", "{\"query\": 5}",
+                           "{\"query\": \"{ a }\", "
+                           "\"variables\": [1]}"}) {
     SCOPED_TRACE(body);
     EXPECT_TRUE(gql::GraphQLService::badRequest(body).has_value());
     const auto response = nlohmann::json::parse(service_->execute(body, kAlice));

@@ -1,3 +1,5 @@
+#include "platform/http/curl_transport.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -5,7 +7,6 @@
 #include <future>
 #include <thread>
 
-#include "platform/http/curl_transport.h"
 #include "support/temp_dir.h"
 #include "support/test_http_server.h"
 

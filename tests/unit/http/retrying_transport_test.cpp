@@ -1,8 +1,9 @@
+#include "platform/http/retrying_transport.h"
+
 #include <gtest/gtest.h>
 
 #include <deque>
 
-#include "platform/http/retrying_transport.h"
 #include "platform/sigv4/clock_skew.h"
 #include "support/fake_http_transport.h"
 
@@ -114,7 +115,9 @@ TEST_F(RetryingTransportTest, RetriesOnlyTransientFailures) {
   auto response = [](int status, std::string body, HttpHeaders headers = {}) {
     return detail::Result<HttpResponse>(HttpResponse{status, std::move(headers), std::move(body)});
   };
-  auto failure = [](int code) { return detail::Result<HttpResponse>(makeTransportError(code, "x")); };
+  auto failure = [](int code) {
+    return detail::Result<HttpResponse>(makeTransportError(code, "x"));
+  };
   const std::vector<Case> cases = {
       {"500", response(500, ""), true},
       {"502", response(502, ""), true},

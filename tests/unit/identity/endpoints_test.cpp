@@ -27,9 +27,9 @@ TEST(EndpointsTest, IdentityServiceEndpointPrecedence) {
                                           {"AWS_ENDPOINT_URL_COGNITO_IDENTITY", "http://c/"}})),
             "http://c/");
   // An empty variable counts as unset.
-  EXPECT_EQ(cognitoIdentityEndpoint(
-                "us-east-1", environment({{"AWS_ENDPOINT_URL", "http://g"},
-                                          {"AWS_ENDPOINT_URL_COGNITO_IDENTITY", ""}})),
+  EXPECT_EQ(cognitoIdentityEndpoint("us-east-1",
+                                    environment({{"AWS_ENDPOINT_URL", "http://g"},
+                                                 {"AWS_ENDPOINT_URL_COGNITO_IDENTITY", ""}})),
             "http://g");
 }
 
@@ -42,9 +42,9 @@ TEST(EndpointsTest, ObjectStorageIsVirtualHostedUnlessOverridden) {
   EXPECT_TRUE(global.pathStyle);
   EXPECT_EQ(global.bucketUrl("photos"), "http://g:1/photos");
 
-  auto local = s3Endpoint("eu-west-1", environment({{"AWS_ENDPOINT_URL", "http://g:1"},
-                                                    {"AWS_ENDPOINT_URL_S3",
-                                                     "http://127.0.0.1:9000/store/"}}));
+  auto local = s3Endpoint("eu-west-1",
+                          environment({{"AWS_ENDPOINT_URL", "http://g:1"},
+                                       {"AWS_ENDPOINT_URL_S3", "http://127.0.0.1:9000/store/"}}));
   EXPECT_EQ(local.scheme, "http");
   EXPECT_EQ(local.host, "127.0.0.1:9000");
   EXPECT_EQ(local.basePath, "/store");

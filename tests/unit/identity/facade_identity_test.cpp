@@ -60,7 +60,8 @@ TEST_F(FacadeIdentityTest, StartUpChainsProviderBridgeAndCredentialsAndClearSign
   EXPECT_EQ(bridge->identityPoolId(), "eu-west-1:pool");
   EXPECT_EQ(credentials->identityProvider(), bridge);
   EXPECT_EQ(credentials->region(), AWSRegionType::EUWest1);
-  auto configuration = identity::ServiceManager::defaultServiceManager().defaultServiceConfiguration();
+  auto configuration =
+      identity::ServiceManager::defaultServiceManager().defaultServiceConfiguration();
   ASSERT_TRUE(configuration);
   EXPECT_EQ(configuration->credentialsProvider, credentials);
   EXPECT_EQ(configuration, detail::sharedServiceConfiguration());

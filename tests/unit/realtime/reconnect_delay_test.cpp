@@ -1,12 +1,12 @@
 // The wait before reconnecting: doubling, capped, jittered into its upper half.
 
+#include "platform/appsync/realtime/reconnect_delay.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <random>
 #include <set>
-
-#include "platform/appsync/realtime/reconnect_delay.h"
 
 namespace corvenza::appsync {
 namespace {

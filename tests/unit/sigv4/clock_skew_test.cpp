@@ -1,9 +1,10 @@
+#include "platform/sigv4/clock_skew.h"
+
 #include <gtest/gtest.h>
 
 #include <thread>
 #include <vector>
 
-#include "platform/sigv4/clock_skew.h"
 #include "platform/sigv4/encoding.h"
 
 namespace corvenza::sigv4 {

@@ -1,10 +1,11 @@
 // Helper encodings and signer behaviour the public vectors do not reach.
 
+#include "platform/sigv4/signer.h"
+
 #include <gtest/gtest.h>
 
 #include "platform/sigv4/canonical.h"
 #include "platform/sigv4/encoding.h"
-#include "platform/sigv4/signer.h"
 
 namespace corvenza::sigv4 {
 namespace {
@@ -146,9 +147,8 @@ TEST(PresignUrl, EncodesTheTokenAndRejectsLifetimesOutOfRange) {
   auto params = serviceParams();
   params.service = "s3";
   params.storageRules = true;
-  const auto url =
-      presignUrl("GET", "http://127.0.0.1:9000/bucket/k%20ey?x-id=GetObject", params,
-                 std::chrono::seconds(900));
+  const auto url = presignUrl("GET", "http://127.0.0.1:9000/bucket/k%20ey?x-id=GetObject", params,
+                              std::chrono::seconds(900));
   ASSERT_TRUE(url.ok());
   EXPECT_TRUE(url->starts_with("http://127.0.0.1:9000/bucket/k%20ey?x-id=GetObject&X-Amz-"));
   EXPECT_NE(url->find("&X-Amz-Security-Token=token%2Fwith%2Bchars%3D&X-Amz-Signature="),

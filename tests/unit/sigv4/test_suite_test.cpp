@@ -134,12 +134,11 @@ TEST_P(SigningSuite, QueryFormMatchesEveryIntermediateAndTheSignedRequest) {
             trimNewlines(expected("query-signed-request.txt")));
 }
 
-INSTANTIATE_TEST_SUITE_P(V4, SigningSuite, ::testing::ValuesIn(caseNames()),
-                         [](const auto& info) {
-                           std::string name = info.param;
-                           std::replace(name.begin(), name.end(), '-', '_');
-                           return name;
-                         });
+INSTANTIATE_TEST_SUITE_P(V4, SigningSuite, ::testing::ValuesIn(caseNames()), [](const auto& info) {
+  std::string name = info.param;
+  std::replace(name.begin(), name.end(), '-', '_');
+  return name;
+});
 
 TEST(SigningSuiteData, HoldsAllThirtyEightCases) { EXPECT_EQ(caseNames().size(), 38u); }
 

@@ -1,6 +1,5 @@
 #include <corvenza/enterprise.h>
 #include <corvenza/permission_util.h>
-
 #include <gtest/gtest.h>
 
 #include <cstdlib>

@@ -14,9 +14,9 @@ constexpr const char* kAlphabet =
     "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
 detail::Result<nlohmann::json> sign(const RealtimeEndpoint& endpoint, std::string url,
-                                     std::string body, const sigv4::Credentials& credentials,
-                                     const std::string& region,
-                                     std::chrono::system_clock::time_point time) {
+                                    std::string body, const sigv4::Credentials& credentials,
+                                    const std::string& region,
+                                    std::chrono::system_clock::time_point time) {
   http::HttpRequest request;
   request.method = "POST";
   request.url = std::move(url);

@@ -10,8 +10,8 @@
 #include <string>
 
 #include "integration/shell_run.h"
-#include "support/example_photos.h"
-#include "support/temp_dir.h"
+#include "testkit/example_photos.h"
+#include "testkit/temp_dir.h"
 
 namespace corvenza::test {
 namespace {

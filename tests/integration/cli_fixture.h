@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "integration/shell_run.h"
-#include "support/emulator_process.h"
-#include "support/example_photos.h"
-#include "support/temp_dir.h"
+#include "testkit/emulator_process.h"
+#include "testkit/example_photos.h"
+#include "testkit/temp_dir.h"
 
 namespace corvenza::test {
 

@@ -22,8 +22,8 @@
 #include "auth/token_provider_environment.h"
 #include "core/enterprise_impl.h"
 #include "platform/device/key_store.h"
-#include "support/emulator_process.h"
-#include "support/temp_dir.h"
+#include "testkit/emulator_process.h"
+#include "testkit/temp_dir.h"
 
 namespace corvenza::test {
 namespace {

@@ -9,7 +9,7 @@
 #include "emulator_http_client.h"
 #include "platform/http/http_types.h"
 #include "platform/sigv4/signer.h"
-#include "support/emulator_process.h"
+#include "testkit/emulator_process.h"
 
 namespace corvenza::test {
 

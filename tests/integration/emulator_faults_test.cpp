@@ -11,8 +11,8 @@
 #include "emulator_caller.h"
 #include "emulator_http_client.h"
 #include "platform/appsync/realtime/realtime_auth.h"
-#include "support/emulator_process.h"
-#include "support/raw_websocket.h"
+#include "testkit/emulator_process.h"
+#include "testkit/raw_websocket.h"
 
 namespace corvenza::test {
 namespace {

@@ -8,7 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include "emulator_http_client.h"
-#include "support/emulator_process.h"
+#include "testkit/emulator_process.h"
 
 namespace corvenza::test {
 namespace {

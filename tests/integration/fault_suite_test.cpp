@@ -21,10 +21,10 @@
 
 #include "core/enterprise_impl.h"
 #include "emulator_http_client.h"
-#include "support/emulator_process.h"
-#include "support/example_photos.h"
-#include "support/fake_clock.h"
-#include "support/temp_dir.h"
+#include "testkit/emulator_process.h"
+#include "testkit/example_photos.h"
+#include "testkit/fake_clock.h"
+#include "testkit/temp_dir.h"
 
 namespace corvenza::test {
 namespace {

@@ -10,8 +10,8 @@
 #include "platform/appsync/realtime/realtime_client.h"
 #include "platform/sigv4/signer.h"
 #include "requests/typed_graphql.h"
-#include "support/emulator_process.h"
-#include "support/fixed_credentials.h"
+#include "testkit/emulator_process.h"
+#include "testkit/fixed_credentials.h"
 
 namespace corvenza::test {
 namespace {

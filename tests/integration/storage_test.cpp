@@ -14,9 +14,9 @@
 #include "platform/storage/presigned_url_builder.h"
 #include "platform/storage/s3_object_manager.h"
 #include "platform/storage/storage_error.h"
-#include "support/emulator_process.h"
-#include "support/fixed_credentials.h"
-#include "support/temp_dir.h"
+#include "testkit/emulator_process.h"
+#include "testkit/fixed_credentials.h"
+#include "testkit/temp_dir.h"
 
 namespace corvenza::test {
 namespace {

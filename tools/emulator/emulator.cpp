@@ -12,7 +12,7 @@
 #include "encoding.h"
 #include "estimation/estimator_control.h"
 #include "faults/request_faults.h"
-#include "graphql/estimation_backend.h"
+#include "gql/estimation_backend.h"
 #include "http_server.h"
 #include "identity_service.h"
 #include "realtime/realtime_service.h"

@@ -69,8 +69,7 @@ std::shared_ptr<const Image> Image::resized(double width) const {
 std::vector<std::uint8_t> Image::jpegData(double quality) const {
   const double clamped = quality >= 0 ? std::min(quality, 1.0) : 0.0;  // NaN too
   const int jpegQuality = std::max(1, static_cast<int>(std::lround(clamped * 100)));
-  auto jpeg =
-      image::defaultImageCodec().encodeJpeg({pixelWidth_, pixelHeight_, rgb_}, jpegQuality);
+  auto jpeg = image::defaultImageCodec().encodeJpeg({pixelWidth_, pixelHeight_, rgb_}, jpegQuality);
   if (!jpeg) return {};
   return std::move(*jpeg);
 }

@@ -8,9 +8,9 @@
 #include <thread>
 
 #include "platform/appsync/client_error.h"
-#include "support/console_capture.h"
-#include "support/fake_http_transport.h"
-#include "support/temp_dir.h"
+#include "testkit/console_capture.h"
+#include "testkit/fake_http_transport.h"
+#include "testkit/temp_dir.h"
 #include "unit/appsync/fake_object_manager.h"
 
 namespace corvenza::appsync {

@@ -7,7 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "platform/appsync/graphql_client.h"
-#include "support/temp_dir.h"
+#include "testkit/temp_dir.h"
 
 namespace corvenza::appsync {
 namespace {

@@ -9,7 +9,7 @@
 #include "platform/appsync/client_error.h"
 #include "platform/appsync/graphql_error.h"
 #include "platform/appsync/response_mapping.h"
-#include "support/mutations.h"
+#include "testkit/mutations.h"
 
 namespace corvenza::appsync {
 namespace {

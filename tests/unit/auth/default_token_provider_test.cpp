@@ -7,8 +7,8 @@
 #include <thread>
 
 #include "auth/token_provider_environment.h"
-#include "support/console_capture.h"
-#include "support/temp_dir.h"
+#include "testkit/console_capture.h"
+#include "testkit/temp_dir.h"
 #include "unit/auth/auth_fakes.h"
 
 namespace corvenza {

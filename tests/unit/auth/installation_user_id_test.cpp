@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "support/temp_dir.h"
+#include "testkit/temp_dir.h"
 
 namespace corvenza {
 namespace {

@@ -7,7 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "auth/token_request.h"
-#include "support/mutations.h"
+#include "testkit/mutations.h"
 
 namespace corvenza::auth {
 namespace {

@@ -5,8 +5,8 @@
 #include <nlohmann/json.hpp>
 
 #include "core/enterprise_impl.h"
-#include "support/console_capture.h"
-#include "support/temp_dir.h"
+#include "testkit/console_capture.h"
+#include "testkit/temp_dir.h"
 
 namespace corvenza {
 namespace {

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <nlohmann/json.hpp>
 
-#include "support/mutations.h"
+#include "testkit/mutations.h"
 
 namespace corvenza::device {
 namespace {

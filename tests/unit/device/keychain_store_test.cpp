@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "platform/device/key_store.h"
-#include "support/temp_dir.h"
+#include "testkit/temp_dir.h"
 
 namespace corvenza::device {
 namespace {

@@ -6,7 +6,7 @@
 #include <thread>
 #include <vector>
 
-#include "support/fake_clock.h"
+#include "testkit/fake_clock.h"
 
 namespace corvenza {
 namespace {

@@ -10,7 +10,7 @@
 
 #include "faults/fault_parse.h"
 #include "faults/request_faults.h"
-#include "graphql/root_fields.h"
+#include "gql/root_fields.h"
 
 namespace corvenza::emulator::faults {
 namespace {

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "http_server.h"
-#include "support/raw_connection.h"
+#include "testkit/raw_connection.h"
 
 namespace corvenza::emulator {
 namespace {

@@ -14,7 +14,7 @@
 
 #include "http_server.h"
 #include "realtime/websocket_upgrade.h"
-#include "support/raw_connection.h"
+#include "testkit/raw_connection.h"
 
 namespace corvenza::emulator {
 namespace {

@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "support/raw_connection.h"
+#include "testkit/raw_connection.h"
 
 namespace corvenza::emulator {
 namespace {

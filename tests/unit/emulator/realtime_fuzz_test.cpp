@@ -10,8 +10,8 @@
 
 #include "emulator.h"
 #include "realtime_caller.h"
-#include "support/raw_websocket.h"
-#include "support/temp_dir.h"
+#include "testkit/raw_websocket.h"
+#include "testkit/temp_dir.h"
 
 namespace corvenza::emulator {
 namespace {

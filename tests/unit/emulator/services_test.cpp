@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "emulator.h"
-#include "support/temp_dir.h"
+#include "testkit/temp_dir.h"
 
 namespace corvenza::emulator {
 namespace {

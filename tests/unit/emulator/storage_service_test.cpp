@@ -12,7 +12,7 @@
 #include "emulator_context.h"
 #include "platform/sigv4/encoding.h"
 #include "platform/sigv4/signer.h"
-#include "support/temp_dir.h"
+#include "testkit/temp_dir.h"
 
 namespace corvenza::emulator {
 namespace {

@@ -13,10 +13,10 @@
 #include "dashboard/dashboard_service.h"
 #include "emulator.h"
 #include "estimation/estimation_fields.h"
-#include "graphql/estimation_backend.h"
+#include "gql/estimation_backend.h"
 #include "storage/object_store.h"
-#include "support/example_photos.h"
-#include "support/temp_dir.h"
+#include "testkit/example_photos.h"
+#include "testkit/temp_dir.h"
 
 namespace corvenza::emulator::dashboard {
 namespace {

@@ -7,10 +7,10 @@
 
 #include <random>
 
-#include "graphql/lexer.h"
-#include "graphql/parser.h"
-#include "graphql/schema.h"
-#include "graphql/validator.h"
+#include "gql/lexer.h"
+#include "gql/parser.h"
+#include "gql/schema.h"
+#include "gql/validator.h"
 #include "service_fixture.h"
 
 namespace corvenza::emulator::testing {

@@ -6,7 +6,7 @@
 
 #include "client_documents.h"
 #include "emulator_context.h"
-#include "graphql/estimation_backend.h"
+#include "gql/estimation_backend.h"
 #include "platform/sigv4/signer.h"
 
 namespace corvenza::emulator::testing {

@@ -1,12 +1,12 @@
-#include "graphql/parser.h"
+#include "gql/parser.h"
 
 #include <gtest/gtest.h>
 
 #include <random>
 
 #include "client_documents.h"
-#include "graphql/schema.h"
-#include "graphql/validator.h"
+#include "gql/schema.h"
+#include "gql/validator.h"
 
 namespace corvenza::emulator::gql {
 namespace {

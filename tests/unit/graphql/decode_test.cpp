@@ -7,7 +7,7 @@
 #include <random>
 
 #include "graphql/operations.h"
-#include "support/mutations.h"
+#include "testkit/mutations.h"
 
 namespace corvenza::graphql {
 namespace {

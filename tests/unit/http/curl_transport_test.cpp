@@ -7,8 +7,8 @@
 #include <future>
 #include <thread>
 
-#include "support/temp_dir.h"
-#include "support/test_http_server.h"
+#include "testkit/temp_dir.h"
+#include "testkit/test_http_server.h"
 
 namespace corvenza::http {
 namespace {

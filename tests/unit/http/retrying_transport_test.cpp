@@ -5,7 +5,7 @@
 #include <deque>
 
 #include "platform/sigv4/clock_skew.h"
-#include "support/fake_http_transport.h"
+#include "testkit/fake_http_transport.h"
 
 namespace corvenza::http {
 namespace {

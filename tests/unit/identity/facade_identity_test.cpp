@@ -6,7 +6,7 @@
 #include "auth/token_provider_environment.h"
 #include "core/enterprise_identity.h"
 #include "core/enterprise_impl.h"
-#include "support/fake_graphql_gateway.h"
+#include "testkit/fake_graphql_gateway.h"
 #include "unit/auth/auth_fakes.h"
 
 namespace corvenza {

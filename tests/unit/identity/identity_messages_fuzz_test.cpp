@@ -8,7 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include "platform/identity/identity_service_messages.h"
-#include "support/mutations.h"
+#include "testkit/mutations.h"
 
 namespace corvenza::identity {
 namespace {

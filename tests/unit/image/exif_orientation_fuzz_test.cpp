@@ -8,7 +8,7 @@
 
 #include "platform/image/exif_orientation.h"
 #include "platform/image/image_error.h"
-#include "support/mutations.h"
+#include "testkit/mutations.h"
 
 namespace corvenza::image {
 namespace {

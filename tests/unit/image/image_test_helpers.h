@@ -33,7 +33,7 @@ inline std::vector<std::uint8_t> solid(int width, int height, Rgb c) {
 /// bottom right, so any turn or mirror of the picture is recognisable.
 inline image::PixelBuffer quadrants(int width, int height) {
   image::PixelBuffer p{width, height,
-                        std::vector<std::uint8_t>(static_cast<std::size_t>(width) * height * 3)};
+                       std::vector<std::uint8_t>(static_cast<std::size_t>(width) * height * 3)};
   for (int y = 0; y < height; ++y) {
     for (int x = 0; x < width; ++x) {
       const bool right = x >= width / 2;

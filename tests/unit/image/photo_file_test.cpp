@@ -13,7 +13,7 @@
 
 #include "image_test_helpers.h"
 #include "platform/image/photo_preparation.h"
-#include "support/temp_dir.h"
+#include "testkit/temp_dir.h"
 
 namespace corvenza {
 namespace {

@@ -7,7 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "platform/appsync/realtime/messages.h"
-#include "support/mutations.h"
+#include "testkit/mutations.h"
 
 namespace corvenza::appsync {
 namespace {

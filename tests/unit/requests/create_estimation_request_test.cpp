@@ -1,7 +1,7 @@
 #include <thread>
 
 #include "requests_fixture.h"
-#include "support/fake_clock.h"
+#include "testkit/fake_clock.h"
 
 namespace corvenza::test {
 namespace {

@@ -1,5 +1,5 @@
 #include "requests_fixture.h"
-#include "support/fake_clock.h"
+#include "testkit/fake_clock.h"
 
 namespace corvenza::test {
 namespace {

@@ -8,8 +8,8 @@
 #include <nlohmann/json.hpp>
 
 #include "core/enterprise_impl.h"
-#include "support/console_capture.h"
-#include "support/fake_graphql_gateway.h"
+#include "testkit/console_capture.h"
+#include "testkit/fake_graphql_gateway.h"
 
 namespace corvenza::test {
 

@@ -17,8 +17,8 @@
 #include "requests/file_util.h"
 #include "requests/image_upload_input.h"
 #include "requests/storage_backed_s3_object_proxy.h"
-#include "support/console_capture.h"
-#include "support/temp_dir.h"
+#include "testkit/console_capture.h"
+#include "testkit/temp_dir.h"
 
 namespace corvenza::test {
 namespace {

@@ -6,7 +6,7 @@
 #include "platform/sigv4/crypto.h"
 #include "platform/sigv4/encoding.h"
 #include "platform/sigv4/signer.h"
-#include "support/temp_dir.h"
+#include "testkit/temp_dir.h"
 
 namespace corvenza::sigv4 {
 namespace {

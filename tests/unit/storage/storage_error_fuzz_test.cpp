@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/storage/storage_error.h"
-#include "support/mutations.h"
+#include "testkit/mutations.h"
 
 namespace corvenza::storage {
 namespace {

@@ -9,7 +9,7 @@
 #include "platform/dispatch/executor.h"
 #include "platform/http/http_types.h"
 #include "platform/identity/credentials_source.h"
-#include "support/fixed_credentials.h"
+#include "testkit/fixed_credentials.h"
 
 namespace corvenza::test {
 

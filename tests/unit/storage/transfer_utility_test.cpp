@@ -9,8 +9,8 @@
 #include "platform/storage/s3_object_manager.h"
 #include "platform/storage/storage_error.h"
 #include "storage_fakes.h"
-#include "support/fake_http_transport.h"
-#include "support/temp_dir.h"
+#include "testkit/fake_http_transport.h"
+#include "testkit/temp_dir.h"
 
 namespace corvenza::test {
 namespace {

@@ -5,8 +5,8 @@
 #include <nlohmann/json.hpp>
 
 #include "platform/http/http_transport.h"
-#include "support/console_capture.h"
-#include "support/test_http_server.h"
+#include "testkit/console_capture.h"
+#include "testkit/test_http_server.h"
 
 namespace corvenza {
 namespace {

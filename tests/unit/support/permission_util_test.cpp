@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "support/permission_backend_hook.h"
-#include "support/temp_dir.h"
+#include "testkit/temp_dir.h"
 
 namespace corvenza {
 namespace {

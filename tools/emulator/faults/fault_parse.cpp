@@ -7,7 +7,7 @@
 #include <utility>
 
 #include "bounded_json.h"
-#include "graphql/schema.h"
+#include "gql/schema.h"
 
 namespace corvenza::emulator::faults {
 namespace {

@@ -1,6 +1,6 @@
 #include "faults/request_faults.h"
 
-#include "graphql/root_fields.h"
+#include "gql/root_fields.h"
 
 namespace corvenza::emulator::faults {
 namespace {

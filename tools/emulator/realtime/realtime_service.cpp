@@ -9,8 +9,8 @@
 
 #include "bounded_json.h"
 #include "faults/fault_responses.h"
-#include "graphql/estimation_backend.h"
-#include "graphql/graphql_service.h"
+#include "gql/estimation_backend.h"
+#include "gql/graphql_service.h"
 #include "log.h"
 #include "platform/appsync/realtime/realtime_auth.h"
 #include "platform/sigv4/encoding.h"

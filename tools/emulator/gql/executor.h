@@ -13,9 +13,9 @@
 #include <variant>
 #include <vector>
 
-#include "graphql/ast.h"
-#include "graphql/graphql_error.h"
-#include "graphql/schema.h"
+#include "gql/ast.h"
+#include "gql/graphql_error.h"
+#include "gql/schema.h"
 
 namespace corvenza::emulator::gql {
 

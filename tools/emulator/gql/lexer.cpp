@@ -1,4 +1,4 @@
-#include "graphql/lexer.h"
+#include "gql/lexer.h"
 
 #include <cctype>
 #include <vector>

@@ -8,7 +8,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "graphql/ast.h"
+#include "gql/ast.h"
 
 namespace corvenza::emulator::gql {
 

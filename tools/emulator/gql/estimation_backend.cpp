@@ -1,4 +1,4 @@
-#include "graphql/estimation_backend.h"
+#include "gql/estimation_backend.h"
 
 namespace corvenza::emulator::gql {
 

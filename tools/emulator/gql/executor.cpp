@@ -1,11 +1,11 @@
-#include "graphql/executor.h"
+#include "gql/executor.h"
 
 #include <algorithm>
 #include <cmath>
 
-#include "graphql/input_values.h"
-#include "graphql/parser.h"
-#include "graphql/validator.h"
+#include "gql/input_values.h"
+#include "gql/parser.h"
+#include "gql/validator.h"
 
 namespace corvenza::emulator::gql {
 namespace {

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "graphql/ast.h"
+#include "gql/ast.h"
 
 namespace corvenza::emulator::gql {
 

@@ -6,7 +6,7 @@
 #include <variant>
 #include <vector>
 
-#include "graphql/ast.h"
+#include "gql/ast.h"
 
 namespace corvenza::emulator::gql {
 

@@ -1,6 +1,6 @@
-#include "graphql/parser.h"
+#include "gql/parser.h"
 
-#include "graphql/lexer.h"
+#include "gql/lexer.h"
 
 namespace corvenza::emulator::gql {
 namespace {

@@ -1,4 +1,4 @@
-#include "support/test_http_server.h"
+#include "testkit/test_http_server.h"
 
 #include <sys/socket.h>
 

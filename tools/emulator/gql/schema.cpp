@@ -1,11 +1,11 @@
-#include "graphql/schema.h"
+#include "gql/schema.h"
 
 #include <array>
 #include <initializer_list>
 #include <utility>
 
 #include "estimation/estimation_fields.h"
-#include "graphql/parser.h"
+#include "gql/parser.h"
 
 namespace corvenza::emulator::gql {
 namespace {

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
-#include "support/temp_dir.h"
+#include "testkit/temp_dir.h"
 
 namespace corvenza::test {
 namespace {

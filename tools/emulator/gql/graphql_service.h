@@ -12,7 +12,7 @@
 #include <variant>
 
 #include "estimation/estimation_store.h"
-#include "graphql/executor.h"
+#include "gql/executor.h"
 
 namespace corvenza::emulator::gql {
 

@@ -1,4 +1,4 @@
-#include "graphql/graphql_error.h"
+#include "gql/graphql_error.h"
 
 #include <nlohmann/json.hpp>
 

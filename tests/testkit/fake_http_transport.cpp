@@ -1,4 +1,4 @@
-#include "support/fake_http_transport.h"
+#include "testkit/fake_http_transport.h"
 
 #include <utility>
 

@@ -1,4 +1,4 @@
-#include "graphql/graphql_http_service.h"
+#include "gql/graphql_http_service.h"
 
 #include <nlohmann/json.hpp>
 

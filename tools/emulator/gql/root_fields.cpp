@@ -1,9 +1,9 @@
-#include "graphql/root_fields.h"
+#include "gql/root_fields.h"
 
 #include <algorithm>
 
 #include "bounded_json.h"
-#include "graphql/parser.h"
+#include "gql/parser.h"
 
 namespace corvenza::emulator::gql {
 namespace {

@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "emulator_context.h"
-#include "graphql/graphql_service.h"
+#include "gql/graphql_service.h"
 #include "service.h"
 
 namespace corvenza::emulator::gql {

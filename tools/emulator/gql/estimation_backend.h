@@ -11,8 +11,8 @@
 #include "emulator_context.h"
 #include "estimation/estimation_store.h"
 #include "estimation/estimator.h"
-#include "graphql/graphql_http_service.h"
-#include "graphql/graphql_service.h"
+#include "gql/graphql_http_service.h"
+#include "gql/graphql_service.h"
 
 namespace corvenza::emulator::gql {
 

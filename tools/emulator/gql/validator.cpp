@@ -1,9 +1,9 @@
-#include "graphql/validator.h"
+#include "gql/validator.h"
 
 #include <set>
 #include <string>
 
-#include "graphql/input_values.h"
+#include "gql/input_values.h"
 
 namespace corvenza::emulator::gql {
 namespace {

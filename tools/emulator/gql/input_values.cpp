@@ -1,4 +1,4 @@
-#include "graphql/input_values.h"
+#include "gql/input_values.h"
 
 #include <cerrno>
 #include <cmath>

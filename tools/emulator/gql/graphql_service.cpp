@@ -1,4 +1,4 @@
-#include "graphql/graphql_service.h"
+#include "gql/graphql_service.h"
 
 #include "bounded_json.h"
 #include "estimation/estimation_filter.h"

@@ -7,8 +7,8 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
-#include "graphql/ast.h"
-#include "graphql/schema.h"
+#include "gql/ast.h"
+#include "gql/schema.h"
 
 namespace corvenza::emulator::gql {
 

@@ -6,8 +6,8 @@
 #include <string_view>
 #include <variant>
 
-#include "graphql/ast.h"
-#include "graphql/graphql_error.h"
+#include "gql/ast.h"
+#include "gql/graphql_error.h"
 
 namespace corvenza::emulator::gql {
 

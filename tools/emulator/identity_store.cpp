@@ -1,98 +1,68 @@
 #include "identity_store.h"
 
-#include <sqlite3.h>
-
 #include <utility>
 
 #include "encoding.h"
+#include "platform/sqlite/database.h"
 
 namespace corvenza::emulator {
-namespace {
 
-constexpr const char* kStoreErrorDomain = "EmulatorStoreError";
-
-Error storeError(sqlite3* db, const char* what) {
-  return Error(kStoreErrorDomain, db ? sqlite3_errcode(db) : SQLITE_ERROR, std::nullopt,
-               std::string(what) + ": " + (db ? sqlite3_errmsg(db) : "no database"));
-}
-
-// Owns one prepared statement.
-class Statement {
- public:
-  Statement(sqlite3* db, const char* sql) { sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr); }
-  ~Statement() { sqlite3_finalize(stmt_); }
-  Statement(const Statement&) = delete;
-  Statement& operator=(const Statement&) = delete;
-  sqlite3_stmt* get() const { return stmt_; }
-  explicit operator bool() const { return stmt_ != nullptr; }
-  void bind(int index, const std::string& text) {
-    sqlite3_bind_text(stmt_, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
-  }
-
- private:
-  sqlite3_stmt* stmt_ = nullptr;
-};
-
-}  // namespace
+using sqlite::Statement;
 
 detail::Result<std::unique_ptr<IdentityStore>> IdentityStore::open(
     const std::filesystem::path& file, std::string region) {
-  sqlite3* db = nullptr;
-  if (sqlite3_open_v2(file.c_str(), &db,
-                      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
-                      nullptr) != SQLITE_OK) {
-    auto error = storeError(db, "cannot open the identity database");
-    sqlite3_close(db);
-    return error;
+  sqlite::Database::Options options;
+  options.errorDomain = "EmulatorStoreError";
+  options.errorPrefix = "identity database";
+  options.serialized = true;
+  auto database = sqlite::Database::openFile(file, std::move(options));
+  if (!database) return database.error();
+  if (auto made =
+          (*database)->execute("CREATE TABLE IF NOT EXISTS identities ("
+                               " identity_id TEXT PRIMARY KEY,"
+                               " user_id TEXT UNIQUE,"
+                               " created_at INTEGER NOT NULL DEFAULT (strftime('%s','now')))");
+      !made) {
+    return made.error();
   }
-  const char* schema =
-      "CREATE TABLE IF NOT EXISTS identities ("
-      " identity_id TEXT PRIMARY KEY,"
-      " user_id TEXT UNIQUE,"
-      " created_at INTEGER NOT NULL DEFAULT (strftime('%s','now')))";
-  if (sqlite3_exec(db, schema, nullptr, nullptr, nullptr) != SQLITE_OK) {
-    auto error = storeError(db, "cannot create the identity table");
-    sqlite3_close(db);
-    return error;
-  }
-  return std::unique_ptr<IdentityStore>(new IdentityStore(db, std::move(region)));
+  return std::unique_ptr<IdentityStore>(
+      new IdentityStore(std::move(database).value(), std::move(region)));
 }
 
-IdentityStore::IdentityStore(sqlite3* db, std::string region)
-    : db_(db), region_(std::move(region)) {}
+IdentityStore::IdentityStore(std::unique_ptr<sqlite::Database> database, std::string region)
+    : database_(std::move(database)), region_(std::move(region)) {}
 
-IdentityStore::~IdentityStore() { sqlite3_close(db_); }
+IdentityStore::~IdentityStore() = default;
 
 detail::Result<std::string> IdentityStore::identityFor(const std::optional<std::string>& userId) {
   std::lock_guard lock(mutex_);
   if (userId) {
-    Statement select(db_, "SELECT identity_id FROM identities WHERE user_id = ?1");
-    if (!select) return storeError(db_, "cannot look up an identity");
-    select.bind(1, *userId);
-    if (sqlite3_step(select.get()) == SQLITE_ROW) {
-      return std::string(reinterpret_cast<const char*>(sqlite3_column_text(select.get(), 0)));
+    Statement select(*database_, "SELECT identity_id FROM identities WHERE user_id = ?1");
+    select.bind(1, std::string_view(*userId));
+    switch (select.step()) {
+      case Statement::Step::row:
+        return select.text(0);
+      case Statement::Step::failed:
+        return database_->lastError("cannot look up an identity");
+      case Statement::Step::done:
+        break;
     }
   }
   auto identityId = region_ + ":" + randomUuid();
-  Statement insert(db_, "INSERT INTO identities (identity_id, user_id) VALUES (?1, ?2)");
-  if (!insert) return storeError(db_, "cannot record an identity");
-  insert.bind(1, identityId);
-  if (userId) {
-    insert.bind(2, *userId);
-  } else {
-    sqlite3_bind_null(insert.get(), 2);
+  Statement insert(*database_, "INSERT INTO identities (identity_id, user_id) VALUES (?1, ?2)");
+  insert.bind(1, std::string_view(identityId));
+  insert.bind(2, userId);
+  if (insert.step() != Statement::Step::done) {
+    return database_->lastError("cannot record an identity");
   }
-  if (sqlite3_step(insert.get()) != SQLITE_DONE)
-    return storeError(db_, "cannot record an identity");
   return identityId;
 }
 
 bool IdentityStore::exists(const std::string& identityId) {
   std::lock_guard lock(mutex_);
-  Statement select(db_, "SELECT 1 FROM identities WHERE identity_id = ?1");
-  if (!select) return false;
-  select.bind(1, identityId);
-  return sqlite3_step(select.get()) == SQLITE_ROW;
+  Statement select(*database_, "SELECT 1 FROM identities WHERE identity_id = ?1");
+  select.bind(1, std::string_view(identityId));
+  return select.step() == Statement::Step::row;
 }
 
 }  // namespace corvenza::emulator

@@ -11,7 +11,9 @@
 
 #include "core/result.h"
 
-struct sqlite3;
+namespace corvenza::sqlite {
+class Database;
+}
 
 namespace corvenza::emulator {
 
@@ -32,10 +34,10 @@ class IdentityStore {
   bool exists(const std::string& identityId);
 
  private:
-  IdentityStore(sqlite3* db, std::string region);
+  IdentityStore(std::unique_ptr<sqlite::Database> database, std::string region);
 
   std::mutex mutex_;
-  sqlite3* db_;
+  std::unique_ptr<sqlite::Database> database_;
   std::string region_;
 };
 

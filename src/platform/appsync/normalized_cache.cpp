@@ -5,7 +5,7 @@
 #include <map>
 #include <utility>
 
-#include "platform/appsync/sqlite_database.h"
+#include "platform/sqlite/database.h"
 
 namespace corvenza::appsync {
 namespace {
@@ -80,9 +80,17 @@ bool isReference(const json& value) {
   return it != value.end() && it->is_string();
 }
 
+sqlite::Database::Options databaseOptions(bool privateFile) {
+  sqlite::Database::Options options;
+  options.errorDomain = kCacheDatabaseErrorDomain;
+  options.errorPrefix = "Offline cache database";
+  options.privateFile = privateFile;
+  return options;
+}
+
 }  // namespace
 
-NormalizedCache::NormalizedCache(std::unique_ptr<SqliteDatabase> database,
+NormalizedCache::NormalizedCache(std::unique_ptr<sqlite::Database> database,
                                  CacheKeyFunction cacheKey)
     : database_(std::move(database)), cacheKey_(std::move(cacheKey)) {}
 
@@ -90,7 +98,7 @@ NormalizedCache::~NormalizedCache() = default;
 
 detail::Result<std::unique_ptr<NormalizedCache>> NormalizedCache::open(
     const std::filesystem::path& path, CacheKeyFunction cacheKey) {
-  auto database = SqliteDatabase::openFile(path);
+  auto database = sqlite::Database::openFile(path, databaseOptions(true));
   if (!database) return database.error();
   std::unique_ptr<NormalizedCache> cache(
       new NormalizedCache(std::move(database).value(), std::move(cacheKey)));
@@ -100,7 +108,7 @@ detail::Result<std::unique_ptr<NormalizedCache>> NormalizedCache::open(
 
 detail::Result<std::unique_ptr<NormalizedCache>> NormalizedCache::inMemory(
     CacheKeyFunction cacheKey) {
-  auto database = SqliteDatabase::openInMemory();
+  auto database = sqlite::Database::openInMemory(databaseOptions(false));
   if (!database) return database.error();
   std::unique_ptr<NormalizedCache> cache(
       new NormalizedCache(std::move(database).value(), std::move(cacheKey)));

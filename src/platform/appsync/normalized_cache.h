@@ -14,9 +14,14 @@
 #include "core/result.h"
 #include "platform/appsync/graphql_request.h"
 
+namespace corvenza::sqlite {
+class Database;
+}
+
 namespace corvenza::appsync {
 
-class SqliteDatabase;
+/// Domain of cache database failures; the code is SQLite's result code.
+inline constexpr const char* kCacheDatabaseErrorDomain = "CorvenzaCacheDatabaseError";
 
 /// The key an object is stored under, or nothing to keep it inside its parent.
 using CacheKeyFunction = std::function<std::optional<std::string>(const nlohmann::json& object)>;
@@ -58,7 +63,7 @@ class NormalizedCache {
   detail::Status clear();
 
  private:
-  NormalizedCache(std::unique_ptr<SqliteDatabase> database, CacheKeyFunction cacheKey);
+  NormalizedCache(std::unique_ptr<sqlite::Database> database, CacheKeyFunction cacheKey);
   detail::Status prepareSchema();
   detail::Status store(const std::string& owner, const std::optional<std::string>& rootKey,
                        const nlohmann::json& data);
@@ -66,7 +71,7 @@ class NormalizedCache {
   detail::Result<std::string> storedOwner();
 
   std::mutex mutex_;
-  std::unique_ptr<SqliteDatabase> database_;
+  std::unique_ptr<sqlite::Database> database_;
   CacheKeyFunction cacheKey_;
 };
 

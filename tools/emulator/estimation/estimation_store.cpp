@@ -1,77 +1,37 @@
 #include "estimation/estimation_store.h"
 
-#include <sqlite3.h>
-
 #include <algorithm>
 #include <charconv>
 #include <limits>
 
 #include "encoding.h"
+#include "platform/sqlite/database.h"
 
 namespace corvenza::emulator::estimation {
 namespace {
-
-Error storeError(sqlite3* db, const std::string& what) {
-  return Error(kEstimationStoreErrorDomain, db ? sqlite3_errcode(db) : SQLITE_ERROR, std::nullopt,
-               what + ": " + (db ? sqlite3_errmsg(db) : "no database"));
-}
 
 Error invalidToken() {
   return Error(kEstimationStoreErrorDomain, kInvalidNextToken, std::nullopt,
                "Invalid nextToken provided.");
 }
 
-class Statement {
- public:
-  Statement(sqlite3* db, const char* sql) { sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr); }
-  ~Statement() { sqlite3_finalize(stmt_); }
-  Statement(const Statement&) = delete;
-  Statement& operator=(const Statement&) = delete;
-  sqlite3_stmt* get() const { return stmt_; }
-  explicit operator bool() const { return stmt_ != nullptr; }
-  void bind(int index, const std::string& text) {
-    sqlite3_bind_text(stmt_, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
-  }
-  void bind(int index, const std::optional<std::string>& text) {
-    if (text) {
-      bind(index, *text);
-    } else {
-      sqlite3_bind_null(stmt_, index);
-    }
-  }
-  void bind(int index, std::int64_t value) { sqlite3_bind_int64(stmt_, index, value); }
-  void bind(int index, double value) { sqlite3_bind_double(stmt_, index, value); }
-  std::string text(int column) const {
-    const auto* p = sqlite3_column_text(stmt_, column);
-    return p ? reinterpret_cast<const char*>(p) : "";
-  }
-  std::optional<std::string> optionalText(int column) const {
-    if (sqlite3_column_type(stmt_, column) == SQLITE_NULL) return std::nullopt;
-    return text(column);
-  }
-
- private:
-  sqlite3_stmt* stmt_ = nullptr;
-};
+using sqlite::Statement;
 
 constexpr const char* kColumns =
     "id, user_id, created_at, status, gender, age, height, weight, fail_on_failure, error_code,"
     " images, measurements";
 
 EstimationRecord readRow(const Statement& row) {
-  auto* stmt = row.get();
   EstimationRecord record;
   record.id = row.text(0);
   record.userId = row.text(1);
-  record.createdAt = sqlite3_column_int64(stmt, 2);
+  record.createdAt = row.integer(2);
   record.status = row.text(3);
   record.gender = row.optionalText(4);
-  record.age = sqlite3_column_int(stmt, 5);
-  record.height = sqlite3_column_double(stmt, 6);
-  record.weight = sqlite3_column_double(stmt, 7);
-  if (sqlite3_column_type(stmt, 8) != SQLITE_NULL) {
-    record.failOnAutomaticEstimationFailure = sqlite3_column_int(stmt, 8) != 0;
-  }
+  record.age = static_cast<int>(row.integer(5));
+  record.height = row.real(6);
+  record.weight = row.real(7);
+  if (!row.isNull(8)) record.failOnAutomaticEstimationFailure = row.integer(8) != 0;
   record.errorCode = row.optionalText(9);
   const auto images = nlohmann::json::parse(row.text(10), nullptr, false);
   if (images.is_object()) {
@@ -96,50 +56,44 @@ std::string tokenPayload(const EstimationRecord& last) {
 
 detail::Result<std::unique_ptr<EstimationStore>> EstimationStore::open(
     const std::filesystem::path& file) {
-  sqlite3* db = nullptr;
-  if (sqlite3_open_v2(file.c_str(), &db,
-                      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
-                      nullptr) != SQLITE_OK) {
-    auto error = storeError(db, "cannot open the estimation database");
-    sqlite3_close(db);
-    return error;
-  }
-  const char* schema =
-      "CREATE TABLE IF NOT EXISTS estimations ("
-      " id TEXT PRIMARY KEY, user_id TEXT NOT NULL, created_at INTEGER NOT NULL,"
-      " status TEXT NOT NULL, gender TEXT, age INTEGER NOT NULL, height REAL NOT NULL,"
-      " weight REAL NOT NULL, fail_on_failure INTEGER, error_code TEXT,"
-      " images TEXT NOT NULL DEFAULT '{}', measurements TEXT NOT NULL DEFAULT '{}');"
-      "CREATE INDEX IF NOT EXISTS estimations_by_owner ON estimations(user_id, created_at, id);"
-      "CREATE TABLE IF NOT EXISTS settings (name TEXT PRIMARY KEY, value TEXT NOT NULL);";
-  if (sqlite3_exec(db, schema, nullptr, nullptr, nullptr) != SQLITE_OK) {
-    auto error = storeError(db, "cannot create the estimation tables");
-    sqlite3_close(db);
-    return error;
+  sqlite::Database::Options options;
+  options.errorDomain = kEstimationStoreErrorDomain;
+  options.errorPrefix = "estimation database";
+  options.serialized = true;
+  auto opened = sqlite::Database::openFile(file, std::move(options));
+  if (!opened) return opened.error();
+  auto database = std::move(opened).value();
+  if (auto made = database->execute(
+          "CREATE TABLE IF NOT EXISTS estimations ("
+          " id TEXT PRIMARY KEY, user_id TEXT NOT NULL, created_at INTEGER NOT NULL,"
+          " status TEXT NOT NULL, gender TEXT, age INTEGER NOT NULL, height REAL NOT NULL,"
+          " weight REAL NOT NULL, fail_on_failure INTEGER, error_code TEXT,"
+          " images TEXT NOT NULL DEFAULT '{}', measurements TEXT NOT NULL DEFAULT '{}');"
+          "CREATE INDEX IF NOT EXISTS estimations_by_owner ON estimations(user_id, created_at, id);"
+          "CREATE TABLE IF NOT EXISTS settings (name TEXT PRIMARY KEY, value TEXT NOT NULL);");
+      !made) {
+    return made.error();
   }
   // The token key persists so that page tokens stay valid across restarts.
-  std::string key;
-  {
-    Statement select(db, "SELECT value FROM settings WHERE name = 'page_token_key'");
-    if (select && sqlite3_step(select.get()) == SQLITE_ROW) key = select.text(0);
-  }
-  if (key.empty()) {
-    key = base64UrlEncode(randomBytes(32));
-    Statement insert(db, "INSERT INTO settings (name, value) VALUES ('page_token_key', ?1)");
-    insert.bind(1, key);
-    if (!insert || sqlite3_step(insert.get()) != SQLITE_DONE) {
-      auto error = storeError(db, "cannot store the page token key");
-      sqlite3_close(db);
-      return error;
+  auto key = database->queryText("SELECT value FROM settings WHERE name = 'page_token_key'", {});
+  if (!key) return key.error();
+  std::string tokenKey = key->value_or("");
+  if (tokenKey.empty()) {
+    tokenKey = base64UrlEncode(randomBytes(32));
+    if (auto stored = database->run(
+            "INSERT INTO settings (name, value) VALUES ('page_token_key', ?1)", {tokenKey});
+        !stored) {
+      return stored.error();
     }
   }
-  return std::unique_ptr<EstimationStore>(new EstimationStore(db, std::move(key)));
+  return std::unique_ptr<EstimationStore>(
+      new EstimationStore(std::move(database), std::move(tokenKey)));
 }
 
-EstimationStore::EstimationStore(sqlite3* db, std::string tokenKey)
-    : db_(db), tokenKey_(std::move(tokenKey)) {}
+EstimationStore::EstimationStore(std::unique_ptr<sqlite::Database> database, std::string tokenKey)
+    : database_(std::move(database)), tokenKey_(std::move(tokenKey)) {}
 
-EstimationStore::~EstimationStore() { sqlite3_close(db_); }
+EstimationStore::~EstimationStore() = default;
 
 int EstimationStore::addListener(Listener listener) {
   std::lock_guard lock(listenersMutex_);
@@ -166,13 +120,17 @@ void EstimationStore::notify(ChangeKind kind, const EstimationRecord& record) {
 
 detail::Result<std::optional<EstimationRecord>> EstimationStore::load(const std::string& id) {
   const auto sql = std::string("SELECT ") + kColumns + " FROM estimations WHERE id = ?1";
-  Statement select(db_, sql.c_str());
-  if (!select) return storeError(db_, "cannot read a request");
-  select.bind(1, id);
-  const int step = sqlite3_step(select.get());
-  if (step == SQLITE_ROW) return std::optional<EstimationRecord>(readRow(select));
-  if (step == SQLITE_DONE) return std::optional<EstimationRecord>();
-  return storeError(db_, "cannot read a request");
+  Statement select(*database_, sql);
+  select.bind(1, std::string_view(id));
+  switch (select.step()) {
+    case Statement::Step::row:
+      return std::optional<EstimationRecord>(readRow(select));
+    case Statement::Step::done:
+      return std::optional<EstimationRecord>();
+    case Statement::Step::failed:
+      break;
+  }
+  return database_->lastError("cannot read a request");
 }
 
 detail::Status EstimationStore::save(const EstimationRecord& record, bool insert) {
@@ -183,14 +141,13 @@ detail::Status EstimationStore::save(const EstimationRecord& record, bool insert
              : "UPDATE estimations SET user_id = ?2, created_at = ?3, status = ?4, gender = ?5,"
                " age = ?6, height = ?7, weight = ?8, fail_on_failure = ?9, error_code = ?10,"
                " images = ?11, measurements = ?12 WHERE id = ?1";
-  Statement statement(db_, sql);
-  if (!statement) return storeError(db_, "cannot store a request");
+  Statement statement(*database_, sql);
   nlohmann::json images = nlohmann::json::object();
   for (const auto& [field, location] : record.images) images[field] = toJson(location);
-  statement.bind(1, record.id);
-  statement.bind(2, record.userId);
+  statement.bind(1, std::string_view(record.id));
+  statement.bind(2, std::string_view(record.userId));
   statement.bind(3, record.createdAt);
-  statement.bind(4, record.status);
+  statement.bind(4, std::string_view(record.status));
   statement.bind(5, record.gender);
   statement.bind(6, static_cast<std::int64_t>(record.age));
   statement.bind(7, record.height);
@@ -198,13 +155,14 @@ detail::Status EstimationStore::save(const EstimationRecord& record, bool insert
   if (record.failOnAutomaticEstimationFailure) {
     statement.bind(9, static_cast<std::int64_t>(*record.failOnAutomaticEstimationFailure));
   } else {
-    sqlite3_bind_null(statement.get(), 9);
+    statement.bindNull(9);
   }
   statement.bind(10, record.errorCode);
-  statement.bind(11, images.dump());
-  statement.bind(12, record.measurements.dump());
-  if (sqlite3_step(statement.get()) != SQLITE_DONE)
-    return storeError(db_, "cannot store a request");
+  statement.bind(11, std::string_view(images.dump()));
+  statement.bind(12, std::string_view(record.measurements.dump()));
+  if (statement.step() != Statement::Step::done) {
+    return database_->lastError("cannot store a request");
+  }
   return detail::okStatus();
 }
 
@@ -273,13 +231,12 @@ detail::Result<Page> EstimationStore::list(
   const auto sql = std::string("SELECT ") + kColumns +
                    " FROM estimations WHERE user_id = ?1 AND (created_at > ?2 OR"
                    " (created_at = ?2 AND id > ?3)) ORDER BY created_at, id";
-  Statement select(db_, sql.c_str());
-  if (!select) return storeError(db_, "cannot list requests");
-  select.bind(1, owner);
+  Statement select(*database_, sql);
+  select.bind(1, std::string_view(owner));
   select.bind(2, afterCreatedAt);
-  select.bind(3, afterId);
-  int step = SQLITE_ROW;
-  while ((step = sqlite3_step(select.get())) == SQLITE_ROW) {
+  select.bind(3, std::string_view(afterId));
+  auto step = Statement::Step::row;
+  while ((step = select.step()) == Statement::Step::row) {
     auto record = readRow(select);
     if (filter && !filter(record)) continue;
     if (static_cast<int>(page.items.size()) == pageSize) {
@@ -288,7 +245,7 @@ detail::Result<Page> EstimationStore::list(
     }
     page.items.push_back(std::move(record));
   }
-  if (step != SQLITE_ROW && step != SQLITE_DONE) return storeError(db_, "cannot list requests");
+  if (step == Statement::Step::failed) return database_->lastError("cannot list requests");
   return page;
 }
 
@@ -329,10 +286,11 @@ detail::Result<std::optional<EstimationRecord>> EstimationStore::remove(const st
     if (!loaded) return loaded.error();
     if (!*loaded || (*loaded)->userId != owner) return std::optional<EstimationRecord>();
     record = std::move(**loaded);
-    Statement erase(db_, "DELETE FROM estimations WHERE id = ?1");
-    if (!erase) return storeError(db_, "cannot delete a request");
-    erase.bind(1, id);
-    if (sqlite3_step(erase.get()) != SQLITE_DONE) return storeError(db_, "cannot delete a request");
+    Statement erase(*database_, "DELETE FROM estimations WHERE id = ?1");
+    erase.bind(1, std::string_view(id));
+    if (erase.step() != Statement::Step::done) {
+      return database_->lastError("cannot delete a request");
+    }
   }
   notify(ChangeKind::Delete, record);
   return std::optional(record);
@@ -366,12 +324,13 @@ detail::Result<std::optional<EstimationRecord>> EstimationStore::find(const std:
 
 detail::Result<std::vector<std::string>> EstimationStore::pendingAutomatic() {
   std::lock_guard lock(mutex_);
-  Statement select(db_,
+  Statement select(*database_,
                    "SELECT id FROM estimations WHERE status = 'pendingAutomaticEstimation'"
                    " ORDER BY created_at, id");
-  if (!select) return storeError(db_, "cannot list pending requests");
   std::vector<std::string> ids;
-  while (sqlite3_step(select.get()) == SQLITE_ROW) ids.push_back(select.text(0));
+  auto step = Statement::Step::row;
+  while ((step = select.step()) == Statement::Step::row) ids.push_back(select.text(0));
+  if (step == Statement::Step::failed) return database_->lastError("cannot list pending requests");
   return ids;
 }
 
@@ -379,21 +338,18 @@ detail::Result<OverviewPage> EstimationStore::listAll(std::int64_t offset, int l
   OverviewPage page;
   std::lock_guard lock(mutex_);
   {
-    Statement count(db_, "SELECT COUNT(*) FROM estimations");
-    if (!count || sqlite3_step(count.get()) != SQLITE_ROW) {
-      return storeError(db_, "cannot count requests");
-    }
-    page.total = sqlite3_column_int64(count.get(), 0);
+    Statement count(*database_, "SELECT COUNT(*) FROM estimations");
+    if (count.step() != Statement::Step::row) return database_->lastError("cannot count requests");
+    page.total = count.integer(0);
   }
   const auto sql = std::string("SELECT ") + kColumns +
                    " FROM estimations ORDER BY created_at DESC, id DESC LIMIT ?1 OFFSET ?2";
-  Statement select(db_, sql.c_str());
-  if (!select) return storeError(db_, "cannot list requests");
+  Statement select(*database_, sql);
   select.bind(1, static_cast<std::int64_t>(std::clamp(limit, 1, kMaxLimit)));
   select.bind(2, std::max<std::int64_t>(offset, 0));
-  int step = SQLITE_ROW;
-  while ((step = sqlite3_step(select.get())) == SQLITE_ROW) page.items.push_back(readRow(select));
-  if (step != SQLITE_DONE) return storeError(db_, "cannot list requests");
+  auto step = Statement::Step::row;
+  while ((step = select.step()) == Statement::Step::row) page.items.push_back(readRow(select));
+  if (step == Statement::Step::failed) return database_->lastError("cannot list requests");
   return page;
 }
 

@@ -17,7 +17,9 @@
 #include "core/result.h"
 #include "estimation/estimation_record.h"
 
-struct sqlite3;
+namespace corvenza::sqlite {
+class Database;
+}
 
 namespace corvenza::emulator::estimation {
 
@@ -134,7 +136,7 @@ class EstimationStore {
                                                                 const EstimationOutcome& outcome);
 
  private:
-  EstimationStore(sqlite3* db, std::string tokenKey);
+  EstimationStore(std::unique_ptr<sqlite::Database> database, std::string tokenKey);
   detail::Result<std::optional<EstimationRecord>> load(const std::string& id);
   detail::Status save(const EstimationRecord& record, bool insert);
   std::string makeToken(const std::string& owner, const EstimationRecord& last) const;
@@ -144,7 +146,7 @@ class EstimationStore {
                                                          bool manualToo);
 
   std::mutex mutex_;
-  sqlite3* db_;
+  std::unique_ptr<sqlite::Database> database_;
   const std::string tokenKey_;
   std::mutex listenersMutex_;
   std::map<int, std::shared_ptr<const Listener>> listeners_;

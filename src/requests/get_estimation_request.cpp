@@ -4,6 +4,7 @@
 
 #include "core/time_format.h"
 #include "model/estimation_request_builder.h"
+#include "requests/answer_step.h"
 #include "requests/operation_guard.h"
 #include "requests/request_support.h"
 #include "requests/typed_graphql.h"
@@ -21,33 +22,21 @@ std::shared_ptr<http::Cancellable> readEstimationRequest(GraphQLGateway& client,
                      std::optional<requests::TypedResult<Query::Data>> result,
                      std::optional<Error> error) {
     consoleLine("[SPEED_TEST]:retServe:" + detail::getNow() + "[" + id + "]");
-    auto answer = [&](std::shared_ptr<EstimationRequest> record, std::optional<Errors> errors) {
-      if (callback) callback(std::move(record), std::move(errors));
-    };
-    if (error) {
-      consoleLine(error->localizedDescription());
-      answer(nullptr, Errors{*error});
-      return;
-    }
-    if (!result) {
-      answer(nullptr, Errors{CorvenzaEnterprise::unknownError()});
-      return;
-    }
-    if (result->errors) {
-      requests::printErrors(*result->errors);
-      answer(nullptr, std::move(result->errors));
-      return;
-    }
-    auto root = result->data ? result->data->getBodysizeEstimation() : std::nullopt;
-    if (!root) {
-      // The service answers null for an id this user does not have; say so
-      // to programs, keeping the code.
-      answer(nullptr, Errors{CorvenzaError(CorvenzaErrorReason::unexpectedError,
-                                           UserInfo{{error_info::kReason, "notFound"},
-                                                    {error_info::kRequestId, id}})});
-      return;
-    }
-    answer(model::makeEstimationRequest(root->fragments().bodysizeEstimation()), std::nullopt);
+    // The service answers null for an id this user does not have; say so to
+    // programs, keeping the code.
+    const AnswerRules rules{
+        CorvenzaEnterprise::unknownError(),
+        CorvenzaError(CorvenzaErrorReason::unexpectedError,
+                      UserInfo{{error_info::kReason, "notFound"}, {error_info::kRequestId, id}})};
+    answerFromResult(
+        std::move(result), std::move(error), rules,
+        [](const Query::Data& data) { return data.getBodysizeEstimation(); },
+        [&callback](auto root, std::optional<Errors> errors) {
+          if (!callback) return;
+          callback(
+              root ? model::makeEstimationRequest(root->fragments().bodysizeEstimation()) : nullptr,
+              std::move(errors));
+        });
   };
   return requests::fetchTyped<Query>(client, Query(id), policy, CorvenzaEnterprise::mainQueue(),
                                      std::move(handler));

@@ -3,6 +3,7 @@
 #include <corvenza/console.h>
 
 #include "model/estimation_request_builder.h"
+#include "requests/answer_step.h"
 #include "requests/operation_guard.h"
 #include "requests/request_support.h"
 #include "requests/typed_graphql.h"
@@ -33,38 +34,33 @@ void CorvenzaEnterprise::Instance::listEstimationRequests(std::optional<int> lim
                      std::optional<requests::TypedResult<Query::Data>> result,
                      std::optional<Error> error) {
     if (!guard->settle()) return;
-    auto fail = [&](Errors errors) {
-      if (callback) callback(std::nullopt, std::nullopt, std::move(errors));
-    };
-    if (error) {
-      consoleLine(error->localizedDescription());
-      fail(Errors{*error});
-      return;
-    }
-    if (!result) {
-      fail(Errors{CorvenzaEnterprise::unknownError()});
-      return;
-    }
-    if (result->errors) {
-      requests::printErrors(*result->errors);
-      fail(std::move(*result->errors));
-      return;
-    }
-    auto connection = result->data ? result->data->listBodysizeEstimations() : std::nullopt;
-    auto items = connection ? connection->items() : std::nullopt;
-    if (!items) {
-      fail(Errors{CorvenzaEnterprise::unknownError()});
-      return;
-    }
-    std::vector<std::shared_ptr<EstimationRequest>> records;
-    records.reserve(items->size());
-    for (const auto& item : *items) {
-      if (item) {
-        records.push_back(
-            model::makeEstimationRequest(item->fragments().bodysizeEstimationIndexOutput()));
-      }
-    }
-    if (callback) callback(std::move(records), connection->nextToken(), std::nullopt);
+    const requests::AnswerRules rules{CorvenzaEnterprise::unknownError(),
+                                      CorvenzaEnterprise::unknownError()};
+    requests::answerFromResult(
+        std::move(result), std::move(error), rules,
+        [](const Query::Data& data) {
+          // A connection without its item list is no answer.
+          auto connection = data.listBodysizeEstimations();
+          if (connection && !connection->items()) connection.reset();
+          return connection;
+        },
+        [&callback](auto connection, std::optional<Errors> errors) {
+          if (!callback) return;
+          if (!connection) {
+            callback(std::nullopt, std::nullopt, std::move(errors));
+            return;
+          }
+          std::vector<std::shared_ptr<EstimationRequest>> records;
+          const auto items = connection->items();
+          records.reserve(items->size());
+          for (const auto& item : *items) {
+            if (item) {
+              records.push_back(
+                  model::makeEstimationRequest(item->fragments().bodysizeEstimationIndexOutput()));
+            }
+          }
+          callback(std::move(records), connection->nextToken(), std::nullopt);
+        });
   };
   std::optional<std::int64_t> pageSize;
   if (limit) pageSize = *limit;

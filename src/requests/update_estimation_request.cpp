@@ -3,6 +3,7 @@
 #include <corvenza/console.h>
 
 #include "model/estimation_request_builder.h"
+#include "requests/answer_step.h"
 #include "requests/operation_guard.h"
 #include "requests/request_support.h"
 #include "requests/typed_graphql.h"
@@ -37,35 +38,18 @@ void CorvenzaEnterprise::Instance::updateEstimationRequest(
                      std::optional<requests::TypedResult<Mutation::Data>> result,
                      std::optional<Error> error) mutable {
     if (!guard->settle()) return;
-    // One more hop, so the callback always runs after the handler has returned.
-    CorvenzaEnterprise::mainQueue()->async([callback = std::move(callback),
-                                            result = std::move(result),
-                                            error = std::move(error)]() mutable {
-      auto answer = [&](std::shared_ptr<EstimationRequest> record, std::optional<Errors> errors) {
-        if (callback) callback(std::move(record), std::move(errors));
-      };
-      if (error) {
-        consoleLine(error->localizedDescription());
-        answer(nullptr, Errors{*error});
-        return;
-      }
-      if (!result) {
-        answer(nullptr, Errors{makeInvalidResponseError()});
-        return;
-      }
-      if (result->errors) {
-        requests::printErrors(*result->errors);
-        answer(nullptr, std::move(result->errors));
-        return;
-      }
-      auto root = result->data ? result->data->updateBodysizeEstimation() : std::nullopt;
-      if (!root) {
-        answer(nullptr, Errors{makeInvalidResponseError()});
-        return;
-      }
-      answer(model::makeEstimationRequest(root->fragments().bodysizeEstimationMinimumOutput()),
-             std::nullopt);
-    });
+    const requests::AnswerRules rules{makeInvalidResponseError(), makeInvalidResponseError(),
+                                      requests::AnswerRules::Hop::always};
+    requests::answerFromResult(
+        std::move(result), std::move(error), rules,
+        [](const Mutation::Data& data) { return data.updateBodysizeEstimation(); },
+        [callback = std::move(callback)](auto root, std::optional<Errors> errors) {
+          if (!callback) return;
+          callback(root ? model::makeEstimationRequest(
+                              root->fragments().bodysizeEstimationMinimumOutput())
+                        : nullptr,
+                   std::move(errors));
+        });
   };
   guard->attach(requests::performTyped<Mutation>(
       *client, Mutation(std::move(input)), CorvenzaEnterprise::mainQueue(), std::move(handler)));

@@ -6,6 +6,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "emulator_caller.h"
 #include "emulator_http_client.h"
 #include "platform/appsync/realtime/realtime_client.h"
 #include "platform/sigv4/signer.h"
@@ -19,10 +20,7 @@ namespace {
 using json = nlohmann::json;
 using namespace std::chrono_literals;
 
-struct User {
-  std::string identityId;
-  sigv4::Credentials credentials;
-};
+using User = EmulatorCaller;
 
 appsync::GraphQLRequest subscriptionRequest(int kind, const std::string& userId) {
   switch (kind) {
@@ -53,28 +51,8 @@ class RealtimeIntegrationTest : public ::testing::Test {
     queue_ = MainQueue::callerDriven();
   }
 
-  static User signIn(const std::string& userId) {
-    const auto token = plainRequest("POST", emulator_->endpoint("auth") + "/token",
-                                    {"x-api-key: " + emulator_->endpoint("api_key")},
-                                    json{{"user_id", userId}, {"token_duration", 900}}.dump());
-    const auto issuedToken = json::parse(token.body, nullptr, false)["content"]["token"];
-    User user;
-    user.identityId = issuedToken.value("identity_id", "");
-    const json body = {
-        {"IdentityId", user.identityId},
-        {"Logins", {{"cognito-identity.amazonaws.com", issuedToken.value("jwt_token", "")}}}};
-    const auto response =
-        plainRequest("POST", emulator_->endpoint("identity"),
-                     {"Content-Type: application/x-amz-json-1.1",
-                      "X-Amz-Target: AWSCognitoIdentityService.GetCredentialsForIdentity"},
-                     body.dump());
-    const auto issued = json::parse(response.body, nullptr, false)["Credentials"];
-    if (issued.is_object()) {
-      user.credentials = {issued.value("AccessKeyId", ""), issued.value("SecretKey", ""),
-                          issued.value("SessionToken", ""), std::nullopt};
-    }
-    return user;
-  }
+  // A token from the authentication service, traded for credentials.
+  static User signIn(const std::string& userId) { return signInToEmulator(*emulator_, userId); }
 
   /// A signed GraphQL request; returns the "data" member.
   static json graphql(const User& user, const std::string& query, const json& variables) {

@@ -9,6 +9,7 @@
 #include <iterator>
 #include <nlohmann/json.hpp>
 
+#include "emulator_caller.h"
 #include "emulator_http_client.h"
 #include "platform/http/http_transport.h"
 #include "platform/storage/presigned_url_builder.h"
@@ -36,10 +37,7 @@ std::string readAll(const std::filesystem::path& path) {
 
 class StorageIntegrationTest : public ::testing::Test {
  protected:
-  struct SignedIn {
-    std::string identityId;
-    sigv4::Credentials credentials;
-  };
+  using SignedIn = EmulatorCaller;
 
   static void SetUpTestSuite() {
     emulator_ = std::make_unique<EmulatorProcess>(CORVENZA_EMULATOR_PATH);
@@ -51,28 +49,7 @@ class StorageIntegrationTest : public ::testing::Test {
   static void TearDownTestSuite() { emulator_.reset(); }
 
   // A token from the authentication service, traded for credentials.
-  static SignedIn signIn(const std::string& userId) {
-    SignedIn user;
-    const auto token = plainRequest("POST", emulator_->endpoint("auth") + "/token",
-                                    {"x-api-key: " + emulator_->endpoint("api_key")},
-                                    json{{"user_id", userId}, {"token_duration", 900}}.dump());
-    const auto issuedToken = json::parse(token.body, nullptr, false)["content"]["token"];
-    user.identityId = issuedToken.value("identity_id", "");
-    const json body = {
-        {"IdentityId", user.identityId},
-        {"Logins", {{"cognito-identity.amazonaws.com", issuedToken.value("jwt_token", "")}}}};
-    const auto response =
-        plainRequest("POST", emulator_->endpoint("identity"),
-                     {"Content-Type: application/x-amz-json-1.1",
-                      "X-Amz-Target: AWSCognitoIdentityService.GetCredentialsForIdentity"},
-                     body.dump());
-    const auto issued = json::parse(response.body, nullptr, false)["Credentials"];
-    if (issued.is_object()) {
-      user.credentials = {issued.value("AccessKeyId", ""), issued.value("SecretKey", ""),
-                          issued.value("SessionToken", ""), std::nullopt};
-    }
-    return user;
-  }
+  static SignedIn signIn(const std::string& userId) { return signInToEmulator(*emulator_, userId); }
 
   void SetUp() override {
     ASSERT_TRUE(emulator_->ok()) << emulator_->error();

@@ -20,6 +20,7 @@
 #include <corvenza/estimation.h>
 #include <corvenza/main_queue.h>
 #include <corvenza/region.h>
+#include <corvenza/request_callbacks.h>
 #include <corvenza/token.h>
 
 #include <cstdint>
@@ -35,57 +36,13 @@
 namespace corvenza {
 
 class DefaultTokenProvider;
-
-/// The last step of a creation that has answered.
-enum class EstimationProgressType { none, setParameter, putFrontImage, putSideImage };
-
-/// Receives each new progress value of the request being created, on the main queue.
-/// The kinds of change the subscriptions report.
-enum class EstimationEventKind { creation, update, deletion };
-
-class CorvenzaEnterpriseDelegate {
- public:
-  virtual ~CorvenzaEnterpriseDelegate() = default;
-  virtual void estimationProgressDidChange(EstimationProgressType progress) = 0;
-
-  /// The subscription to changes of @p kind is live on the service: its
-  /// events reach the listeners from now on. On the main queue, each time the
-  /// service acknowledges it (again after a reconnection). Ignored unless
-  /// overridden.
-  virtual void estimationSubscriptionDidStart(EstimationEventKind /*kind*/) {}
-
-  /// Bytes of the photo now being uploaded, on the main queue: the front
-  /// photo while @p progress is `setParameter`, the side photo while it is
-  /// `putFrontImage`. Reported each time about a hundredth more has gone out,
-  /// and once when the whole file has. Ignored unless overridden.
-  virtual void estimationUploadDidProgress(EstimationProgressType /*progress*/,
-                                           std::uint64_t /*bytesSent*/,
-                                           std::uint64_t /*bytesTotal*/) {}
-};
-
-/// Receives the outcome of get, update, delete and create: a record and no
-/// errors, or no record and errors; exactly one of the two. Runs once, on the
-/// main queue, never inline from the call that started the operation.
-using RequestCallback =
-    std::function<void(std::shared_ptr<EstimationRequest> request, std::optional<Errors> errors)>;
-
-/// Receives one page of the list: the records (possibly none) and the next
-/// page's token, or errors. Runs once, on the main queue, never inline.
-using ListCallback =
-    std::function<void(std::optional<std::vector<std::shared_ptr<EstimationRequest>>> requests,
-                       std::optional<std::string> nextToken, std::optional<Errors> errors)>;
-
-/// Thrown by the two operations declared to fail (`initialize` and
-/// `getS3Image`); carries the error.
-class CorvenzaException : public std::runtime_error {
- public:
-  explicit CorvenzaException(Error error)
-      : std::runtime_error(error.localizedDescription()), error_(std::move(error)) {}
-  const Error& error() const noexcept { return error_; }
-
- private:
-  Error error_;
-};
+namespace requests {
+struct ClientState;
+}
+namespace detail {
+/// Puts a fresh state in place of the shared instance's (tests only).
+void resetSharedInstanceForTesting();
+}  // namespace detail
 
 class CorvenzaEnterprise {
  public:
@@ -212,7 +169,9 @@ class CorvenzaEnterprise {
   CorvenzaEnterprise() = delete;
 };
 
-/// The shared instance: the state the library keeps between calls.
+/// The shared instance: the state the library keeps between calls. It is one
+/// client, built by initialize, with the state and operations of an
+/// EstimationClient (see <corvenza/estimation_client.h>).
 ///
 /// Its state is guarded by a lock, so it may be read from any thread; the
 /// library's own callbacks run on the main queue.
@@ -297,13 +256,14 @@ class CorvenzaEnterprise::Instance {
   double estimationTimeOutSec() const;
 
   /// Internal state; not for applications.
-  struct Impl;
-  Impl& impl() { return *impl_; }
+  using Impl = requests::ClientState;
+  Impl& impl() { return *state_; }
 
  private:
   friend class CorvenzaEnterprise;
+  friend void detail::resetSharedInstanceForTesting();
   Instance();
-  std::unique_ptr<Impl> impl_;
+  std::shared_ptr<requests::ClientState> state_;
 };
 
 }  // namespace corvenza

@@ -4,6 +4,7 @@
 
 #include <corvenza/image.h>
 
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -31,6 +32,10 @@ class S3Object {
   std::string region_;
 };
 
+/// Signs a download link to a stored object, or answers nothing. Records read
+/// by a client carry that client's; it may block while the link is signed.
+using DownloadLinkMaker = std::function<std::optional<std::string>(const S3Object&)>;
+
 /// A stored photo of an estimation request: its location plus an image slot
 /// that the application may fill after downloading the photo. The library
 /// never fills the slot.
@@ -40,8 +45,10 @@ class S3Object {
 class RemoteImageProxy {
  public:
   /// Stores the location S3Object(@p bucket, @p key, @p region); note the
-  /// different parameter order. The image slot starts empty.
-  RemoteImageProxy(std::string region, std::string bucket, std::string key);
+  /// different parameter order. The image slot starts empty. Download links
+  /// come from @p linkMaker; without one there are none.
+  RemoteImageProxy(std::string region, std::string bucket, std::string key,
+                   DownloadLinkMaker linkMaker = {});
 
   RemoteImageProxy(const RemoteImageProxy&) = delete;
   RemoteImageProxy& operator=(const RemoteImageProxy&) = delete;
@@ -63,15 +70,16 @@ class RemoteImageProxy {
 
   /// A presigned GET link to the stored object, valid for 900 seconds from
   /// this call. Each call makes a new link; keep it if you need it again.
-  /// Absent when no location is stored, before the library is initialised,
-  /// or when the link cannot be made. Blocks the calling thread while the
-  /// link is signed (no network traffic).
+  /// Absent when no location is stored, when the proxy has no link maker
+  /// (one the application made itself), or when the link cannot be made. Blocks the calling thread
+  /// while the link is signed (no network traffic).
   std::optional<std::string> downloadableURL() const;
 
  private:
   mutable std::mutex mutex_;
   std::optional<S3Object> s3Object_;
   std::shared_ptr<const Image> image_;
+  const DownloadLinkMaker linkMaker_;
 };
 
 }  // namespace corvenza

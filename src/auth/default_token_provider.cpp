@@ -14,7 +14,7 @@ namespace {
 
 constexpr const char* kMalformedWarning = "Warning: malformed JWT token";
 
-using Clock = std::chrono::system_clock;
+using WallClock = std::chrono::system_clock;
 
 // Decodes the token for the expiry checks; nothing when there is no usable token.
 std::optional<device::DecodedJwt> decodedToken(const std::optional<CorvenzaToken>& token) {
@@ -44,7 +44,7 @@ void storeEntries(device::KeyStore& store, const auth::KeychainEntries& names,
 // One call of the refresh function and everyone waiting for its answer.
 struct DefaultTokenProvider::Refresh {
   std::string account;
-  Clock::time_point startedAt;
+  WallClock::time_point startedAt;
   std::vector<TokenCallback> waiters;  // guarded by the provider's mutex_
   bool signedOut = false;              // clear() came first: answer, but keep nothing
 };
@@ -195,7 +195,7 @@ bool DefaultTokenProvider::isTokenNearlyExpired() const {
   const auto expiresAt = *decoded->expiresAt;
   // An expiry within the margin of the clock's earliest instant cannot have
   // the margin subtracted; it lies in the far past all the same.
-  if (expiresAt < Clock::time_point::min() + auth::kExpiryMargin) return true;
+  if (expiresAt < WallClock::time_point::min() + auth::kExpiryMargin) return true;
   return expiresAt - auth::kExpiryMargin < environment_->now();
 }
 

@@ -18,11 +18,12 @@ std::chrono::system_clock::time_point timeFromEpochSeconds(std::int64_t seconds)
       std::chrono::duration_cast<Clock::duration>(std::chrono::seconds(clamped)));
 }
 
-std::shared_ptr<RemoteImageProxy> makeRemoteImage(
-    const std::optional<graphql::ImageObject>& image) {
+std::shared_ptr<RemoteImageProxy> makeRemoteImage(const std::optional<graphql::ImageObject>& image,
+                                                  const DownloadLinkMaker& links) {
   if (!image) return nullptr;
   const auto location = image->fragments().s3Object();
-  return std::make_shared<RemoteImageProxy>(location.region(), location.bucket(), location.key());
+  return std::make_shared<RemoteImageProxy>(location.region(), location.bucket(), location.key(),
+                                            links);
 }
 
 namespace {
@@ -57,7 +58,8 @@ std::shared_ptr<EstimationResult> makeResult(const graphql::BodysizeEstimation& 
 
 }  // namespace
 
-std::shared_ptr<EstimationRequest> makeEstimationRequest(const graphql::BodysizeEstimation& e) {
+std::shared_ptr<EstimationRequest> makeEstimationRequest(const graphql::BodysizeEstimation& e,
+                                                         const DownloadLinkMaker& links) {
   auto r = std::make_shared<EstimationRequest>();
   r->id = e.id();
   r->status = e.status();
@@ -65,10 +67,10 @@ std::shared_ptr<EstimationRequest> makeEstimationRequest(const graphql::Bodysize
   r->age = clampedAge(e.age());
   r->height = e.height();
   r->gender = e.gender();
-  r->frontImageThumb = makeRemoteImage(e.frontImageThumb());
-  r->sideImageThumb = makeRemoteImage(e.sideImageThumb());
-  r->frontImage = makeRemoteImage(e.frontImage());
-  r->sideImage = makeRemoteImage(e.sideImage());
+  r->frontImageThumb = makeRemoteImage(e.frontImageThumb(), links);
+  r->sideImageThumb = makeRemoteImage(e.sideImageThumb(), links);
+  r->frontImage = makeRemoteImage(e.frontImage(), links);
+  r->sideImage = makeRemoteImage(e.sideImage(), links);
   r->failOnAutomaticEstimationFailure = e.failOnAutomaticEstimationFailure();
   // Only a completed request has measurements and only a failed one an error
   // code, whatever else the response carries.
@@ -82,12 +84,12 @@ std::shared_ptr<EstimationRequest> makeEstimationRequest(const graphql::Bodysize
 }
 
 std::shared_ptr<EstimationRequest> makeEstimationRequest(
-    const graphql::BodysizeEstimationIndexOutput& e) {
+    const graphql::BodysizeEstimationIndexOutput& e, const DownloadLinkMaker& links) {
   auto r = std::make_shared<EstimationRequest>();
   r->id = e.id();
   r->status = e.status();
-  r->frontImageThumb = makeRemoteImage(e.frontImageThumb());
-  r->sideImageThumb = makeRemoteImage(e.sideImageThumb());
+  r->frontImageThumb = makeRemoteImage(e.frontImageThumb(), links);
+  r->sideImageThumb = makeRemoteImage(e.sideImageThumb(), links);
   r->createdAt = timeFromEpochSeconds(e.createdAt());
   r->failOnAutomaticEstimationFailure = e.failOnAutomaticEstimationFailure();
   return r;

@@ -11,11 +11,12 @@
 namespace corvenza::model {
 
 /// Full shape (get): everything, plus the result when completed or the error
-/// code when failed.
-std::shared_ptr<EstimationRequest> makeEstimationRequest(const graphql::BodysizeEstimation& e);
+/// code when failed. The photos' download links come from @p links.
+std::shared_ptr<EstimationRequest> makeEstimationRequest(const graphql::BodysizeEstimation& e,
+                                                         const DownloadLinkMaker& links = {});
 /// List item: id, status, thumbnails, createdAt and the failure choice.
 std::shared_ptr<EstimationRequest> makeEstimationRequest(
-    const graphql::BodysizeEstimationIndexOutput& e);
+    const graphql::BodysizeEstimationIndexOutput& e, const DownloadLinkMaker& links = {});
 /// Create, update and attach: no images, result or error code.
 std::shared_ptr<EstimationRequest> makeEstimationRequest(
     const graphql::BodysizeEstimationMinimumOutput& e);
@@ -28,6 +29,7 @@ std::shared_ptr<EstimationRequest> makeEstimationRequest(
 std::chrono::system_clock::time_point timeFromEpochSeconds(std::int64_t seconds);
 
 /// A proxy for a present image object, or nothing.
-std::shared_ptr<RemoteImageProxy> makeRemoteImage(const std::optional<graphql::ImageObject>& image);
+std::shared_ptr<RemoteImageProxy> makeRemoteImage(const std::optional<graphql::ImageObject>& image,
+                                                  const DownloadLinkMaker& links = {});
 
 }  // namespace corvenza::model

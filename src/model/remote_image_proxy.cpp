@@ -1,11 +1,11 @@
 #include <corvenza/remote_image.h>
 
-#include "core/presigned_links.h"
-
 namespace corvenza {
 
-RemoteImageProxy::RemoteImageProxy(std::string region, std::string bucket, std::string key)
-    : s3Object_(S3Object(std::move(bucket), std::move(key), std::move(region))) {}
+RemoteImageProxy::RemoteImageProxy(std::string region, std::string bucket, std::string key,
+                                   DownloadLinkMaker linkMaker)
+    : s3Object_(S3Object(std::move(bucket), std::move(key), std::move(region))),
+      linkMaker_(std::move(linkMaker)) {}
 
 std::optional<S3Object> RemoteImageProxy::s3Object() const {
   std::lock_guard lock(mutex_);
@@ -35,8 +35,8 @@ bool RemoteImageProxy::isDownloadable() const {
 std::optional<std::string> RemoteImageProxy::downloadableURL() const {
   // Copy the location out so signing does not run under our lock.
   auto object = s3Object();
-  if (!object) return std::nullopt;
-  return detail::presignedDownloadURL(*object);
+  if (!object || !linkMaker_) return std::nullopt;
+  return linkMaker_(*object);
 }
 
 }  // namespace corvenza

@@ -7,8 +7,9 @@
 // queue) is a rule each passes in, not code each writes out.
 
 #include <corvenza/console.h>
-#include <corvenza/enterprise.h>
+#include <corvenza/main_queue.h>
 
+#include <memory>
 #include <optional>
 #include <type_traits>
 #include <utility>
@@ -27,6 +28,8 @@ struct AnswerRules {
   /// runs after the handler that received the result has returned.
   enum class Hop { never, always, onServiceErrors };
   Hop hop = Hop::never;
+  /// The queue of that trip; required unless hop is never.
+  std::shared_ptr<MainQueue> queue;
 };
 
 /// Takes the root out of @p result with @p extract (which returns an optional)
@@ -58,7 +61,7 @@ void answerFromResult(std::optional<TypedResult<Data>> result, std::optional<Err
     deliver(std::move(root), std::move(errors));
     return;
   }
-  CorvenzaEnterprise::mainQueue()->async(
+  rules.queue->async(
       [deliver = std::move(deliver), root = std::move(root), errors = std::move(errors)]() mutable {
         deliver(std::move(root), std::move(errors));
       });

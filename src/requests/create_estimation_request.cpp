@@ -10,10 +10,11 @@
 
 #include "core/time_format.h"
 #include "requests/image_upload_input.h"
+#include "requests/operations.h"
 #include "requests/request_support.h"
 #include "requests/typed_graphql.h"
 
-namespace corvenza {
+namespace corvenza::requests {
 
 namespace {
 
@@ -46,12 +47,11 @@ std::string quoted(const std::string& text) {
 
 void printQuoted(const std::string& text) { consoleLine(quoted(text)); }
 
-using Impl = CorvenzaEnterprise::Instance::Impl;
-
 /// Everything one creation carries from step to step. Each creation has its
 /// own, so overlapping creations never touch each other's time-outs.
 struct Creation {
   RequestCallback callback;
+  std::shared_ptr<MainQueue> queue;  // where the callback runs
   std::shared_ptr<const Image> frontImage;
   std::shared_ptr<const Image> sideImage;
   std::string id;
@@ -111,15 +111,15 @@ struct Creation {
   }
 };
 
-void setProgress(Impl& impl, EstimationProgressType progress) {
+void setProgress(ClientState& state, EstimationProgressType progress) {
   std::shared_ptr<CorvenzaEnterpriseDelegate> delegate;
   {
-    std::lock_guard lock(impl.mutex);
-    impl.estimationProgress = progress;
-    delegate = impl.delegate;
+    std::lock_guard lock(state.mutex);
+    state.estimationProgress = progress;
+    delegate = state.delegate;
   }
   if (!delegate) return;
-  auto queue = CorvenzaEnterprise::mainQueue();
+  auto queue = state.queue();
   if (queue->isCurrent()) {
     delegate->estimationProgressDidChange(progress);
   } else {
@@ -129,16 +129,16 @@ void setProgress(Impl& impl, EstimationProgressType progress) {
 
 }  // namespace
 
-void reportUploadProgress(Impl& impl, std::uint64_t bytesSent, std::uint64_t bytesTotal) {
+void reportUploadProgress(ClientState& state, std::uint64_t bytesSent, std::uint64_t bytesTotal) {
   std::shared_ptr<CorvenzaEnterpriseDelegate> delegate;
   EstimationProgressType progress;
   {
-    std::lock_guard lock(impl.mutex);
-    delegate = impl.delegate;
-    progress = impl.estimationProgress;
+    std::lock_guard lock(state.mutex);
+    delegate = state.delegate;
+    progress = state.estimationProgress;
   }
   if (!delegate) return;
-  CorvenzaEnterprise::mainQueue()->async([delegate, progress, bytesSent, bytesTotal] {
+  state.queue()->async([delegate, progress, bytesSent, bytesTotal] {
     delegate->estimationUploadDidProgress(progress, bytesSent, bytesTotal);
   });
 }
@@ -150,12 +150,13 @@ void handleErrorInMainQueue(const std::shared_ptr<Creation>& creation, Errors er
   if (!creation->finish()) return;
   creation->removePhotoFiles();
   requests::printErrors(errors);
-  requests::callBackWithErrors(creation->callback, creation->annotated(std::move(errors)));
+  requests::callBackWithErrors(creation->queue, creation->callback,
+                               creation->annotated(std::move(errors)));
 }
 
-/// Arms the time-out of the step now in flight. The facade's slot keeps the
+/// Arms the time-out of the step now in flight. The client's slot keeps the
 /// latest item; only the creation itself cancels its own.
-void armTimeout(Impl& impl, const std::shared_ptr<Creation>& creation) {
+void armTimeout(ClientState& state, const std::shared_ptr<Creation>& creation) {
   std::weak_ptr<Creation> weak = creation;
   auto item = std::make_shared<DispatchWorkItem>([weak] {
     auto creation = weak.lock();
@@ -178,21 +179,20 @@ void armTimeout(Impl& impl, const std::shared_ptr<Creation>& creation) {
     creation->timeout = item;
   }
   {
-    std::lock_guard lock(impl.mutex);
-    impl.timeoutDispatchWorkItem = item;
+    std::lock_guard lock(state.mutex);
+    state.timeoutDispatchWorkItem = item;
   }
-  CorvenzaEnterprise::mainQueue()->asyncAfter(
-      std::chrono::duration_cast<MainQueue::Duration>(
-          std::chrono::duration<double>(impl.estimationTimeOutSec)),
-      item);
+  creation->queue->asyncAfter(std::chrono::duration_cast<MainQueue::Duration>(
+                                  std::chrono::duration<double>(state.estimationTimeOutSec)),
+                              item);
 }
 
 template <typename Mutation>
 using Result = std::optional<requests::TypedResult<typename Mutation::Data>>;
 
-void attachSide(Impl& impl, std::shared_ptr<requests::GraphQLGateway> client,
+void attachSide(StatePtr state, std::shared_ptr<requests::GraphQLGateway> client,
                 std::shared_ptr<Creation> creation);
-void readBack(Impl& impl, const std::shared_ptr<requests::GraphQLGateway>& client,
+void readBack(const StatePtr& state, const std::shared_ptr<requests::GraphQLGateway>& client,
               std::shared_ptr<Creation> creation);
 
 /// Reports a failed step: a transport error, or the service's errors array.
@@ -217,9 +217,10 @@ bool reportStepFailure(const std::shared_ptr<Creation>& creation,
 /// Builds an attach mutation for one photo; a photo that cannot be prepared
 /// ends the creation with that error.
 template <typename Mutation>
-std::optional<Mutation> attachMutation(const std::shared_ptr<Creation>& creation,
+std::optional<Mutation> attachMutation(const ClientState& state,
+                                       const std::shared_ptr<Creation>& creation,
                                        const Image& image, bool isFront) {
-  auto input = requests::prepareImageUploadInput(creation->id, image, isFront);
+  auto input = requests::prepareImageUploadInput(state, creation->id, image, isFront);
   if (!input) {
     handleErrorInMainQueue(creation, Errors{input.error()});
     return std::nullopt;
@@ -228,45 +229,45 @@ std::optional<Mutation> attachMutation(const std::shared_ptr<Creation>& creation
   return Mutation(creation->id, std::move(input.value()));
 }
 
-void attachFront(Impl& impl, std::shared_ptr<requests::GraphQLGateway> client,
+void attachFront(StatePtr state, std::shared_ptr<requests::GraphQLGateway> client,
                  std::shared_ptr<Creation> creation) {
   using Mutation = graphql::AttachFrontImageMutation;
-  auto mutation = attachMutation<Mutation>(creation, *creation->frontImage, true);
+  auto mutation = attachMutation<Mutation>(*state, creation, *creation->frontImage, true);
   if (!mutation) return;
-  armTimeout(impl, creation);
+  armTimeout(*state, creation);
   auto handle = requests::performTyped<Mutation>(
-      *client, *mutation, CorvenzaEnterprise::mainQueue(),
-      [&impl, client, creation](Result<Mutation> result, std::optional<Error> error) {
+      *client, *mutation, creation->queue,
+      [state, client, creation](Result<Mutation> result, std::optional<Error> error) {
         if (creation->finished) return;
         printQuoted("[SPEED_TEST]:endFront:" + detail::getNow() + "[" + creation->id + "]");
-        setProgress(impl, EstimationProgressType::putFrontImage);
+        setProgress(*state, EstimationProgressType::putFrontImage);
         if (reportStepFailure(creation, result, error)) return;
         // The returned data is not inspected: an answer without errors is success.
         creation->cancelTimeout();
         creation->step = "side photo";
-        attachSide(impl, client, creation);
+        attachSide(state, client, creation);
       },
       requests::AnswerData::ignored);
   creation->setOperation(std::move(handle));
 }
 
-void attachSide(Impl& impl, std::shared_ptr<requests::GraphQLGateway> client,
+void attachSide(StatePtr state, std::shared_ptr<requests::GraphQLGateway> client,
                 std::shared_ptr<Creation> creation) {
   using Mutation = graphql::AttachSideImageMutation;
-  auto mutation = attachMutation<Mutation>(creation, *creation->sideImage, false);
+  auto mutation = attachMutation<Mutation>(*state, creation, *creation->sideImage, false);
   if (!mutation) return;
-  armTimeout(impl, creation);
+  armTimeout(*state, creation);
   auto handle = requests::performTyped<Mutation>(
-      *client, *mutation, CorvenzaEnterprise::mainQueue(),
-      [&impl, client, creation](Result<Mutation> result, std::optional<Error> error) {
+      *client, *mutation, creation->queue,
+      [state, client, creation](Result<Mutation> result, std::optional<Error> error) {
         if (creation->finished) return;
         printQuoted("[SPEED_TEST]:endSide :" + detail::getNow() + "[" + creation->id + "]");
-        setProgress(impl, EstimationProgressType::putSideImage);
+        setProgress(*state, EstimationProgressType::putSideImage);
         if (reportStepFailure(creation, result, error)) return;
         creation->cancelTimeout();
         creation->removePhotoFiles();  // both are stored by now
         creation->step = "read back";
-        readBack(impl, client, creation);
+        readBack(state, client, creation);
       },
       requests::AnswerData::ignored);
   creation->setOperation(std::move(handle));
@@ -274,11 +275,12 @@ void attachSide(Impl& impl, std::shared_ptr<requests::GraphQLGateway> client,
 
 /// Reads the request back, under the same 45-second guard as every step.
 /// Whatever the read delivers is the creation's outcome.
-void readBack(Impl& impl, const std::shared_ptr<requests::GraphQLGateway>& client,
+void readBack(const StatePtr& state, const std::shared_ptr<requests::GraphQLGateway>& client,
               std::shared_ptr<Creation> creation) {
-  armTimeout(impl, creation);
+  armTimeout(*state, creation);
   auto handle = requests::readEstimationRequest(
-      *client, requests::readCachePolicy(impl), creation->id,
+      *client, requests::readCachePolicy(*state), creation->queue, creation->id,
+      requests::downloadLinks(*state),
       [creation](std::shared_ptr<EstimationRequest> record, std::optional<Errors> errors) {
         creation->cancelTimeout();
         if (!creation->finish()) return;
@@ -294,13 +296,8 @@ void readBack(Impl& impl, const std::shared_ptr<requests::GraphQLGateway>& clien
 
 }  // namespace
 
-void CorvenzaEnterprise::createEstimationRequest(const EstimationParameter& estimationParameter,
-                                                 RequestCallback callback) {
-  shared().createEstimationRequest(estimationParameter, std::move(callback));
-}
-
-void CorvenzaEnterprise::Instance::createEstimationRequest(
-    const EstimationParameter& estimationParameter, RequestCallback callback) {
+void createEstimationRequest(const StatePtr& state, const EstimationParameter& estimationParameter,
+                             RequestCallback callback) {
   printQuoted("[SPEED_TEST]:setParam:" + detail::getNow());
   if (!estimationParameter.frontImage || !estimationParameter.sideImage) {
     // Nothing is sent and the progress stays as it was; the caller hears why.
@@ -312,13 +309,14 @@ void CorvenzaEnterprise::Instance::createEstimationRequest(
     Errors errors{CorvenzaError(CorvenzaErrorReason::unexpectedError,
                                 UserInfo{{error_info::kDetail, missing}})};
     requests::printErrors(errors);
-    requests::callBackWithErrors(std::move(callback), std::move(errors));
+    requests::callBackWithErrors(state->queue(), std::move(callback), std::move(errors));
     return;
   }
 
-  auto client = requests::graphQLClient(*impl_);
+  auto client = requests::graphQLClient(*state);
   if (!client) {
-    requests::callBackWithErrors(std::move(callback), {requests::notInitializedError()});
+    requests::callBackWithErrors(state->queue(), std::move(callback),
+                                 {requests::notInitializedError()});
     return;
   }
 
@@ -331,17 +329,17 @@ void CorvenzaEnterprise::Instance::createEstimationRequest(
 
   auto creation = std::make_shared<Creation>();
   creation->callback = std::move(callback);
+  creation->queue = state->queue();
   creation->frontImage = estimationParameter.frontImage;
   creation->sideImage = estimationParameter.sideImage;
 
-  Impl& impl = *impl_;
-  setProgress(impl, EstimationProgressType::none);
+  setProgress(*state, EstimationProgressType::none);
   // Armed before the hand-off, so a result handled at once on the main queue
   // always finds its time-out to cancel, whatever thread started the creation.
-  armTimeout(impl, creation);
+  armTimeout(*state, creation);
   auto handle = requests::performTyped<Mutation>(
-      *client, Mutation(std::move(input)), CorvenzaEnterprise::mainQueue(),
-      [&impl, client, creation](Result<Mutation> result, std::optional<Error> error) {
+      *client, Mutation(std::move(input)), creation->queue,
+      [state, client, creation](Result<Mutation> result, std::optional<Error> error) {
         if (creation->finished) return;
         auto created =
             result && result->data ? result->data->createBodysizeEstimation() : std::nullopt;
@@ -349,10 +347,10 @@ void CorvenzaEnterprise::Instance::createEstimationRequest(
           // Errors that come with the created object are ignored.
           creation->id = created->fragments().bodysizeEstimationMinimumOutput().id();
           creation->step = "front photo";
-          setProgress(impl, EstimationProgressType::setParameter);
+          setProgress(*state, EstimationProgressType::setParameter);
           printQuoted("[SPEED_TEST]:endParam:" + detail::getNow() + "[" + creation->id + "]");
           creation->cancelTimeout();
-          attachFront(impl, client, creation);
+          attachFront(state, client, creation);
           return;
         }
         reportStepFailure(creation, result, error);
@@ -361,4 +359,4 @@ void CorvenzaEnterprise::Instance::createEstimationRequest(
   creation->setOperation(std::move(handle));
 }
 
-}  // namespace corvenza
+}  // namespace corvenza::requests

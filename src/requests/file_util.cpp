@@ -1,7 +1,6 @@
 #include "requests/file_util.h"
 
 #include <corvenza/console.h>
-#include <corvenza/enterprise.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,7 +12,6 @@
 #include <random>
 
 #include "auth/developer_identity_provider.h"
-#include "core/enterprise_impl.h"
 #include "core/unique_fd.h"
 #include "platform/device/private_directory.h"
 
@@ -108,13 +106,13 @@ std::string FileUtil::generateTempPathFor(const std::string& name) {
   return path ? path->string() : std::string();
 }
 
-std::string FileUtil::generateBucketKeyPathFor(const std::string& objectId,
+std::string FileUtil::generateBucketKeyPathFor(const ClientState& state,
+                                               const std::string& objectId,
                                                const std::string& name) {
   std::shared_ptr<auth::DeveloperAuthenticatedIdentityProvider> provider;
   {
-    auto& impl = CorvenzaEnterprise::shared().impl();
-    std::lock_guard lock(impl.mutex);
-    provider = impl.developerIdentityProvider;
+    std::lock_guard lock(state.mutex);
+    provider = state.developerIdentityProvider;
   }
   const auto identityId = provider ? provider->identityId() : std::string();
   if (identityId.empty()) {

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "core/result.h"
+#include "requests/client_state.h"
 
 namespace corvenza::requests {
 
@@ -31,10 +32,11 @@ class FileUtil {
   /// own are tightened.
   static detail::Result<std::filesystem::path> privateTemporaryDirectory();
 
-  /// "<identity id>/<objectId>/<name>", the identity being the facade's
-  /// developer identity provider's. Without one, writes the console line
+  /// "<identity id>/<objectId>/<name>", the identity being that of @p state's
+  /// developer identity provider. Without one, writes the console line
   /// "no cognito identity" and returns the empty string.
-  static std::string generateBucketKeyPathFor(const std::string& objectId, const std::string& name);
+  static std::string generateBucketKeyPathFor(const ClientState& state, const std::string& objectId,
+                                              const std::string& name);
 
   /// @p when in local time as "yyyyMMddhhmmsss": 12-hour clock without a
   /// marker, seconds padded to three digits.

@@ -1,10 +1,7 @@
 #include "requests/image_upload_input.h"
 
-#include <corvenza/enterprise.h>
-
 #include <mutex>
 
-#include "core/enterprise_impl.h"
 #include "platform/image/image_error.h"
 #include "platform/image/photo_preparation.h"
 #include "requests/file_util.h"
@@ -23,7 +20,8 @@ bool holdsPicture(const Image& image) {
 
 }  // namespace
 
-detail::Result<graphql::S3ObjectInput> prepareImageUploadInput(const std::string& requestId,
+detail::Result<graphql::S3ObjectInput> prepareImageUploadInput(const ClientState& state,
+                                                               const std::string& requestId,
                                                                const Image& image, bool isFront) {
   const std::string name = isFront ? "front.jpg" : "side.jpg";
   if (!holdsPicture(image)) {
@@ -38,14 +36,13 @@ detail::Result<graphql::S3ObjectInput> prepareImageUploadInput(const std::string
   StorageBackedS3ObjectProxy object(name, std::move(jpeg.value()), kMimeType);
   if (object.storeError()) return *object.storeError();
 
-  const auto key = FileUtil::generateBucketKeyPathFor(requestId, name);
+  const auto key = FileUtil::generateBucketKeyPathFor(state, requestId, name);
   std::string region;
   std::string bucket;
   {
-    auto& impl = CorvenzaEnterprise::shared().impl();
-    std::lock_guard lock(impl.mutex);
-    region = impl.imageBucketRegion;
-    bucket = impl.imageBucketName;
+    std::lock_guard lock(state.mutex);
+    region = state.imageBucketRegion;
+    bucket = state.imageBucketName;
   }
   return object.generateS3ObjectInput(region, bucket, key);
 }

@@ -8,15 +8,18 @@
 
 #include "core/result.h"
 #include "graphql/inputs.h"
+#include "requests/client_state.h"
 
 namespace corvenza::requests {
 
 /// The S3ObjectInput of the front (@p isFront) or side photo of request
 /// @p requestId: the photo scaled to at most 1080 points wide, JPEG at the
 /// best quality, in a fresh private temporary file, to be stored under
-/// "<identity id>/<request id>/front.jpg" (or "side.jpg") in the configured
-/// bucket and region. Fails when the photo cannot be encoded or written.
-detail::Result<graphql::S3ObjectInput> prepareImageUploadInput(const std::string& requestId,
+/// "<identity id>/<request id>/front.jpg" (or "side.jpg") in @p state's
+/// bucket and region, the identity being @p state's. Fails when the photo
+/// cannot be encoded or written.
+detail::Result<graphql::S3ObjectInput> prepareImageUploadInput(const ClientState& state,
+                                                               const std::string& requestId,
                                                                const Image& image, bool isFront);
 
 }  // namespace corvenza::requests

@@ -5,37 +5,32 @@
 #include "model/estimation_request_builder.h"
 #include "requests/answer_step.h"
 #include "requests/operation_guard.h"
+#include "requests/operations.h"
 #include "requests/request_support.h"
 #include "requests/typed_graphql.h"
 
-namespace corvenza {
+namespace corvenza::requests {
 
-void CorvenzaEnterprise::listEstimationRequests(std::optional<int> limit,
-                                                std::optional<std::string> nextToken,
-                                                ListCallback callback) {
-  shared().listEstimationRequests(limit, std::move(nextToken), std::move(callback));
-}
-
-void CorvenzaEnterprise::Instance::listEstimationRequests(std::optional<int> limit,
-                                                          std::optional<std::string> nextToken,
-                                                          ListCallback callback) {
-  auto client = requests::graphQLClient(*impl_);
+void listEstimationRequests(const StatePtr& state, std::optional<int> limit,
+                            std::optional<std::string> nextToken, ListCallback callback) {
+  auto client = graphQLClient(*state);
   if (!client) {
-    CorvenzaEnterprise::mainQueue()->async([callback = std::move(callback)] {
+    state->queue()->async([callback = std::move(callback)] {
       if (callback) callback(std::nullopt, std::nullopt, Errors{requests::notInitializedError()});
     });
     return;
   }
   using Query = graphql::ListBodysizeEstimationsQuery;
-  auto guard = requests::guardOperation(*impl_, [callback] {
+  auto guard = requests::guardOperation(*state, [callback] {
     if (callback) callback(std::nullopt, std::nullopt, Errors{requests::timeOutError()});
   });
-  auto handler = [guard, callback = std::move(callback)](
+  auto handler = [guard, links = downloadLinks(*state), callback = std::move(callback)](
                      std::optional<requests::TypedResult<Query::Data>> result,
                      std::optional<Error> error) {
     if (!guard->settle()) return;
-    const requests::AnswerRules rules{CorvenzaEnterprise::unknownError(),
-                                      CorvenzaEnterprise::unknownError()};
+    const requests::AnswerRules rules{CorvenzaError(CorvenzaErrorReason::unexpectedError),
+                                      CorvenzaError(CorvenzaErrorReason::unexpectedError),
+                                      requests::AnswerRules::Hop::never, nullptr};
     requests::answerFromResult(
         std::move(result), std::move(error), rules,
         [](const Query::Data& data) {
@@ -44,7 +39,7 @@ void CorvenzaEnterprise::Instance::listEstimationRequests(std::optional<int> lim
           if (connection && !connection->items()) connection.reset();
           return connection;
         },
-        [&callback](auto connection, std::optional<Errors> errors) {
+        [&callback, &links](auto connection, std::optional<Errors> errors) {
           if (!callback) return;
           if (!connection) {
             callback(std::nullopt, std::nullopt, std::move(errors));
@@ -55,8 +50,8 @@ void CorvenzaEnterprise::Instance::listEstimationRequests(std::optional<int> lim
           records.reserve(items->size());
           for (const auto& item : *items) {
             if (item) {
-              records.push_back(
-                  model::makeEstimationRequest(item->fragments().bodysizeEstimationIndexOutput()));
+              records.push_back(model::makeEstimationRequest(
+                  item->fragments().bodysizeEstimationIndexOutput(), links));
             }
           }
           callback(std::move(records), connection->nextToken(), std::nullopt);
@@ -66,7 +61,7 @@ void CorvenzaEnterprise::Instance::listEstimationRequests(std::optional<int> lim
   if (limit) pageSize = *limit;
   guard->attach(requests::fetchTyped<Query>(
       *client, Query(std::nullopt, pageSize, std::move(nextToken)),
-      requests::readCachePolicy(*impl_), CorvenzaEnterprise::mainQueue(), std::move(handler)));
+      requests::readCachePolicy(*state), state->queue(), std::move(handler)));
 }
 
-}  // namespace corvenza
+}  // namespace corvenza::requests

@@ -1,12 +1,11 @@
 #include "requests/operation_guard.h"
 
-#include <corvenza/enterprise.h>
-
 #include <utility>
 
 namespace corvenza::requests {
 
 std::shared_ptr<OperationGuard> OperationGuard::arm(std::chrono::duration<double> limit,
+                                                    const std::shared_ptr<MainQueue>& queue,
                                                     std::function<void()> onTimeout) {
   auto guard = std::make_shared<OperationGuard>();
   // Held by the queue until it is due, so the caller is answered even if the
@@ -24,8 +23,7 @@ std::shared_ptr<OperationGuard> OperationGuard::arm(std::chrono::duration<double
         onTimeout();
       });
   guard->timeout_ = timeout;
-  CorvenzaEnterprise::mainQueue()->asyncAfter(
-      std::chrono::duration_cast<MainQueue::Duration>(limit), std::move(timeout));
+  queue->asyncAfter(std::chrono::duration_cast<MainQueue::Duration>(limit), std::move(timeout));
   return guard;
 }
 

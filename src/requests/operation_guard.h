@@ -16,9 +16,10 @@ namespace corvenza::requests {
 
 class OperationGuard : public std::enable_shared_from_this<OperationGuard> {
  public:
-  /// Arms the time-out: after @p limit, unless settle() came first, the
+  /// Arms the time-out: after @p limit on @p queue, unless settle() came first, the
   /// operation attached is cancelled and @p onTimeout runs on the main queue.
   static std::shared_ptr<OperationGuard> arm(std::chrono::duration<double> limit,
+                                             const std::shared_ptr<MainQueue>& queue,
                                              std::function<void()> onTimeout);
 
   /// The operation the time-out cancels.

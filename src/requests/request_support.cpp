@@ -2,6 +2,7 @@
 
 #include <corvenza/console.h>
 
+#include "platform/storage/presigned_url_builder.h"
 #include "requests/graphql_gateway.h"
 #include "requests/operation_guard.h"
 
@@ -11,11 +12,11 @@ void printErrors(const Errors& errors) {
   for (const auto& error : errors) consoleLine(error.localizedDescription());
 }
 
-appsync::CachePolicy readCachePolicy(const CorvenzaEnterprise::Instance::Impl& impl) {
+appsync::CachePolicy readCachePolicy(const ClientState& state) {
   device::ReachabilityFactory factory;
   {
-    std::lock_guard lock(impl.mutex);
-    factory = impl.reachabilityFactory;
+    std::lock_guard lock(state.mutex);
+    factory = state.reachabilityFactory;
   }
   auto probe = factory ? factory() : nullptr;
   if (probe && probe->connection() == device::Connection::unavailable) {
@@ -24,9 +25,21 @@ appsync::CachePolicy readCachePolicy(const CorvenzaEnterprise::Instance::Impl& i
   return appsync::CachePolicy::fetchIgnoringCacheData;
 }
 
-std::shared_ptr<GraphQLGateway> graphQLClient(const CorvenzaEnterprise::Instance::Impl& impl) {
-  std::lock_guard lock(impl.mutex);
-  return impl.appSyncClient;
+std::shared_ptr<GraphQLGateway> graphQLClient(const ClientState& state) {
+  std::lock_guard lock(state.mutex);
+  return state.appSyncClient;
+}
+
+DownloadLinkMaker downloadLinks(const ClientState& state) {
+  std::shared_ptr<storage::PresignedURLBuilder> builder;
+  {
+    std::lock_guard lock(state.mutex);
+    builder = state.presignedURLBuilder;
+  }
+  if (!builder) return {};
+  return [builder](const S3Object& object) {
+    return builder->getPresignedURL(object.getBucketName(), object.getKeyName());
+  };
 }
 
 Error notInitializedError() { return CorvenzaError(CorvenzaErrorReason::notInitialized); }
@@ -36,17 +49,17 @@ Error timeOutError() {
                        UserInfo{{error_info::kDetail, "The service did not answer in time"}});
 }
 
-std::shared_ptr<OperationGuard> guardOperation(const CorvenzaEnterprise::Instance::Impl& impl,
+std::shared_ptr<OperationGuard> guardOperation(const ClientState& state,
                                                std::function<void()> onTimeout) {
-  return OperationGuard::arm(std::chrono::duration<double>(impl.estimationTimeOutSec),
-                             std::move(onTimeout));
+  return OperationGuard::arm(std::chrono::duration<double>(state.estimationTimeOutSec),
+                             state.queue(), std::move(onTimeout));
 }
 
-void callBackWithErrors(RequestCallback callback, Errors errors) {
-  CorvenzaEnterprise::mainQueue()->async(
-      [callback = std::move(callback), errors = std::move(errors)]() mutable {
-        if (callback) callback(nullptr, std::move(errors));
-      });
+void callBackWithErrors(const std::shared_ptr<MainQueue>& queue, RequestCallback callback,
+                        Errors errors) {
+  queue->async([callback = std::move(callback), errors = std::move(errors)]() mutable {
+    if (callback) callback(nullptr, std::move(errors));
+  });
 }
 
 }  // namespace corvenza::requests

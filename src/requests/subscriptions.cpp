@@ -7,6 +7,7 @@
 
 #include "auth/developer_identity_provider.h"
 #include "requests/graphql_gateway.h"
+#include "requests/operations.h"
 #include "requests/request_support.h"
 #include "requests/typed_graphql.h"
 
@@ -14,7 +15,8 @@ namespace corvenza::requests {
 
 namespace {
 
-using Impl = CorvenzaEnterprise::Instance::Impl;
+using Impl = ClientState;
+using WeakState = std::weak_ptr<ClientState>;
 using CallbackMap = std::map<std::string, RequestCallback>;
 using WatcherPtr = std::shared_ptr<appsync::SubscriptionWatcher>;
 
@@ -42,9 +44,12 @@ WatcherPtr& watcherOf(Impl& impl, SubscriptionKind kind) {
   return impl.deleteBodysizeEstimationSubscriptionWatcher;
 }
 
-// A copy of the listeners, so none is called with the lock held.
-std::vector<RequestCallback> listeners(SubscriptionKind kind) {
-  auto& impl = CorvenzaEnterprise::shared().impl();
+// A copy of the listeners, so none is called with the lock held. None once
+// the client is gone.
+std::vector<RequestCallback> listeners(const WeakState& weak, SubscriptionKind kind) {
+  auto state = weak.lock();
+  if (!state) return {};
+  auto& impl = *state;
   std::lock_guard lock(impl.subscriptionMutex);
   std::vector<RequestCallback> out;
   for (const auto& [name, callback] : callbacksOf(impl, kind)) {
@@ -53,11 +58,11 @@ std::vector<RequestCallback> listeners(SubscriptionKind kind) {
   return out;
 }
 
-// The handler reads the shared instance at each event rather than holding on
-// to one state, which tests replace.
+// The handler holds its client weakly: the client holds the watcher that
+// holds the handler.
 template <typename Operation, typename RootOf>
-appsync::SubscriptionHandler eventHandler(SubscriptionKind kind, RootOf rootOf) {
-  TypedHandler<Operation> typed = [kind, rootOf](
+appsync::SubscriptionHandler eventHandler(WeakState state, SubscriptionKind kind, RootOf rootOf) {
+  TypedHandler<Operation> typed = [state, kind, rootOf](
                                       std::optional<TypedResult<typename Operation::Data>> result,
                                       std::optional<Error> error) {
     auto root = (result && result->data) ? rootOf(*result->data) : std::nullopt;
@@ -65,20 +70,20 @@ appsync::SubscriptionHandler eventHandler(SubscriptionKind kind, RootOf rootOf) 
       auto record = std::make_shared<EstimationRequest>();
       record->id = root->id();
       record->status = root->status();
-      for (auto& listener : listeners(kind)) listener(record, std::nullopt);
+      for (auto& listener : listeners(state, kind)) listener(record, std::nullopt);
       return;
     }
     if (error) {
       consoleLine(error->localizedDescription());
-      for (auto& listener : listeners(kind)) listener(nullptr, Errors{*error});
+      for (auto& listener : listeners(state, kind)) listener(nullptr, Errors{*error});
       return;
     }
     if (result && result->errors) {
       printErrors(*result->errors);
-      for (auto& listener : listeners(kind)) listener(nullptr, *result->errors);
+      for (auto& listener : listeners(state, kind)) listener(nullptr, *result->errors);
       return;
     }
-    for (auto& listener : listeners(kind)) {
+    for (auto& listener : listeners(state, kind)) {
       listener(nullptr, Errors{CorvenzaError(CorvenzaErrorReason::unexpectedError)});
     }
   };
@@ -86,35 +91,44 @@ appsync::SubscriptionHandler eventHandler(SubscriptionKind kind, RootOf rootOf) 
 }
 
 // Tells the delegate the kind is live; the handler runs on the main queue.
-appsync::SubscriptionStarted startedHandler(SubscriptionKind kind) {
-  return [kind] {
-    if (auto delegate = CorvenzaEnterprise::shared().delegate()) {
-      delegate->estimationSubscriptionDidStart(kind);
+appsync::SubscriptionStarted startedHandler(WeakState weak, SubscriptionKind kind) {
+  return [weak, kind] {
+    auto state = weak.lock();
+    if (!state) return;
+    std::shared_ptr<CorvenzaEnterpriseDelegate> delegate;
+    {
+      std::lock_guard lock(state->mutex);
+      delegate = state->delegate;
     }
+    if (delegate) delegate->estimationSubscriptionDidStart(kind);
   };
 }
 
 template <typename Operation, typename RootOf>
-detail::Result<WatcherPtr> start(GraphQLGateway& client, SubscriptionKind kind,
-                                 const std::string& userId, RootOf rootOf) {
-  return client.subscribe(makeGraphQLRequest(Operation(userId)), CorvenzaEnterprise::mainQueue(),
-                          eventHandler<Operation>(kind, rootOf), startedHandler(kind));
+detail::Result<WatcherPtr> start(const StatePtr& state, GraphQLGateway& client,
+                                 SubscriptionKind kind, const std::string& userId, RootOf rootOf) {
+  return client.subscribe(makeGraphQLRequest(Operation(userId)), state->queue(),
+                          eventHandler<Operation>(state, kind, rootOf),
+                          startedHandler(state, kind));
 }
 
-detail::Result<WatcherPtr> startKind(GraphQLGateway& client, SubscriptionKind kind,
-                                     const std::string& userId) {
+detail::Result<WatcherPtr> startKind(const StatePtr& state, GraphQLGateway& client,
+                                     SubscriptionKind kind, const std::string& userId) {
   switch (kind) {
     case SubscriptionKind::creation:
       return start<graphql::OnCreateEstimationRequestSubscription>(
-          client, kind, userId, [](const auto& data) { return data.onCreateBodysizeEstimation(); });
+          state, client, kind, userId,
+          [](const auto& data) { return data.onCreateBodysizeEstimation(); });
     case SubscriptionKind::update:
       return start<graphql::OnUpdateEstimationRequestSubscription>(
-          client, kind, userId, [](const auto& data) { return data.onUpdateBodysizeEstimation(); });
+          state, client, kind, userId,
+          [](const auto& data) { return data.onUpdateBodysizeEstimation(); });
     case SubscriptionKind::deletion:
       break;
   }
   return start<graphql::OnDeleteEstimationRequestSubscription>(
-      client, kind, userId, [](const auto& data) { return data.onDeleteBodysizeEstimation(); });
+      state, client, kind, userId,
+      [](const auto& data) { return data.onDeleteBodysizeEstimation(); });
 }
 
 std::optional<CorvenzaToken> currentToken(const Impl& impl) {
@@ -131,8 +145,9 @@ std::optional<CorvenzaToken> currentToken(const Impl& impl) {
 
 }  // namespace
 
-void subscribe(Impl& impl, SubscriptionKind kind, RequestCallback callback,
+void subscribe(const StatePtr& state, SubscriptionKind kind, RequestCallback callback,
                const std::string& name) {
+  auto& impl = *state;
   {
     std::lock_guard lock(impl.subscriptionMutex);
     callbacksOf(impl, kind)[name] = callback;
@@ -153,7 +168,7 @@ void subscribe(Impl& impl, SubscriptionKind kind, RequestCallback callback,
     report(notInitializedError());
     return;
   }
-  auto watcher = startKind(*client, kind, token->identityId);
+  auto watcher = startKind(state, *client, kind, token->identityId);
   if (!watcher) {
     report(watcher.error());
     return;
@@ -203,85 +218,22 @@ void unsubscribeAll(Impl& impl) {
   }
 }
 
-}  // namespace corvenza::requests
-
-namespace corvenza {
-
-namespace {
-
-// Class-level subscribes first give a DefaultTokenProvider the chance to
-// refresh; whatever it answers, the instance-level subscribe decides.
-void subscribeAfterEnsuringToken(requests::SubscriptionKind kind, RequestCallback callback,
-                                 const std::string& name) {
-  auto run = [kind, name](RequestCallback cb) {
-    requests::subscribe(CorvenzaEnterprise::shared().impl(), kind, std::move(cb), name);
-  };
-  auto provider = CorvenzaEnterprise::defaultTokenProvider();
-  if (!provider) {
-    run(std::move(callback));
+void subscribeAfterEnsuringToken(const StatePtr& state, SubscriptionKind kind,
+                                 RequestCallback callback, const std::string& name) {
+  std::shared_ptr<CorvenzaTokenProvider> provider;
+  {
+    std::lock_guard lock(state->mutex);
+    provider = state->tokenProvider;
+  }
+  auto keychain = std::dynamic_pointer_cast<DefaultTokenProvider>(provider);
+  if (!keychain) {
+    subscribe(state, kind, std::move(callback), name);
     return;
   }
-  provider->ensureToken([run, callback = std::move(callback)](
-                            std::optional<CorvenzaToken>, std::optional<Error>) { run(callback); });
+  keychain->ensureToken([state, kind, name, callback = std::move(callback)](
+                            std::optional<CorvenzaToken>, std::optional<Error>) {
+    subscribe(state, kind, callback, name);
+  });
 }
 
-}  // namespace
-
-void CorvenzaEnterprise::subscribeCreationOfEstimationRequests(RequestCallback callback,
-                                                               const std::string& name) {
-  subscribeAfterEnsuringToken(requests::SubscriptionKind::creation, std::move(callback), name);
-}
-void CorvenzaEnterprise::subscribeUpdateOfEstimationRequests(RequestCallback callback,
-                                                             const std::string& name) {
-  subscribeAfterEnsuringToken(requests::SubscriptionKind::update, std::move(callback), name);
-}
-void CorvenzaEnterprise::subscribeDeletionOfEstimationRequesets(RequestCallback callback,
-                                                                const std::string& name) {
-  subscribeAfterEnsuringToken(requests::SubscriptionKind::deletion, std::move(callback), name);
-}
-void CorvenzaEnterprise::unsubscribeCreationOfEstimationRequests(const std::string& name) {
-  shared().unsubscribeCreationOfEstimationRequests(name);
-}
-void CorvenzaEnterprise::unsubscribeUpdationOfEstimationRequests(const std::string& name) {
-  shared().unsubscribeUpdationOfEstimationRequests(name);
-}
-void CorvenzaEnterprise::unsubscribeDeletionOfEstimationRequesets(const std::string& name) {
-  shared().unsubscribeDeletionOfEstimationRequests(name);
-}
-void CorvenzaEnterprise::unsubscribeEstimationRequests(const std::string& name) {
-  shared().unsubscribeEstimationRequests(name);
-}
-void CorvenzaEnterprise::unsubscribeAll() { shared().unsubscribeAll(); }
-
-void CorvenzaEnterprise::Instance::subscribeCreationOfEstimationRequests(RequestCallback callback,
-                                                                         const std::string& name) {
-  requests::subscribe(*impl_, requests::SubscriptionKind::creation, std::move(callback), name);
-}
-void CorvenzaEnterprise::Instance::subscribeUpdateOfEstimationRequests(RequestCallback callback,
-                                                                       const std::string& name) {
-  requests::subscribe(*impl_, requests::SubscriptionKind::update, std::move(callback), name);
-}
-void CorvenzaEnterprise::Instance::subscribeDeletionOfEstimationRequesets(RequestCallback callback,
-                                                                          const std::string& name) {
-  requests::subscribe(*impl_, requests::SubscriptionKind::deletion, std::move(callback), name);
-}
-void CorvenzaEnterprise::Instance::unsubscribeCreationOfEstimationRequests(
-    const std::string& name) {
-  requests::unsubscribe(*impl_, requests::SubscriptionKind::creation, name);
-}
-void CorvenzaEnterprise::Instance::unsubscribeUpdationOfEstimationRequests(
-    const std::string& name) {
-  requests::unsubscribe(*impl_, requests::SubscriptionKind::update, name);
-}
-void CorvenzaEnterprise::Instance::unsubscribeDeletionOfEstimationRequests(
-    const std::string& name) {
-  requests::unsubscribe(*impl_, requests::SubscriptionKind::deletion, name);
-}
-void CorvenzaEnterprise::Instance::unsubscribeEstimationRequests(const std::string& name) {
-  unsubscribeCreationOfEstimationRequests(name);
-  unsubscribeUpdationOfEstimationRequests(name);
-  unsubscribeDeletionOfEstimationRequests(name);
-}
-void CorvenzaEnterprise::Instance::unsubscribeAll() { requests::unsubscribeAll(*impl_); }
-
-}  // namespace corvenza
+}  // namespace corvenza::requests

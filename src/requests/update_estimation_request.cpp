@@ -5,23 +5,18 @@
 #include "model/estimation_request_builder.h"
 #include "requests/answer_step.h"
 #include "requests/operation_guard.h"
+#include "requests/operations.h"
 #include "requests/request_support.h"
 #include "requests/typed_graphql.h"
 
-namespace corvenza {
+namespace corvenza::requests {
 
-void CorvenzaEnterprise::updateEstimationRequest(const std::string& id,
-                                                 const EstimationParameter& estimationParameter,
-                                                 RequestCallback callback) {
-  shared().updateEstimationRequest(id, estimationParameter, std::move(callback));
-}
-
-void CorvenzaEnterprise::Instance::updateEstimationRequest(
-    const std::string& id, const EstimationParameter& estimationParameter,
-    RequestCallback callback) {
-  auto client = requests::graphQLClient(*impl_);
+void updateEstimationRequest(const StatePtr& state, const std::string& id,
+                             const EstimationParameter& estimationParameter,
+                             RequestCallback callback) {
+  auto client = graphQLClient(*state);
   if (!client) {
-    requests::callBackWithErrors(std::move(callback), {requests::notInitializedError()});
+    callBackWithErrors(state->queue(), std::move(callback), {notInitializedError()});
     return;
   }
   // The fail flag is left out so an update never changes it; gender is always
@@ -31,15 +26,15 @@ void CorvenzaEnterprise::Instance::updateEstimationRequest(
       graphql::InputValue<Gender>(estimationParameter.gender), estimationParameter.heightInCm, id,
       estimationParameter.weightInKg);
   using Mutation = graphql::UpdateBodysizeEstimationMutation;
-  auto guard = requests::guardOperation(*impl_, [callback] {
+  auto guard = requests::guardOperation(*state, [callback] {
     if (callback) callback(nullptr, Errors{requests::timeOutError()});
   });
-  auto handler = [guard, callback = std::move(callback)](
+  auto handler = [guard, queue = state->queue(), callback = std::move(callback)](
                      std::optional<requests::TypedResult<Mutation::Data>> result,
                      std::optional<Error> error) mutable {
     if (!guard->settle()) return;
     const requests::AnswerRules rules{makeInvalidResponseError(), makeInvalidResponseError(),
-                                      requests::AnswerRules::Hop::always};
+                                      requests::AnswerRules::Hop::always, queue};
     requests::answerFromResult(
         std::move(result), std::move(error), rules,
         [](const Mutation::Data& data) { return data.updateBodysizeEstimation(); },
@@ -51,8 +46,8 @@ void CorvenzaEnterprise::Instance::updateEstimationRequest(
                    std::move(errors));
         });
   };
-  guard->attach(requests::performTyped<Mutation>(
-      *client, Mutation(std::move(input)), CorvenzaEnterprise::mainQueue(), std::move(handler)));
+  guard->attach(requests::performTyped<Mutation>(*client, Mutation(std::move(input)),
+                                                 state->queue(), std::move(handler)));
 }
 
-}  // namespace corvenza
+}  // namespace corvenza::requests

@@ -1,10 +1,10 @@
-#include <corvenza/enterprise.h>
 #include <corvenza/permission_util.h>
 
 #include <atomic>
 #include <mutex>
 #include <utility>
 
+#include "platform/dispatch/default_main_queue.h"
 #include "support/permission_backend_hook.h"
 
 namespace corvenza {
@@ -83,7 +83,7 @@ void presentRefusal(MediaAccess media, const std::shared_ptr<AlertPresenter>& pr
   auto answered = std::make_shared<std::atomic<bool>>(false);
   presenter->present(alert, true, [callback = std::move(callback), answered](std::size_t index) {
     if (answered->exchange(true)) return;  // one choice per prompt
-    CorvenzaEnterprise::mainQueue()->async([callback, index] {
+    dispatch::defaultMainQueue()->async([callback, index] {
       if (index == 0) {
         const bool opened = support::permissionBackend()->openSettings();
         call(callback, opened);
@@ -97,7 +97,7 @@ void presentRefusal(MediaAccess media, const std::shared_ptr<AlertPresenter>& pr
 void check(MediaAccess media, std::shared_ptr<AlertPresenter> presenter,
            PermissionCallback callback) {
   auto backend = support::permissionBackend();
-  const auto queue = CorvenzaEnterprise::mainQueue();
+  const auto queue = dispatch::defaultMainQueue();
   switch (backend->status(media)) {
     case AuthorizationStatus::authorized:
       queue->async([callback = std::move(callback)] { call(callback, false); });
@@ -105,7 +105,7 @@ void check(MediaAccess media, std::shared_ptr<AlertPresenter> presenter,
     case AuthorizationStatus::notDetermined:
       backend->requestAccess(media, [media, presenter = std::move(presenter),
                                      callback = std::move(callback)](bool granted) {
-        CorvenzaEnterprise::mainQueue()->async([media, presenter, callback, granted] {
+        dispatch::defaultMainQueue()->async([media, presenter, callback, granted] {
           if (granted) {
             call(callback, false);
           } else {

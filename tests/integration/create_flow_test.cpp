@@ -20,8 +20,8 @@
 #include <vector>
 
 #include "auth/token_provider_environment.h"
-#include "core/enterprise_impl.h"
 #include "platform/device/key_store.h"
+#include "requests/client_state.h"
 #include "testkit/emulator_process.h"
 #include "testkit/temp_dir.h"
 
@@ -115,13 +115,13 @@ class CreateFlowTest : public ::testing::Test {
     signIn("alice");
   }
   void TearDown() override {
-    CorvenzaEnterprise::Instance::Impl::resetForTesting();
+    detail::resetSharedInstanceForTesting();
     if (queue_) queue_->stop();
   }
 
   // A fresh facade for @p user, on a main queue this test drives.
   void signIn(const std::string& user) {
-    CorvenzaEnterprise::Instance::Impl::resetForTesting();
+    detail::resetSharedInstanceForTesting();
     if (queue_) queue_->stop();
     queue_ = MainQueue::callerDriven();
     CorvenzaEnterprise::setMainQueue(queue_);

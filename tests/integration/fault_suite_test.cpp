@@ -19,8 +19,8 @@
 #include <string>
 #include <vector>
 
-#include "core/enterprise_impl.h"
 #include "emulator_http_client.h"
+#include "requests/client_state.h"
 #include "testkit/emulator_process.h"
 #include "testkit/example_photos.h"
 #include "testkit/fake_clock.h"
@@ -77,7 +77,7 @@ class FaultSuiteTest : public ::testing::Test {
     setenv("TMPDIR", root_->path().c_str(), 1);
     Bundle::setMainBundleDirectory(bundle);
 
-    CorvenzaEnterprise::Instance::Impl::resetForTesting();
+    detail::resetSharedInstanceForTesting();
     clock_ = std::make_shared<FakeClock>();
     queue_ = MainQueue::callerDriven(clock_);
     CorvenzaEnterprise::setMainQueue(queue_);
@@ -87,7 +87,7 @@ class FaultSuiteTest : public ::testing::Test {
     CorvenzaEnterprise::initialize(provider);
   }
   static void TearDownTestSuite() {
-    CorvenzaEnterprise::Instance::Impl::resetForTesting();
+    detail::resetSharedInstanceForTesting();
     if (queue_) queue_->stop();
     CorvenzaEnterprise::setMainQueue(nullptr);
     emulator_.reset();

@@ -48,8 +48,8 @@ class IdentityFlowTest : public ::testing::Test {
     auto bridge = std::make_shared<auth::DeveloperAuthenticatedIdentityProvider>(
         region, emulator_->endpoint("identity_pool_id"), /*useEnhancedFlow=*/true);
     bridge->setTokenProvider(std::move(provider));
-    auto credentials = identity::CredentialsProvider::create(region, bridge, nullptr,
-                                                             emulator_->endpoint("identity"));
+    auto credentials = identity::CredentialsProvider::create(
+        region, bridge, http::sharedTransport(), emulator_->endpoint("identity"));
     return {std::move(bridge), std::move(credentials)};
   }
 

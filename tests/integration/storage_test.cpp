@@ -65,6 +65,7 @@ class StorageIntegrationTest : public ::testing::Test {
   std::shared_ptr<storage::S3ObjectManager> managerFor(const sigv4::Credentials& credentials) {
     storage::TransferUtilityOptions options;
     options.environment = environment();
+    options.transport = http::sharedTransport();
     auto utility = std::make_shared<storage::TransferUtility>(configuration(credentials), options);
     return std::make_shared<storage::S3ObjectManager>(utility, [this] { return kmsKeyId_; });
   }

@@ -17,7 +17,8 @@ enum GraphQLClientErrorCode : int {
   kGraphQLClientResponseNotJSON = 1,
   /// A complex-object upload failed; the mutation was not sent.
   kGraphQLClientUploadFailed = 2,
-  /// The endpoint URL given at construction is not an http(s) URL.
+  /// The endpoint URL given at construction is not an http(s) URL, or no
+  /// transport was given.
   kGraphQLClientInvalidEndpoint = 3,
   /// The request could not be built (variables not serialisable, signing failed
   /// without an error of its own).

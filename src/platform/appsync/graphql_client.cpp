@@ -218,12 +218,15 @@ detail::Result<std::shared_ptr<GraphQLClient>> GraphQLClient::create(
     return makeGraphQLClientError(kGraphQLClientInvalidEndpoint,
                                   "The GraphQL endpoint is not a valid http or https URL.");
   }
+  if (!configuration.transport) {
+    return makeGraphQLClientError(kGraphQLClientInvalidEndpoint,
+                                  "The GraphQL client was given no HTTP transport.");
+  }
   auto core = std::make_shared<Core>();
   core->endpointURL = std::move(configuration.endpointURL);
   core->region = std::move(configuration.region);
   core->signer = std::move(configuration.signer);
-  core->transport =
-      configuration.transport ? std::move(configuration.transport) : http::sharedTransport();
+  core->transport = std::move(configuration.transport);
   core->objectManager = std::move(configuration.objectManager);
   core->cacheOwner =
       std::make_shared<const std::function<std::string()>>(std::move(configuration.cacheOwner));

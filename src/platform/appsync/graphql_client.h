@@ -30,7 +30,7 @@ struct ClientConfiguration {
   std::string region;
   /// Signs each request; requests go unsigned when empty.
   RequestSigner signer;
-  /// Sends the requests; the shared libcurl transport when null.
+  /// Sends the requests; required.
   std::shared_ptr<http::HttpTransport> transport;
   /// The offline cache's database file; an in-memory cache when empty.
   std::filesystem::path databaseURL;

@@ -95,10 +95,19 @@ void CredentialsProvider::requestCredentials(std::uint64_t generation, Finish fi
     finish(std::move(failure));
     return;
   }
+  auto transport = this->transport();
+  if (!transport) {
+    CredentialsTask::Outcome failure(CorvenzaError(
+        CorvenzaErrorReason::unexpectedError,
+        UserInfo{{"detail", "The credentials provider was given no HTTP transport"}}));
+    endRefresh(generation, failure);
+    finish(std::move(failure));
+    return;
+  }
   auto request = makeGetCredentialsRequest(endpoint_, identityId, jwt);
   std::weak_ptr<CredentialsProvider> weak = weak_from_this();
-  transport()->send(std::move(request), [weak, generation, finish, jwt = std::move(jwt)](
-                                            detail::Result<http::HttpResponse> response) {
+  transport->send(std::move(request), [weak, generation, finish, jwt = std::move(jwt)](
+                                          detail::Result<http::HttpResponse> response) {
     CredentialsTask::Outcome outcome = [&]() -> CredentialsTask::Outcome {
       if (!response.ok()) return response.error();
       auto parsed = parseGetCredentialsResponse(response.value(), jwt);
@@ -131,8 +140,6 @@ void CredentialsProvider::endRefresh(std::uint64_t generation,
 
 std::shared_ptr<http::HttpTransport> CredentialsProvider::transport() {
   std::lock_guard lock(mutex_);
-  // The call is idempotent, so throttling and transient failures are retried.
-  if (!transport_) transport_ = std::make_shared<http::RetryingTransport>(http::sharedTransport());
   return transport_;
 }
 

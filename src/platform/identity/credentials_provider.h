@@ -32,8 +32,8 @@ class CredentialsProvider final : public CredentialsSource,
 
   /// @param region the identity pool's region
   /// @param identityProvider the bridge that yields the identity token and id
-  /// @param transport where requests go; nullptr means http::sharedTransport()
-  ///        behind retries, looked up at the first request
+  /// @param transport where requests go; required (without one every fetch
+  ///        fails); give it retries, as the call is idempotent
   /// @param endpoint the identity service's URL (see detail::cognitoIdentityEndpoint)
   static std::shared_ptr<CredentialsProvider> create(
       AWSRegionType region, std::shared_ptr<CredentialsProviderHelper> identityProvider,

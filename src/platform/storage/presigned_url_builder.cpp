@@ -8,14 +8,6 @@
 #include "platform/storage/storage_error.h"
 
 namespace corvenza::storage {
-namespace {
-
-identity::ServiceRegistry& builderRegistry() {
-  static identity::ServiceRegistry instance;
-  return instance;
-}
-
-}  // namespace
 
 PresignedURLBuilder::PresignedURLBuilder(identity::ServiceConfiguration configuration,
                                          PresignedURLBuilderOptions options)
@@ -24,19 +16,6 @@ PresignedURLBuilder::PresignedURLBuilder(identity::ServiceConfiguration configur
       region_(configuration_.region.stringValue()) {
   if (!options_.now) options_.now = [] { return sigv4::sharedClockSkew().now(); };
 }
-
-void PresignedURLBuilder::registerPresignedURLBuilder(
-    const identity::ServiceConfiguration& configuration, const std::string& key,
-    PresignedURLBuilderOptions options) {
-  builderRegistry().put(key,
-                        std::make_shared<PresignedURLBuilder>(configuration, std::move(options)));
-}
-
-std::shared_ptr<PresignedURLBuilder> PresignedURLBuilder::forKey(const std::string& key) {
-  return builderRegistry().get<PresignedURLBuilder>(key);
-}
-
-void PresignedURLBuilder::removeForKey(const std::string& key) { builderRegistry().remove(key); }
 
 dispatch::Task<std::string> PresignedURLBuilder::getPresignedURL(
     const PresignedURLRequest& request) const {

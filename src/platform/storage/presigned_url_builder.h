@@ -38,15 +38,6 @@ class PresignedURLBuilder {
   explicit PresignedURLBuilder(identity::ServiceConfiguration configuration,
                                PresignedURLBuilderOptions options = {});
 
-  /// Registers a builder made from @p configuration under @p key, replacing
-  /// any earlier one. Thread-safe.
-  static void registerPresignedURLBuilder(const identity::ServiceConfiguration& configuration,
-                                          const std::string& key,
-                                          PresignedURLBuilderOptions options = {});
-  /// The builder registered under @p key, or nullptr.
-  static std::shared_ptr<PresignedURLBuilder> forKey(const std::string& key);
-  static void removeForKey(const std::string& key);
-
   /// The link, once credentials are at hand; the task finishes on the thread
   /// that delivers them (or at once when they are cached). Fails (domain
   /// "CorvenzaStorageError" or the credentials' own) when no link can be made.

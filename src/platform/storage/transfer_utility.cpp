@@ -10,11 +10,9 @@
 namespace corvenza::storage {
 namespace {
 
-identity::ServiceRegistry& utilityRegistry() {
-  // Separate from the process-wide registry: the presigned-URL builder is
-  // registered under the same key.
-  static identity::ServiceRegistry instance;
-  return instance;
+Error noTransportError() {
+  return CorvenzaError(CorvenzaErrorReason::unexpectedError,
+                       UserInfo{{"detail", "The transfer utility was given no HTTP transport"}});
 }
 
 // What a transfer answers. Object storage confirms every stored object with
@@ -46,18 +44,6 @@ TransferUtility::TransferUtility(identity::ServiceConfiguration configuration,
       options_(std::move(options)),
       region_(configuration_.region.stringValue()) {}
 
-void TransferUtility::registerTransferUtility(const identity::ServiceConfiguration& configuration,
-                                              const std::string& key,
-                                              TransferUtilityOptions options) {
-  utilityRegistry().put(key, std::make_shared<TransferUtility>(configuration, std::move(options)));
-}
-
-std::shared_ptr<TransferUtility> TransferUtility::forKey(const std::string& key) {
-  return utilityRegistry().get<TransferUtility>(key);
-}
-
-void TransferUtility::removeForKey(const std::string& key) { utilityRegistry().remove(key); }
-
 std::string TransferUtility::objectUrl(const std::string& bucket, const std::string& key) const {
   const auto endpoint = detail::s3Endpoint(region_, options_.environment);
   return endpoint.bucketUrl(bucket) + "/" + sigv4::uriEncode(key, /*keepSlash=*/true);
@@ -65,7 +51,8 @@ std::string TransferUtility::objectUrl(const std::string& bucket, const std::str
 
 std::shared_ptr<http::HttpTransport> TransferUtility::signedTransport() {
   std::call_once(transportOnce_, [this] {
-    auto inner = options_.transport ? options_.transport : http::sharedTransport();
+    if (!options_.transport) return;
+    auto inner = options_.transport;
     identity::SigningSettings settings{region_, "s3", /*storageRules=*/true,
                                        options_.unsignedPayload};
     transport_ = identity::makeSignedTransport(
@@ -111,9 +98,11 @@ TransferTask TransferUtility::uploadFile(const std::filesystem::path& file,
   if (!contentType.empty()) http::setHeader(request.headers, "Content-Type", contentType);
   // Stated up front (and signed) so that the body is never sent chunked.
   http::setHeader(request.headers, "Content-Length", std::to_string(size));
-  return TransferTask::completed(signedTransport()->send(std::move(request),
-                                                         finishWith(std::move(completion), true),
-                                                         std::move(expression.progressBlock)));
+  auto transport = signedTransport();
+  if (!transport) return TransferTask::failed(noTransportError());
+  return TransferTask::completed(transport->send(std::move(request),
+                                                 finishWith(std::move(completion), true),
+                                                 std::move(expression.progressBlock)));
 }
 
 TransferTask TransferUtility::download(const std::string& bucket, const std::string& key,
@@ -127,9 +116,11 @@ TransferTask TransferUtility::download(const std::string& bucket, const std::str
   request.timeout = options_.timeout;
   request.headers = std::move(expression.requestHeaders);
   request.responseFile = to;
-  return TransferTask::completed(signedTransport()->send(std::move(request),
-                                                         finishWith(std::move(completion), false),
-                                                         std::move(expression.progressBlock)));
+  auto transport = signedTransport();
+  if (!transport) return TransferTask::failed(noTransportError());
+  return TransferTask::completed(transport->send(std::move(request),
+                                                 finishWith(std::move(completion), false),
+                                                 std::move(expression.progressBlock)));
 }
 
 }  // namespace corvenza::storage

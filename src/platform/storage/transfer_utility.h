@@ -46,8 +46,8 @@ using TransferCompletion = std::function<void(std::optional<Error> error)>;
 using TransferTask = dispatch::Task<std::shared_ptr<http::Cancellable>>;
 
 struct TransferUtilityOptions {
-  /// The transport under the signing and retry layers; the shared libcurl
-  /// transport when absent (looked up at the first transfer).
+  /// The transport under the signing and retry layers. Required: without one
+  /// every transfer fails to start.
   std::shared_ptr<http::HttpTransport> transport;
   /// Where endpoint overrides are read (AWS_ENDPOINT_URL_S3, AWS_ENDPOINT_URL).
   detail::EnvironmentLookup environment = detail::processEnvironment;
@@ -65,14 +65,6 @@ class TransferUtility {
   /// Signs with @p configuration's region (the identity pool's) and credentials.
   explicit TransferUtility(identity::ServiceConfiguration configuration,
                            TransferUtilityOptions options = {});
-
-  /// Registers a transfer utility built from @p configuration under @p key,
-  /// replacing any earlier one. Thread-safe.
-  static void registerTransferUtility(const identity::ServiceConfiguration& configuration,
-                                      const std::string& key, TransferUtilityOptions options = {});
-  /// The transfer utility registered under @p key, or nullptr.
-  static std::shared_ptr<TransferUtility> forKey(const std::string& key);
-  static void removeForKey(const std::string& key);
 
   /// The URL of @p bucket / @p key: "https://<bucket>.s3.<region>.amazonaws.com/<key>"
   /// by default, "<endpoint>/<bucket>/<key>" with an endpoint override. The key

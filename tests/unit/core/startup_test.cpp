@@ -4,7 +4,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "core/enterprise_impl.h"
+#include "requests/client_state.h"
 #include "testkit/console_capture.h"
 #include "testkit/temp_dir.h"
 
@@ -24,12 +24,12 @@ class FixedTokenProvider : public CorvenzaTokenProvider {
 class StartupTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    CorvenzaEnterprise::Instance::Impl::resetForTesting();
+    detail::resetSharedInstanceForTesting();
     Bundle::setMainBundleDirectory(bundle_.path());
   }
   void TearDown() override {
     Bundle::setMainBundleDirectory({});
-    CorvenzaEnterprise::Instance::Impl::resetForTesting();
+    detail::resetSharedInstanceForTesting();
   }
 
   void writeConfig(const std::string& text) { bundle_.write("corvenza-config.json", text); }
@@ -140,7 +140,7 @@ TEST_F(StartupTest, UnusableConfigFailsStartUpLikeAMissingOneAndBuildsNoClient) 
       {"a FIFO", "", "Error: cannot read config json"}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    CorvenzaEnterprise::Instance::Impl::resetForTesting();
+    detail::resetSharedInstanceForTesting();
     test::ConsoleCapture console;
     if (std::string(c.name) == "a FIFO") {
       std::filesystem::remove(bundle_.path() / "corvenza-config.json");

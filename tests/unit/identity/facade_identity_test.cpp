@@ -4,8 +4,8 @@
 
 #include "auth/developer_identity_provider.h"
 #include "auth/token_provider_environment.h"
-#include "core/enterprise_identity.h"
-#include "core/enterprise_impl.h"
+#include "platform/identity/service_configuration.h"
+#include "requests/client_state.h"
 #include "testkit/fake_graphql_gateway.h"
 #include "unit/auth/auth_fakes.h"
 
@@ -20,8 +20,8 @@ class PlainProvider final : public CorvenzaTokenProvider {
 
 class FacadeIdentityTest : public ::testing::Test {
  protected:
-  void SetUp() override { CorvenzaEnterprise::Instance::Impl::resetForTesting(); }
-  void TearDown() override { CorvenzaEnterprise::Instance::Impl::resetForTesting(); }
+  void SetUp() override { detail::resetSharedInstanceForTesting(); }
+  void TearDown() override { detail::resetSharedInstanceForTesting(); }
 
   // Runs the identity part of start-up with @p provider stored.
   static void startWith(std::shared_ptr<CorvenzaTokenProvider> provider) {
@@ -39,8 +39,8 @@ class FacadeIdentityTest : public ::testing::Test {
 TEST_F(FacadeIdentityTest, BeforeInitializeThereIsNothingToClear) {
   EXPECT_FALSE(CorvenzaEnterprise::defaultTokenProvider());
   CorvenzaEnterprise::clearCredentials();
-  EXPECT_FALSE(detail::sharedCredentialsProvider());
-  EXPECT_FALSE(detail::sharedIdentityBridge());
+  EXPECT_FALSE(CorvenzaEnterprise::shared().impl().cognitoCredentialsProvider);
+  EXPECT_FALSE(CorvenzaEnterprise::shared().impl().developerIdentityProvider);
 }
 
 TEST_F(FacadeIdentityTest, StartUpChainsProviderBridgeAndCredentialsAndClearSignsOut) {
@@ -53,18 +53,17 @@ TEST_F(FacadeIdentityTest, StartUpChainsProviderBridgeAndCredentialsAndClearSign
   startWith(provider);
 
   EXPECT_EQ(CorvenzaEnterprise::defaultTokenProvider(), provider);
-  auto bridge = detail::sharedIdentityBridge();
-  auto credentials = detail::sharedCredentialsProvider();
+  auto& impl = CorvenzaEnterprise::shared().impl();
+  auto bridge = impl.developerIdentityProvider;
+  auto credentials = impl.cognitoCredentialsProvider;
   ASSERT_TRUE(bridge && credentials);
   EXPECT_EQ(bridge->tokenProvider(), provider);
   EXPECT_EQ(bridge->identityPoolId(), "eu-west-1:pool");
   EXPECT_EQ(credentials->identityProvider(), bridge);
   EXPECT_EQ(credentials->region(), AWSRegionType::EUWest1);
-  auto configuration =
-      identity::ServiceManager::defaultServiceManager().defaultServiceConfiguration();
-  ASSERT_TRUE(configuration);
-  EXPECT_EQ(configuration->credentialsProvider, credentials);
-  EXPECT_EQ(configuration, detail::sharedServiceConfiguration());
+  // Photos are uploaded and linked with the same credentials.
+  ASSERT_TRUE(impl.serviceConfiguration && impl.transferUtility && impl.presignedURLBuilder);
+  EXPECT_EQ(impl.serviceConfiguration->credentialsProvider, credentials);
 
   auto client = std::make_shared<test::FakeGraphQLGateway>();
   CorvenzaEnterprise::shared().impl().appSyncClient = client;

@@ -5,8 +5,6 @@
 #include <cmath>
 #include <unordered_set>
 
-#include "core/presigned_links.h"
-
 namespace corvenza {
 namespace {
 
@@ -79,8 +77,14 @@ TEST(EstimationParameters, ClearKeepsTheFailureChoiceAndResetsGenderToMale) {
   EXPECT_TRUE(p.failOnAutomaticEstimationFailure);
 }
 
-TEST(RemoteImages, SlotAndDownloadLinksGoThroughTheInstalledBuilder) {
-  RemoteImageProxy proxy("eu-west-1", "bucket", "u/r/front.jpg");
+TEST(RemoteImages, SlotAndDownloadLinksGoThroughTheProxysLinkMaker) {
+  int calls = 0;
+  RemoteImageProxy proxy("eu-west-1", "bucket", "u/r/front.jpg",
+                         [&](const S3Object& o) -> std::optional<std::string> {
+                           ++calls;
+                           return "https://links.invalid/" + o.getBucketName() + "/" +
+                                  o.getKeyName() + "?n=" + std::to_string(calls);
+                         });
   EXPECT_EQ(proxy.s3Object(), S3Object("bucket", "u/r/front.jpg", "eu-west-1"));
   EXPECT_TRUE(proxy.isDownloadable());
 
@@ -91,15 +95,9 @@ TEST(RemoteImages, SlotAndDownloadLinksGoThroughTheInstalledBuilder) {
   EXPECT_FALSE(proxy.image());
   EXPECT_FALSE(proxy.cachedImage());
 
-  detail::setPresignedLinkBuilder(nullptr);
-  EXPECT_FALSE(proxy.downloadableURL());
+  // A proxy the application made itself has nothing to sign with.
+  EXPECT_FALSE(RemoteImageProxy("eu-west-1", "bucket", "k").downloadableURL());
 
-  int calls = 0;
-  detail::setPresignedLinkBuilder([&](const S3Object& o) -> std::optional<std::string> {
-    ++calls;
-    return "https://links.invalid/" + o.getBucketName() + "/" + o.getKeyName() +
-           "?n=" + std::to_string(calls);
-  });
   EXPECT_EQ(proxy.downloadableURL(), "https://links.invalid/bucket/u/r/front.jpg?n=1");
   EXPECT_EQ(proxy.downloadableURL(), "https://links.invalid/bucket/u/r/front.jpg?n=2");
 
@@ -107,7 +105,6 @@ TEST(RemoteImages, SlotAndDownloadLinksGoThroughTheInstalledBuilder) {
   EXPECT_FALSE(proxy.isDownloadable());
   EXPECT_FALSE(proxy.downloadableURL());
   EXPECT_EQ(calls, 2);
-  detail::setPresignedLinkBuilder(nullptr);
 }
 
 TEST(EstimationImageTypes, RawTextsRoundTripAndNothingElseParses) {

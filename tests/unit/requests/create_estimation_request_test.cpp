@@ -137,12 +137,14 @@ TEST_F(CreateTest, UploadBytesReachTheDelegateOnTheMainQueueWithTheStageTheyBelo
   gateway_->answerJson(0, created("req-1"));
   drain();
   // Upload progress arrives on a transport thread.
-  std::thread([] { reportUploadProgress(CorvenzaEnterprise::shared().impl(), 40, 80); }).join();
+  std::thread([] {
+    requests::reportUploadProgress(CorvenzaEnterprise::shared().impl(), 40, 80);
+  }).join();
   EXPECT_TRUE(delegate_->uploads.empty());
   drain();
   gateway_->answerJson(1, attached("attachFrontImage", "req-1"));
   drain();
-  reportUploadProgress(CorvenzaEnterprise::shared().impl(), 80, 80);
+  requests::reportUploadProgress(CorvenzaEnterprise::shared().impl(), 80, 80);
   drain();
   using Upload = RecordingDelegate::Upload;
   EXPECT_EQ(delegate_->uploads,

@@ -7,7 +7,7 @@
 #include <chrono>
 #include <nlohmann/json.hpp>
 
-#include "core/enterprise_impl.h"
+#include "requests/client_state.h"
 #include "testkit/console_capture.h"
 #include "testkit/fake_graphql_gateway.h"
 
@@ -25,7 +25,7 @@ class FixedReachability final : public device::Reachability {
 class RequestsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    CorvenzaEnterprise::Instance::Impl::resetForTesting();
+    detail::resetSharedInstanceForTesting();
     queue_ = MainQueue::callerDriven();
     CorvenzaEnterprise::setMainQueue(queue_);
     gateway_ = std::make_shared<FakeGraphQLGateway>();
@@ -36,7 +36,7 @@ class RequestsTest : public ::testing::Test {
   void TearDown() override {
     gateway_->forget();
     CorvenzaEnterprise::setMainQueue(nullptr);
-    CorvenzaEnterprise::Instance::Impl::resetForTesting();
+    detail::resetSharedInstanceForTesting();
   }
 
   void drain() { queue_->runPending(); }

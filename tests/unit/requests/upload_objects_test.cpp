@@ -13,7 +13,7 @@
 #include <regex>
 
 #include "auth/developer_identity_provider.h"
-#include "core/enterprise_impl.h"
+#include "requests/client_state.h"
 #include "requests/file_util.h"
 #include "requests/image_upload_input.h"
 #include "requests/storage_backed_s3_object_proxy.h"
@@ -65,12 +65,12 @@ std::shared_ptr<const Image> picture(int width, int height) {
 class UploadObjectsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    CorvenzaEnterprise::Instance::Impl::resetForTesting();
+    detail::resetSharedInstanceForTesting();
     auto& impl = CorvenzaEnterprise::shared().impl();
     impl.imageBucketName = "photos";
     impl.imageBucketRegion = "eu-west-1";
   }
-  void TearDown() override { CorvenzaEnterprise::Instance::Impl::resetForTesting(); }
+  void TearDown() override { detail::resetSharedInstanceForTesting(); }
 
   static void signIn(const std::string& identityId) {
     auto provider = std::make_shared<auth::DeveloperAuthenticatedIdentityProvider>(
@@ -89,16 +89,23 @@ class UploadObjectsTest : public ::testing::Test {
 
 TEST_F(UploadObjectsTest, KeyIsIdentityRequestAndFileName) {
   signIn("ap-northeast-1:I");
-  EXPECT_EQ(FileUtil::generateBucketKeyPathFor("abc", "front.jpg"),
-            "ap-northeast-1:I/abc/front.jpg");
-  EXPECT_EQ(FileUtil::generateBucketKeyPathFor("abc", "side.jpg"), "ap-northeast-1:I/abc/side.jpg");
+  EXPECT_EQ(
+      FileUtil::generateBucketKeyPathFor(CorvenzaEnterprise::shared().impl(), "abc", "front.jpg"),
+      "ap-northeast-1:I/abc/front.jpg");
+  EXPECT_EQ(
+      FileUtil::generateBucketKeyPathFor(CorvenzaEnterprise::shared().impl(), "abc", "side.jpg"),
+      "ap-northeast-1:I/abc/side.jpg");
   EXPECT_FALSE(console_.contains("no cognito identity"));
 }
 
 TEST_F(UploadObjectsTest, WithoutIdentityTheKeyIsEmptyAndSaidSo) {
-  EXPECT_EQ(FileUtil::generateBucketKeyPathFor("abc", "front.jpg"), "");
+  EXPECT_EQ(
+      FileUtil::generateBucketKeyPathFor(CorvenzaEnterprise::shared().impl(), "abc", "front.jpg"),
+      "");
   signIn("");
-  EXPECT_EQ(FileUtil::generateBucketKeyPathFor("abc", "front.jpg"), "");
+  EXPECT_EQ(
+      FileUtil::generateBucketKeyPathFor(CorvenzaEnterprise::shared().impl(), "abc", "front.jpg"),
+      "");
   EXPECT_EQ(console_.lines(),
             (std::vector<std::string>{"no cognito identity", "no cognito identity"}));
 }
@@ -177,7 +184,8 @@ TEST_F(UploadObjectsTest, PhotoIsScaledOnlyWhenWiderThan1080AndStoredAsJpeg) {
   for (const auto& c : {Case{1080, 1920, 1080, 1920}, Case{1081, 1000, 1080, 1000},
                         Case{800, 5000, 800, 5000}, Case{4032, 3024, 1080, 810}}) {
     SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height));
-    const auto input = requests::prepareImageUploadInput("abc", *picture(c.width, c.height), true);
+    const auto input = requests::prepareImageUploadInput(CorvenzaEnterprise::shared().impl(), "abc",
+                                                         *picture(c.width, c.height), true);
     ASSERT_TRUE(input) << input.error().localizedDescription();
     EXPECT_EQ(input->key(), "I/abc/front.jpg");
     EXPECT_EQ(input->bucket(), "photos");
@@ -188,7 +196,8 @@ TEST_F(UploadObjectsTest, PhotoIsScaledOnlyWhenWiderThan1080AndStoredAsJpeg) {
     EXPECT_EQ(stored->pixelWidth(), c.expectedWidth);
     EXPECT_EQ(stored->pixelHeight(), c.expectedHeight);
   }
-  const auto side = requests::prepareImageUploadInput("abc", *picture(10, 10), false);
+  const auto side = requests::prepareImageUploadInput(CorvenzaEnterprise::shared().impl(), "abc",
+                                                      *picture(10, 10), false);
   ASSERT_TRUE(side);
   EXPECT_EQ(side->key(), "I/abc/side.jpg");
 }
@@ -196,8 +205,10 @@ TEST_F(UploadObjectsTest, PhotoIsScaledOnlyWhenWiderThan1080AndStoredAsJpeg) {
 TEST_F(UploadObjectsTest, SamePhotoTwiceInOneSecondGetsTwoFiles) {
   signIn("I");
   const auto photo = picture(20, 20);
-  const auto a = requests::prepareImageUploadInput("abc", *photo, true);
-  const auto b = requests::prepareImageUploadInput("abc", *photo, true);
+  const auto a =
+      requests::prepareImageUploadInput(CorvenzaEnterprise::shared().impl(), "abc", *photo, true);
+  const auto b =
+      requests::prepareImageUploadInput(CorvenzaEnterprise::shared().impl(), "abc", *photo, true);
   ASSERT_TRUE(a && b);
   EXPECT_NE(a->localUri(), b->localUri());
   EXPECT_TRUE(std::filesystem::exists(a->localUri()));
@@ -207,7 +218,8 @@ TEST_F(UploadObjectsTest, SamePhotoTwiceInOneSecondGetsTwoFiles) {
 TEST_F(UploadObjectsTest, PhotoWithoutPixelsIsAnErrorNotAnEmptyUpload) {
   signIn("I");
   const Image hollow(16, 16, {}, 1.0);
-  const auto input = requests::prepareImageUploadInput("abc", hollow, true);
+  const auto input =
+      requests::prepareImageUploadInput(CorvenzaEnterprise::shared().impl(), "abc", hollow, true);
   ASSERT_FALSE(input);
   EXPECT_EQ(input.error().domain(), kCorvenzaImageErrorDomain);
   EXPECT_EQ(input.error().code(), static_cast<int>(ImageErrorCode::undecodable));

@@ -1,27 +1,34 @@
 #pragma once
-// The shared facade's state. Only the library's own sources include this.
+// What one client keeps between calls: its settings, the cloud clients it
+// built for its user, its listeners and its progress. The facade's shared
+// instance and every EstimationClient each own one; nothing here is shared
+// between clients.
 
-#include <corvenza/enterprise.h>
+#include <corvenza/config.h>
+#include <corvenza/main_queue.h>
+#include <corvenza/region.h>
+#include <corvenza/request_callbacks.h>
+#include <corvenza/token.h>
 
 #include <cstdint>
 #include <filesystem>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "platform/device/reachability.h"
+#include "platform/dispatch/default_main_queue.h"
+#include "platform/http/http_transport.h"
 
-namespace corvenza::requests {
-class GraphQLGateway;
-}
 namespace corvenza::appsync {
 class ObjectManager;
 class SubscriptionWatcher;
 }  // namespace corvenza::appsync
 namespace corvenza::storage {
 class PresignedURLBuilder;
-}
-
+class TransferUtility;
+}  // namespace corvenza::storage
 namespace corvenza::auth {
 class DeveloperAuthenticatedIdentityProvider;
 }
@@ -30,9 +37,11 @@ class CredentialsProvider;
 struct ServiceConfiguration;
 }  // namespace corvenza::identity
 
-namespace corvenza {
+namespace corvenza::requests {
 
-struct CorvenzaEnterprise::Instance::Impl {
+class GraphQLGateway;
+
+struct ClientState {
   // Guards every field below; never held while calling out of the library.
   mutable std::mutex mutex;
   // Serialises start-up, which calls out (configuration, client set-up).
@@ -54,17 +63,28 @@ struct CorvenzaEnterprise::Instance::Impl {
   // The time-out of the latest creation step (each creation also keeps its own).
   std::shared_ptr<DispatchWorkItem> timeoutDispatchWorkItem;
 
-  // Identity side, built by initializeAWS() (see core/enterprise_identity.h).
+  // Where callbacks run; the process's default main queue when absent, looked
+  // up at each use so that a queue set later is honoured.
+  std::shared_ptr<MainQueue> mainQueue;
+  // The HTTP transport under signing and retries; the process's shared one
+  // when absent (resolved when the clients are built).
+  std::shared_ptr<http::HttpTransport> transport;
+  // The offline cache's file; absent keeps the cache in memory.
+  std::optional<std::filesystem::path> cacheFile;
+
+  // Identity side, built with the clients.
   std::shared_ptr<auth::DeveloperAuthenticatedIdentityProvider> developerIdentityProvider;
   std::shared_ptr<identity::CredentialsProvider> cognitoCredentialsProvider;
   std::shared_ptr<const identity::ServiceConfiguration> serviceConfiguration;
 
-  // Makes the download links of stored photos; built by initializeAWS().
+  // Makes the download links of stored photos.
   std::shared_ptr<storage::PresignedURLBuilder> presignedURLBuilder;
+  // Uploads the photos, signed with this client's credentials.
+  std::shared_ptr<storage::TransferUtility> transferUtility;
   // The object manager the GraphQL client uploads photos through.
   std::shared_ptr<appsync::ObjectManager> s3ObjectManager;
   // The GraphQL client; absent until start-up builds one.
-  std::shared_ptr<requests::GraphQLGateway> appSyncClient;
+  std::shared_ptr<GraphQLGateway> appSyncClient;
 
   // Subscriptions: one map of listeners and one watcher per event kind. Guarded
   // by subscriptionMutex (not `mutex`), never held while calling out.
@@ -79,13 +99,18 @@ struct CorvenzaEnterprise::Instance::Impl {
   // Outside components, replaceable by tests.
   device::ReachabilityFactory reachabilityFactory = device::makeSystemReachability;
 
-  /// Puts a fresh state in place of the shared instance's (tests only).
-  static void resetForTesting();
+  /// The queue callbacks run on. Thread-safe.
+  std::shared_ptr<MainQueue> queue() const {
+    {
+      std::lock_guard lock(mutex);
+      if (mainQueue) return mainQueue;
+    }
+    return dispatch::defaultMainQueue();
+  }
 };
 
 /// Hands the bytes of the photo being uploaded to the delegate, on the main
 /// queue, with the creation's current progress. Callable from any thread.
-void reportUploadProgress(CorvenzaEnterprise::Instance::Impl& impl, std::uint64_t bytesSent,
-                          std::uint64_t bytesTotal);
+void reportUploadProgress(ClientState& state, std::uint64_t bytesSent, std::uint64_t bytesTotal);
 
-}  // namespace corvenza
+}  // namespace corvenza::requests

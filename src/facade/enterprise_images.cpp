@@ -1,4 +1,4 @@
-#include "core/enterprise_impl.h"
+#include <corvenza/enterprise.h>
 
 namespace corvenza {
 

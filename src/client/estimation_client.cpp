@@ -1,0 +1,112 @@
+#include <corvenza/estimation_client.h>
+
+#include "client/client_setup.h"
+#include "requests/client_state.h"
+#include "requests/operations.h"
+#include "requests/subscriptions.h"
+
+namespace corvenza {
+
+namespace {
+
+CorvenzaException setupError(const std::string& detail) {
+  return CorvenzaException(
+      CorvenzaError(CorvenzaErrorReason::unexpectedError, UserInfo{{error_info::kDetail, detail}}));
+}
+
+}  // namespace
+
+std::shared_ptr<EstimationClient> EstimationClient::create(EstimationClientOptions options) {
+  if (!options.tokenProvider) throw setupError("An EstimationClient needs a token provider");
+  auto config = options.configuration ? *options.configuration
+                                      : client::readConfiguration(options.configurationDirectory);
+
+  auto state = std::make_shared<requests::ClientState>();
+  state->tokenProvider = std::move(options.tokenProvider);
+  state->mainQueue = std::move(options.mainQueue);
+  state->transport = std::move(options.transport);
+  if (!options.cacheDirectory.empty()) {
+    state->cacheFile = options.cacheDirectory / state->databaseName;
+  }
+  client::applyConfiguration(*state, config);
+  client::buildIdentity(*state);
+  client::buildGraphQL(state);
+  {
+    std::lock_guard lock(state->mutex);
+    if (!state->appSyncClient) {
+      throw setupError("The GraphQL client cannot be built for " + state->graphQLEndpoint);
+    }
+    state->initialized = true;
+  }
+  return std::shared_ptr<EstimationClient>(new EstimationClient(std::move(state), true));
+}
+
+EstimationClient::EstimationClient(std::shared_ptr<requests::ClientState> state,
+                                   bool ownsSubscriptions)
+    : state_(std::move(state)), ownsSubscriptions_(ownsSubscriptions) {}
+
+EstimationClient::~EstimationClient() {
+  if (ownsSubscriptions_) requests::unsubscribeAll(*state_);
+}
+
+void EstimationClient::createEstimationRequest(const EstimationParameter& parameter,
+                                               RequestCallback callback) {
+  requests::createEstimationRequest(state_, parameter, std::move(callback));
+}
+
+void EstimationClient::getEstimationRequest(const std::string& id, RequestCallback callback) {
+  requests::getEstimationRequest(state_, id, std::move(callback));
+}
+
+void EstimationClient::listEstimationRequests(std::optional<int> limit,
+                                              std::optional<std::string> nextToken,
+                                              ListCallback callback) {
+  requests::listEstimationRequests(state_, limit, std::move(nextToken), std::move(callback));
+}
+
+void EstimationClient::updateEstimationRequest(const std::string& id,
+                                               const EstimationParameter& parameter,
+                                               RequestCallback callback) {
+  requests::updateEstimationRequest(state_, id, parameter, std::move(callback));
+}
+
+void EstimationClient::deleteEstimationRequest(const std::string& id, RequestCallback callback) {
+  requests::deleteEstimationRequest(state_, id, std::move(callback));
+}
+
+void EstimationClient::subscribe(EstimationEventKind kind, RequestCallback callback,
+                                 const std::string& name) {
+  requests::subscribeAfterEnsuringToken(state_, kind, std::move(callback), name);
+}
+
+void EstimationClient::unsubscribe(EstimationEventKind kind, const std::string& name) {
+  requests::unsubscribe(*state_, kind, name);
+}
+
+void EstimationClient::unsubscribeAll() { requests::unsubscribeAll(*state_); }
+
+void EstimationClient::signOut() { requests::signOut(*state_); }
+
+std::shared_ptr<CorvenzaEnterpriseDelegate> EstimationClient::delegate() const {
+  std::lock_guard lock(state_->mutex);
+  return state_->delegate;
+}
+
+void EstimationClient::setDelegate(std::shared_ptr<CorvenzaEnterpriseDelegate> delegate) {
+  std::lock_guard lock(state_->mutex);
+  state_->delegate = std::move(delegate);
+}
+
+EstimationProgressType EstimationClient::estimationProgress() const {
+  std::lock_guard lock(state_->mutex);
+  return state_->estimationProgress;
+}
+
+std::shared_ptr<CorvenzaTokenProvider> EstimationClient::tokenProvider() const {
+  std::lock_guard lock(state_->mutex);
+  return state_->tokenProvider;
+}
+
+std::shared_ptr<MainQueue> EstimationClient::mainQueue() const { return state_->queue(); }
+
+}  // namespace corvenza

@@ -52,28 +52,9 @@ void printErrors(const Errors& errors) {
 }
 
 void printMeasurements(const EstimationResult& r) {
-  const std::pair<const char*, std::optional<double>> rows[] = {
-      {"neck", r.neckCircumference},
-      {"shoulder width", r.shoulderWidth},
-      {"bicep", r.bicepCircumference},
-      {"sleeve length", r.sleeveLength},
-      {"chest", r.chestCircumference},
-      {"waist", r.waistCircumference},
-      {"hip", r.hipCircumference},
-      {"wrist", r.wristCircumference},
-      {"inseam", r.inseamLength},
-      {"outseam", r.outseamLength},
-      {"total length", r.totalLength},
-      {"high hip", r.highHipCircumference},
-      {"mid thigh", r.midThichCircumference},
-      {"thigh", r.thighCircumference},
-      {"knee", r.kneeCircumference},
-      {"calf", r.calfCircumference},
-      {"back length", r.backLength},
-      {"under-bust", r.underBust}};
-  for (const auto& [name, value] : rows) {
-    std::cout << "  " << name << ": ";
-    if (value) {
+  for (const auto& field : kMeasurementFields) {
+    std::cout << "  " << field.label << ": ";
+    if (const auto& value = r.*field.member) {
       std::cout << *value << " cm\n";
     } else {
       std::cout << "-\n";

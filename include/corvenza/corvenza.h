@@ -10,9 +10,12 @@
 #include <corvenza/enterprise.h>
 #include <corvenza/error.h>
 #include <corvenza/estimation.h>
+#include <corvenza/estimation_client.h>
+#include <corvenza/estimation_fields.h>
 #include <corvenza/main_queue.h>
 #include <corvenza/permission_util.h>
 #include <corvenza/region.h>
 #include <corvenza/remote_image.h>
+#include <corvenza/request_callbacks.h>
 #include <corvenza/token.h>
 #include <corvenza/version.h>

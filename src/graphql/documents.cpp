@@ -1,5 +1,7 @@
 #include "graphql/documents.h"
 
+#include <corvenza/estimation_fields.h>
+
 #include <array>
 #include <utility>
 
@@ -39,14 +41,6 @@ constexpr std::array<const char*, 8> kImageFields = {
     "sideImage",           "annotatedFrontImageThumb", "annotatedSideImageThumb",
     "annotatedFrontImage", "annotatedSideImage"};
 
-constexpr std::array<const char*, 18> kMeasurementFields = {
-    "neckCircumference",     "shoulderWidth",      "bicepCircumference",
-    "sleeveLength",          "chestCircumference", "waistCircumference",
-    "hipCircumference",      "wristCircumference", "inseamLength",
-    "outseamLength",         "totalLength",        "highHipCircumference",
-    "midThighCircumference", "thighCircumference", "kneeCircumference",
-    "calfCircumference",     "backlength",         "underbust"};
-
 constexpr std::array<const char*, 16> kProbabilityFields = {
     "probabilityOfBicepCircumferenceInHitZone", "probabilityOfCalfCircumferenceInHitZone",
     "probabilityOfChestCircumferenceInHitZone", "probabilityOfHighHipCircumferenceInHitZone",
@@ -64,8 +58,8 @@ Document fullFragment() {
        field("status", K::status), nullableField("gender", K::gender), field("age", K::integer),
        field("height", K::floating), field("weight", K::floating)}};
   for (const char* name : kImageFields) d.selections.push_back(imageField(name));
-  for (const char* name : kMeasurementFields) {
-    d.selections.push_back(nullableField(name, K::floating));
+  for (const auto& measurement : corvenza::kMeasurementFields) {
+    d.selections.push_back(nullableField(std::string(measurement.wireName), K::floating));
   }
   d.selections.push_back(nullableField("failOnAutomaticEstimationFailure", K::boolean));
   d.selections.push_back(nullableField("errorCode", K::string));

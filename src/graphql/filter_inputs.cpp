@@ -1,34 +1,20 @@
 #include "graphql/filter_inputs.h"
 
+#include <corvenza/estimation_fields.h>
+
+#include <vector>
+
 namespace corvenza::graphql {
 
 TableBodysizeEstimationFilterInput::TableBodysizeEstimationFilterInput() {
-  for (const char* key : {"bicepCircumference",
-                          "calfCircumference",
-                          "chestCircumference",
-                          "createdAt",
-                          "failOnAutomaticEstimationFailure",
-                          "gender",
-                          "height",
-                          "highHipCircumference",
-                          "hipCircumference",
-                          "id",
-                          "inseamLength",
-                          "kneeCircumference",
-                          "midThighCircumference",
-                          "neckCircumference",
-                          "outseamLength",
-                          "shoulderWidth",
-                          "sleeveLength",
-                          "status",
-                          "thighCircumference",
-                          "totalLength",
-                          "userId",
-                          "waistCircumference",
-                          "weight",
-                          "wristCircumference"}) {
+  std::vector<std::string_view> keys(corvenza::kFilterableRequestFields.begin(),
+                                     kFilterableRequestFields.end());
+  for (const auto& field : corvenza::kMeasurementFields) {
+    if (field.filterable) keys.push_back(field.wireName);
+  }
+  for (auto key : keys) {
     // The value type does not matter for a key that is not given.
-    store(key, InputValue<bool>());
+    store(std::string(key), InputValue<bool>());
   }
 }
 

@@ -1,5 +1,7 @@
 #include "model/estimation_request_builder.h"
 
+#include <corvenza/estimation_fields.h>
+
 #include <algorithm>
 #include <limits>
 
@@ -35,24 +37,9 @@ int clampedAge(std::int64_t age) {
 
 std::shared_ptr<EstimationResult> makeResult(const graphql::BodysizeEstimation& e) {
   auto r = std::make_shared<EstimationResult>();
-  r->bicepCircumference = e.bicepCircumference();
-  r->calfCircumference = e.calfCircumference();
-  r->chestCircumference = e.chestCircumference();
-  r->hipCircumference = e.hipCircumference();
-  r->highHipCircumference = e.highHipCircumference();
-  r->neckCircumference = e.neckCircumference();
-  r->shoulderWidth = e.shoulderWidth();
-  r->sleeveLength = e.sleeveLength();
-  r->thighCircumference = e.thighCircumference();
-  r->midThichCircumference = e.midThighCircumference();
-  r->kneeCircumference = e.kneeCircumference();
-  r->outseamLength = e.outseamLength();
-  r->inseamLength = e.inseamLength();
-  r->totalLength = e.totalLength();
-  r->waistCircumference = e.waistCircumference();
-  r->wristCircumference = e.wristCircumference();
-  r->underBust = e.underbust();
-  r->backLength = e.backlength();
+  for (const auto& field : kMeasurementFields) {
+    (*r).*field.member = e.snapshot.floating(field.wireName);
+  }
   return r;
 }
 

@@ -1,5 +1,7 @@
 #include "record_output.h"
 
+#include <corvenza/estimation_fields.h>
+
 #include <chrono>
 #include <iomanip>
 #include <sstream>
@@ -9,32 +11,6 @@
 namespace corvenza::cli {
 
 namespace {
-
-using Measurement = std::pair<const char*, std::optional<double> EstimationResult::*>;
-
-const std::vector<Measurement>& measurements() {
-  static const std::vector<Measurement> list = {
-      {"neckCircumference", &EstimationResult::neckCircumference},
-      {"shoulderWidth", &EstimationResult::shoulderWidth},
-      {"bicepCircumference", &EstimationResult::bicepCircumference},
-      {"sleeveLength", &EstimationResult::sleeveLength},
-      {"chestCircumference", &EstimationResult::chestCircumference},
-      {"waistCircumference", &EstimationResult::waistCircumference},
-      {"hipCircumference", &EstimationResult::hipCircumference},
-      {"wristCircumference", &EstimationResult::wristCircumference},
-      {"inseamLength", &EstimationResult::inseamLength},
-      {"outseamLength", &EstimationResult::outseamLength},
-      {"totalLength", &EstimationResult::totalLength},
-      {"highHipCircumference", &EstimationResult::highHipCircumference},
-      {"midThichCircumference", &EstimationResult::midThichCircumference},
-      {"thighCircumference", &EstimationResult::thighCircumference},
-      {"kneeCircumference", &EstimationResult::kneeCircumference},
-      {"calfCircumference", &EstimationResult::calfCircumference},
-      {"backLength", &EstimationResult::backLength},
-      {"underBust", &EstimationResult::underBust},
-  };
-  return list;
-}
 
 nlohmann::ordered_json imageJson(const std::shared_ptr<RemoteImageProxy>& image) {
   if (!image) return nullptr;
@@ -77,8 +53,10 @@ nlohmann::ordered_json recordJson(const EstimationRequest& request) {
   }
   if (request.result) {
     nlohmann::ordered_json result = nlohmann::ordered_json::object();
-    for (const auto& [name, member] : measurements()) {
-      if (const auto& value = (*request.result).*member) result[name] = *value;
+    for (const auto& field : kMeasurementFields) {
+      if (const auto& value = (*request.result).*field.member) {
+        result[std::string(field.recordName)] = *value;
+      }
     }
     json["result"] = std::move(result);
   }
@@ -102,10 +80,10 @@ void printRecord(std::ostream& out, const EstimationRequest& request) {
   if (request.errorCode) out << "errorCode: " << *request.errorCode << "\n";
   if (request.result) {
     out << "measurements (cm):\n";
-    for (const auto& [name, member] : measurements()) {
-      out << "  " << std::left << std::setw(24) << name << std::right << std::setw(8) << std::fixed
-          << std::setprecision(1);
-      const auto& value = (*request.result).*member;
+    for (const auto& field : kMeasurementFields) {
+      out << "  " << std::left << std::setw(24) << field.recordName << std::right << std::setw(8)
+          << std::fixed << std::setprecision(1);
+      const auto& value = (*request.result).*field.member;
       if (value) {
         out << *value;
       } else {

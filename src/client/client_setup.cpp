@@ -14,6 +14,7 @@
 #include "platform/identity/credentials_provider.h"
 #include "platform/identity/request_signing.h"
 #include "platform/identity/service_configuration.h"
+#include "platform/sigv4/clock_skew.h"
 #include "platform/storage/presigned_url_builder.h"
 #include "platform/storage/s3_object_manager.h"
 #include "platform/storage/transfer_utility.h"
@@ -110,9 +111,14 @@ void buildIdentity(requests::ClientState& state) {
       region, poolId, /*useEnhancedFlow=*/true);
   bridge->setTokenProvider(std::move(provider));
 
-  // The credentials call is idempotent, so throttling and transient failures are retried.
+  // The credentials call is idempotent, so throttling and transient failures
+  // are retried; a clock-skew refusal corrects the signers' clock.
+  http::RetryOptions retries;
+  retries.skew = [](const http::HttpHeaders& headers) {
+    return sigv4::sharedClockSkew().updateFromHeaders(headers);
+  };
   auto credentials = identity::CredentialsProvider::create(
-      region, bridge, std::make_shared<http::RetryingTransport>(transport),
+      region, bridge, std::make_shared<http::RetryingTransport>(transport, std::move(retries)),
       detail::cognitoIdentityEndpoint(region.stringValue()));
 
   auto configuration = std::make_shared<const identity::ServiceConfiguration>(

@@ -45,8 +45,36 @@ while IFS= read -r -d '' file; do
   done < <(sed -n -E 's/^[[:space:]]*#[[:space:]]*include[[:space:]]*[<"]([^">]+)[">].*/\1/p' "$file")
 done < <(find . \( -name '*.cpp' -o -name '*.h' \) -print0)
 
+# Within a layer too, no two folders include each other (platform's
+# components count as folders of their own).
+folder_of() {
+  case "$1" in
+    platform/*/*) echo "${1%/*}" ;;
+    *) echo "${1%%/*}" ;;
+  esac
+}
+edges=$(
+  find . \( -name '*.cpp' -o -name '*.h' \) -print0 |
+    while IFS= read -r -d '' file; do
+      file=${file#./}
+      from=$(folder_of "$file")
+      sed -n -E 's/^[[:space:]]*#[[:space:]]*include[[:space:]]*"([^"]+)".*/\1/p' "$file" |
+        while IFS= read -r header; do
+          to=$(folder_of "$header")
+          if [ "$to" != "$from" ]; then echo "$from $to"; fi
+        done
+    done | sort -u
+)
+while read -r from to; do
+  [ -n "$from" ] || continue
+  if [[ "$from" < "$to" ]] && grep -qxF "$to $from" <<<"$edges"; then
+    echo "layers: $from and $to include each other" >&2
+    failures=$((failures + 1))
+  fi
+done <<<"$edges"
+
 if [ "$failures" -gt 0 ]; then
-  echo "layers: $failures include(s) run up a layer" >&2
+  echo "layers: $failures include(s) run up a layer or between folders both ways" >&2
   exit 1
 fi
-echo "layers: no include runs up a layer"
+echo "layers: no include runs up a layer, and no two folders include each other"

@@ -7,8 +7,6 @@
 #include <random>
 #include <utility>
 
-#include "platform/sigv4/clock_skew.h"
-
 namespace corvenza::http {
 
 struct RetryingTransport::Shared {
@@ -210,11 +208,6 @@ RetryingTransport::RetryingTransport(std::shared_ptr<HttpTransport> inner, Retry
     };
   }
   if (!options.scheduler) options.scheduler = defaultRetryScheduler();
-  if (!options.skew) {
-    options.skew = [](const HttpHeaders& headers) {
-      return sigv4::sharedClockSkew().updateFromHeaders(headers);
-    };
-  }
   options.maxAttempts = std::max(1, options.maxAttempts);
   shared_ = std::make_shared<const Shared>(Shared{std::move(inner), std::move(options)});
 }

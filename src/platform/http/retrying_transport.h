@@ -40,7 +40,8 @@ struct RetryOptions {
   std::function<double()> random;
   /// Defaults to a timer thread owned by the library.
   Scheduler scheduler;
-  /// Defaults to the process-wide clock skew of the signers.
+  /// Without one, a refusal for clock skew is final (signed requests pass
+  /// the clock their signer corrects).
   SkewSink skew;
 };
 

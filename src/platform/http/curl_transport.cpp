@@ -149,6 +149,10 @@ struct CurlTransport::Transfer {
     curl_easy_setopt(e, CURLOPT_XFERINFOFUNCTION, &Transfer::onProgress);
     curl_easy_setopt(e, CURLOPT_XFERINFODATA, this);
     curl_easy_setopt(e, CURLOPT_NOPROGRESS, progress ? 0L : 1L);
+    // libcurl sends a request again, unasked, when a reused connection dies
+    // before any answer; a request that must not repeat gets a connection
+    // of its own, which libcurl never retries.
+    if (!request.idempotent) curl_easy_setopt(e, CURLOPT_FRESH_CONNECT, 1L);
 
     const std::string& method = request.method;
     if (request.bodyFile) {

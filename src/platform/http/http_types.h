@@ -36,6 +36,11 @@ struct HttpRequest {
   std::optional<std::filesystem::path> responseFile;
   /// Whole-transfer time limit.
   std::chrono::milliseconds timeout{60'000};
+  /// Whether the service may receive the request twice without harm. When
+  /// false, a request that may have reached the service (the connection was
+  /// lost or timed out after it was sent, or a gateway failed) is not sent
+  /// again: only failures that prove it was not handled are retried.
+  bool idempotent = true;
 };
 
 struct HttpResponse {

@@ -41,9 +41,19 @@ bool isTransientTransportError(const Error& error) {
   }
 }
 
-Next classify(const detail::Result<HttpResponse>& outcome, const SkewSink& skew) {
-  if (!outcome.ok())
-    return isTransientTransportError(outcome.error()) ? Next::retryLater : Next::finish;
+// Failures that prove the request never reached the service.
+bool neverReachedService(const Error& error) {
+  return error.domain() == kTransportErrorDomain &&
+         (error.code() == kTransportCannotConnect || error.code() == kTransportCannotFindHost);
+}
+
+Next classify(const detail::Result<HttpResponse>& outcome, const SkewSink& skew, bool idempotent) {
+  if (!outcome.ok()) {
+    if (!isTransientTransportError(outcome.error())) return Next::finish;
+    // An answer lost on the way back may follow a request the service
+    // handled: sending it again could, for a creation, make a second one.
+    return idempotent || neverReachedService(outcome.error()) ? Next::retryLater : Next::finish;
+  }
   const HttpResponse& response = outcome.value();
   if (response.status >= 200 && response.status < 300) return Next::finish;
   const std::string code = serviceErrorCode(response);
@@ -52,8 +62,10 @@ Next classify(const detail::Result<HttpResponse>& outcome, const SkewSink& skew)
     // Only a corrected clock makes a second signature worth sending.
     return skew && skew(response.headers) ? Next::retryNow : Next::finish;
   }
-  if (status == 500 || status == 502 || status == 503 || status == 504 || status == 429) {
-    return Next::retryLater;
+  if (status == 503 || status == 429) return Next::retryLater;
+  // A server or gateway failure may come after the request was handled.
+  if (status == 500 || status == 502 || status == 504) {
+    return idempotent ? Next::retryLater : Next::finish;
   }
   return isTransientErrorCode(code) ? Next::retryLater : Next::finish;
 }
@@ -152,7 +164,8 @@ class RetryingTransport::Operation final : public Cancellable,
     std::unique_lock lock(mutex_);
     if (finished_) return;
     current_.reset();
-    const Next next = cancelled_ ? Next::finish : classify(outcome, shared_->options.skew);
+    const Next next =
+        cancelled_ ? Next::finish : classify(outcome, shared_->options.skew, request_.idempotent);
     if (next == Next::finish || attempts_ >= shared_->options.maxAttempts) {
       finished_ = true;
       ResponseCallback done = std::move(done_);

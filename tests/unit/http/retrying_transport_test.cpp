@@ -62,11 +62,12 @@ class RetryingTransportTest : public ::testing::Test {
     return o;
   }
 
-  void start(RetryingTransport& transport) {
+  void start(RetryingTransport& transport, bool idempotent = true) {
     HttpRequest request;
     request.method = "POST";
     request.url = "https://api.example.com/graphql";
     request.body = "{}";
+    request.idempotent = idempotent;
     handle_ = transport.send(request, [this](detail::Result<HttpResponse> outcome) {
       outcomes_.push_back(std::move(outcome));
     });
@@ -104,6 +105,43 @@ TEST_F(RetryingTransportTest, RetriesAServerErrorWithAFreshSignature) {
   // Each attempt is prepared from the caller's request, not the last signed one.
   ASSERT_EQ(prepared_.size(), 2u);
   EXPECT_FALSE(findHeader(prepared_[1].headers, "Authorization"));
+}
+
+// A creation sent twice makes two requests: once it may have reached the
+// service, a mutation is not sent again.
+TEST_F(RetryingTransportTest, ARequestThatMustNotRepeatIsResentOnlyWhenItNeverArrived) {
+  struct Case {
+    std::function<void(FakeHttpTransport&)> fail;
+    bool resent;
+  };
+  const Case cases[] = {
+      {[](FakeHttpTransport& t) { t.fail(kTransportConnectionLost); }, false},
+      {[](FakeHttpTransport& t) { t.fail(kTransportTimedOut); }, false},
+      {[](FakeHttpTransport& t) { t.respond(502, "bad gateway"); }, false},
+      {[](FakeHttpTransport& t) { t.respond(500, "oops"); }, false},
+      {[](FakeHttpTransport& t) { t.fail(kTransportCannotConnect); }, true},
+      {[](FakeHttpTransport& t) { t.respond(503, "busy"); }, true},
+      {[](FakeHttpTransport& t) { t.respond(429, "slow down"); }, true},
+  };
+  int index = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(index++);
+    inner_ = FakeHttpTransport::create();
+    outcomes_.clear();
+    RetryingTransport transport(inner_, options());
+    start(transport, /*idempotent=*/false);
+    c.fail(*inner_);
+    settle();
+    if (c.resent) {
+      EXPECT_TRUE(outcomes_.empty());
+      inner_->respond(200, "ok");
+      settle();
+      EXPECT_EQ(inner_->requests().size(), 2u);
+    } else {
+      EXPECT_EQ(inner_->requests().size(), 1u);
+      ASSERT_EQ(outcomes_.size(), 1u);
+    }
+  }
 }
 
 TEST_F(RetryingTransportTest, RetriesOnlyTransientFailures) {

@@ -5,6 +5,7 @@
 #include <corvenza/api_connector.h>
 #include <corvenza/config.h>
 #include <corvenza/console.h>
+#include <corvenza/creation_queue.h>
 #include <corvenza/default_token_provider.h>
 #include <corvenza/direct_token_provider.h>
 #include <corvenza/enterprise.h>

@@ -155,8 +155,17 @@ void buildGraphQL(const std::shared_ptr<requests::ClientState>& state) {
           return locked->encryptionKey;
         },
         nullptr,
-        [weak](const appsync::S3UploadDescription&, std::uint64_t sent, std::uint64_t total) {
-          if (auto locked = weak.lock()) requests::reportUploadProgress(*locked, sent, total);
+        [weak](const appsync::S3UploadDescription& upload, std::uint64_t sent,
+               std::uint64_t total) {
+          auto locked = weak.lock();
+          if (!locked) return;
+          requests::reportUploadProgress(*locked, sent, total);
+          std::function<void(const std::string&, std::uint64_t, std::uint64_t)> observer;
+          {
+            std::lock_guard lock(locked->mutex);
+            observer = locked->uploadObserver;
+          }
+          if (observer) observer(upload.key, sent, total);
         });
     std::lock_guard lock(state->mutex);
     state->s3ObjectManager = std::move(manager);

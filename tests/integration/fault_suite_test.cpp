@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "emulator_http_client.h"
+#include "integration/fault_control.h"
 #include "requests/client_state.h"
 #include "testkit/emulator_process.h"
 #include "testkit/example_photos.h"
@@ -103,22 +104,10 @@ class FaultSuiteTest : public ::testing::Test {
     CorvenzaEnterprise::shared().setDelegate(nullptr);
   }
 
-  static PlainResponse control(const std::string& method, const json& body = nullptr) {
-    return plainRequest(method, emulator_->endpoint("base") + "/_control/faults", {},
-                        body.is_null() ? "" : body.dump());
-  }
-  static void inject(const json& fault) {
-    const auto added = control("POST", fault);
-    ASSERT_EQ(added.status, 200) << added.body;
-  }
-  static void clearFaults() { control("DELETE"); }
-  static int fired() {
-    int total = 0;
-    const auto listed = json::parse(control("GET").body, nullptr, false);
-    for (const auto& fault : listed.value("faults", json::array()))
-      total += fault.value("fired", 0);
-    return total;
-  }
+  static FaultControl faults() { return FaultControl(emulator_->endpoint("base")); }
+  static void inject(const json& fault) { faults().inject(fault); }
+  static void clearFaults() { faults().clear(); }
+  static int fired() { return faults().fired(); }
 
   static EstimationParameter parameter() {
     EstimationParameter p;

@@ -42,6 +42,7 @@ source "$work/bundle/emulator.env"
 export CORVENZA_USER_ID=example-user
 export CORVENZA_KEYCHAIN_DIR="$work/keychain"
 export CORVENZA_CACHE_DIR="$work/cache"
+export CORVENZA_QUEUE_DIR="$work/queue"
 
 "$example_bin" "$photos/front-4032x3024-exif6.jpg" "$photos/side-3024x4032.jpg" | tee "$work/out"
 # The run counts only when every measurement was printed.

@@ -1,16 +1,17 @@
 #!/usr/bin/env bash
 # Fails when a library source includes a header of a layer above its own.
 # Layers, bottom to top: core platform support graphql model auth requests
-# client facade. The facade is src/facade and the public
+# client queue facade. The facade is src/facade and the public
 # <corvenza/enterprise.h>; the client layer src/client and
-# <corvenza/estimation_client.h>; other public headers are plain types of the
+# <corvenza/estimation_client.h>; the queue src/queue and
+# <corvenza/creation_queue.h>; other public headers are plain types of the
 # ground floor.
 # Usage: check_layers.sh SOURCE_DIR
 set -euo pipefail
 root=${1:?usage: check_layers.sh SOURCE_DIR}
 cd "$root/src"
 
-layers=(core platform support graphql model auth requests client facade)
+layers=(core platform support graphql model auth requests client queue facade)
 rank() {
   local i
   for i in "${!layers[@]}"; do
@@ -26,6 +27,7 @@ layer_of() {
   case "$1" in
     corvenza/enterprise.h) echo facade ;;
     corvenza/estimation_client.h) echo client ;;
+    corvenza/creation_queue.h) echo queue ;;
     corvenza/*) echo core ;;
     *) echo "${1%%/*}" ;;
   esac

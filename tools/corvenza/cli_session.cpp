@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <iostream>
 #include <string_view>
 
@@ -104,7 +105,7 @@ void addGlobalOptions(CLI::App& command, GlobalOptions& options) {
   command.add_flag("--verbose", options.verbose, "Show the library's console lines on stderr");
 }
 
-std::unique_ptr<Session> Session::start(const GlobalOptions& options) {
+std::unique_ptr<Session> Session::prepare(const GlobalOptions& options) {
   const bool verbose = options.verbose;
   setConsoleSink([verbose](std::string_view line) {
     if (verbose) std::cerr << line << '\n';
@@ -118,11 +119,37 @@ std::unique_ptr<Session> Session::start(const GlobalOptions& options) {
   std::unique_ptr<Session> session(new Session());
   session->queue_ = MainQueue::callerDriven();
   CorvenzaEnterprise::setMainQueue(session->queue_);
+  const auto userId = userIdFor(options);
+  session->provider_ = std::make_shared<DirectTokenProvider>(options.apiUrl, options.apiKey);
+  session->provider_->setUserId(userId);
+  session->account_ = options.apiUrl + "\n" + userId.value_or("");
+  return session;
+}
 
-  auto provider = std::make_shared<DirectTokenProvider>(options.apiUrl, options.apiKey);
-  provider->setUserId(userIdFor(options));
+std::unique_ptr<Session> Session::start(const GlobalOptions& options) {
+  auto session = prepare(options);
+  if (!session) return nullptr;
   try {
-    CorvenzaEnterprise::initialize(provider);
+    CorvenzaEnterprise::initialize(session->provider_);
+  } catch (const CorvenzaException& e) {
+    std::cerr << "corvenza: start-up failed: " << startupFailure(e.error()) << " ["
+              << e.error().domain() << " " << e.error().code() << "]\n";
+    return nullptr;
+  }
+  return session;
+}
+
+std::unique_ptr<Session> Session::startClient(
+    const GlobalOptions& options,
+    const std::function<std::filesystem::path(const std::string& account)>& cacheFor) {
+  auto session = prepare(options);
+  if (!session) return nullptr;
+  EstimationClientOptions clientOptions;
+  clientOptions.tokenProvider = session->provider_;
+  clientOptions.mainQueue = session->queue_;
+  clientOptions.cacheDirectory = cacheFor(session->account_);
+  try {
+    session->client_ = EstimationClient::create(std::move(clientOptions));
   } catch (const CorvenzaException& e) {
     std::cerr << "corvenza: start-up failed: " << startupFailure(e.error()) << " ["
               << e.error().domain() << " " << e.error().code() << "]\n";
@@ -135,6 +162,27 @@ Session::~Session() { setConsoleSink(nullptr); }
 
 bool Session::runUntil(const std::function<bool()>& done, std::chrono::seconds limit) {
   return queue_->runUntil(done, limit);
+}
+
+/// "[#########...........]  45%  1.2 of 2.7 MB": an upload's bytes as a bar.
+std::string progressBar(std::uint64_t sent, std::uint64_t total) {
+  constexpr int kWidth = 30;
+  const auto filled = static_cast<int>(total ? sent * kWidth / total : 0);
+  const auto percent = static_cast<int>(total ? sent * 100 / total : 0);
+  char figures[64];
+  std::snprintf(figures, sizeof figures, "] %3d%%  %.1f of %.1f MB", percent,
+                static_cast<double>(sent) / 1e6, static_cast<double>(total) / 1e6);
+  return "[" + std::string(filled, '#') + std::string(kWidth - filled, '.') + figures;
+}
+
+void ProgressLine::draw(const std::string& label, std::uint64_t sent, std::uint64_t total) {
+  std::cerr << "\r" << label << progressBar(sent, total) << std::flush;
+  shown_ = true;
+}
+
+void ProgressLine::end() {
+  if (shown_) std::cerr << "\n";
+  shown_ = false;
 }
 
 void printErrors(const Errors& errors, const std::string& requestId) {

@@ -6,6 +6,8 @@
 
 #include <CLI/CLI.hpp>
 #include <chrono>
+#include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -36,14 +38,44 @@ class Session {
  public:
   /// Returns nothing (after printing why) when start-up fails.
   static std::unique_ptr<Session> start(const GlobalOptions& options);
+  /// Starts an EstimationClient of its own instead of the facade, with its
+  /// offline cache in the folder @p cacheFor names for the session's account.
+  /// Nothing (after saying why) on failure.
+  static std::unique_ptr<Session> startClient(
+      const GlobalOptions& options,
+      const std::function<std::filesystem::path(const std::string& account)>& cacheFor);
   ~Session();
 
   /// Runs the main queue until @p done or @p limit; false on time-out.
   bool runUntil(const std::function<bool()>& done, std::chrono::seconds limit);
 
+  /// The client startClient() made.
+  const std::shared_ptr<EstimationClient>& client() const { return client_; }
+  /// Names whose requests these are: the service and the user.
+  const std::string& account() const { return account_; }
+
  private:
   Session() = default;
+  static std::unique_ptr<Session> prepare(const GlobalOptions& options);
   std::shared_ptr<MainQueue> queue_;
+  std::shared_ptr<DirectTokenProvider> provider_;
+  std::shared_ptr<EstimationClient> client_;
+  std::string account_;
+};
+
+/// "[#########...........]  45%  1.2 of 2.7 MB": an upload's bytes as a bar.
+std::string progressBar(std::uint64_t sent, std::uint64_t total);
+
+/// An upload's bar on standard error, redrawn in place on its line.
+class ProgressLine {
+ public:
+  /// Redraws the bar after @p label.
+  void draw(const std::string& label, std::uint64_t sent, std::uint64_t total);
+  /// Ends a bar left on its line, so that what follows starts on a new one.
+  void end();
+
+ private:
+  bool shown_ = false;
 };
 
 /// Prints each error on standard error as "corvenza: <what happened> [domain

@@ -23,5 +23,7 @@ void addCreateCommand(CLI::App& app, int& exitCode);
 void addWatchCommand(CLI::App& app, int& exitCode);
 /// `corvenza sign-out`: forgets the stored token and empties the offline cache.
 void addSignOutCommand(CLI::App& app, int& exitCode);
+/// `corvenza queue add|run|list|drop`: the durable creation queue.
+void addQueueCommand(CLI::App& app, int& exitCode);
 
 }  // namespace corvenza::cli

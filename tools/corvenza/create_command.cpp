@@ -13,6 +13,7 @@
 
 #include "cli_session.h"
 #include "commands.h"
+#include "parameter_options.h"
 #include "record_output.h"
 
 namespace corvenza::cli {
@@ -21,13 +22,7 @@ namespace {
 
 struct CreateOptions {
   GlobalOptions global;
-  double height = 0;
-  double weight = 0;
-  int age = 0;
-  std::string gender = "none";
-  bool failOnAutomaticFailure = false;
-  std::string front;
-  std::string side;
+  ParameterOptions parameter;
   bool wait = false;
   int timeout = 120;
   bool json = false;
@@ -39,17 +34,6 @@ bool isFinalStatus(const std::string& status) {
 
 bool isFinal(const EstimationRequest& request) {
   return request.status && isFinalStatus(request.status->rawValue());
-}
-
-/// "[#########...........]  45%  1.2 of 2.7 MB": an upload's bytes as a bar.
-std::string progressBar(std::uint64_t sent, std::uint64_t total) {
-  constexpr int kWidth = 30;
-  const auto filled = static_cast<int>(total ? sent * kWidth / total : 0);
-  const auto percent = static_cast<int>(total ? sent * 100 / total : 0);
-  char figures[64];
-  std::snprintf(figures, sizeof figures, "] %3d%%  %.1f of %.1f MB", percent,
-                static_cast<double>(sent) / 1e6, static_cast<double>(total) / 1e6);
-  return "[" + std::string(filled, '#') + std::string(kWidth - filled, '.') + figures;
 }
 
 /// Tells on standard error which stage the creation has reached; on a
@@ -87,8 +71,7 @@ class StageReporter final : public CorvenzaEnterpriseDelegate {
                                    std::uint64_t total) override {
     confirm();  // bytes of the next photo: the step before it succeeded
     if (terminal_) {
-      std::cerr << "\r  " << progressBar(sent, total) << std::flush;
-      barShown_ = true;
+      bar_.draw("  ", sent, total);
     } else if (sent == total) {
       std::cerr << "  sent " << total << " bytes\n";
     }
@@ -107,15 +90,11 @@ class StageReporter final : public CorvenzaEnterpriseDelegate {
     held_.clear();
   }
 
-  /// Ends a bar left on its line, so that what follows starts on a new one.
-  void endBar() {
-    if (barShown_) std::cerr << "\n";
-    barShown_ = false;
-  }
+  void endBar() { bar_.end(); }
 
  private:
   bool terminal_;
-  bool barShown_ = false;
+  ProgressLine bar_;
   std::vector<std::string> held_;
 };
 
@@ -178,32 +157,10 @@ std::shared_ptr<EstimationRequest> waitForOutcome(Session& session,
 }
 
 int runCreate(const CreateOptions& options) {
-  // Decoding only the pixels the upload needs keeps a 12-megapixel photo cheap.
-  Error loadError("CorvenzaImageError", 0);
-  auto front = Image::fromFile(options.front, kUploadPhotoWidth, &loadError);
-  if (!front) {
-    std::cerr << "corvenza: cannot read the front photo: " << loadError.localizedDescription()
-              << "\n";
-    return kExitUsage;
-  }
-  auto side = Image::fromFile(options.side, kUploadPhotoWidth, &loadError);
-  if (!side) {
-    std::cerr << "corvenza: cannot read the side photo: " << loadError.localizedDescription()
-              << "\n";
-    return kExitUsage;
-  }
+  auto parameter = loadParameter(options.parameter);
+  if (!parameter) return kExitUsage;
   auto session = Session::start(options.global);
   if (!session) return kExitFailure;
-
-  EstimationParameter parameter;
-  parameter.heightInCm = options.height;
-  parameter.weightInKg = options.weight;
-  parameter.age = options.age;
-  parameter.gender =
-      options.gender == "none" ? std::nullopt : std::optional<Gender>(Gender(options.gender));
-  parameter.failOnAutomaticEstimationFailure = options.failOnAutomaticFailure;
-  parameter.frontImage = front;
-  parameter.sideImage = side;
 
   auto reporter = std::make_shared<StageReporter>(isatty(STDERR_FILENO));
   CorvenzaEnterprise::shared().setDelegate(reporter);
@@ -222,7 +179,7 @@ int runCreate(const CreateOptions& options) {
         kWaitSubscription);
   }
   CreateOutcome created;
-  CorvenzaEnterprise::createEstimationRequest(parameter, created.callback());
+  CorvenzaEnterprise::createEstimationRequest(*parameter, created.callback());
   // Each of the four steps has its own 45-second limit.
   const bool finished = session->runUntil([&] { return created.done; }, std::chrono::seconds(200));
   if (!finished) {
@@ -255,25 +212,7 @@ void addCreateCommand(CLI::App& app, int& exitCode) {
   auto options = std::make_shared<CreateOptions>();
   auto* command = app.add_subcommand("create", "Create an estimation request from two photos");
   addGlobalOptions(*command, options->global);
-  command->add_option("--height", options->height, "Height in cm")
-      ->required()
-      ->check(finitePositiveNumber());
-  command->add_option("--weight", options->weight, "Weight in kg")
-      ->required()
-      ->check(finitePositiveNumber());
-  command->add_option("--age", options->age, "Age in years")
-      ->required()
-      ->check(CLI::NonNegativeNumber);
-  command->add_option("--gender", options->gender, "female, male or none")
-      ->check(CLI::IsMember({"female", "male", "none"}));
-  command->add_flag("--fail-on-automatic-failure", options->failOnAutomaticFailure,
-                    "Fail instead of waiting for a manual estimation");
-  command->add_option("--front", options->front, "Front photo (JPEG or PNG)")
-      ->required()
-      ->check(CLI::ExistingFile);
-  command->add_option("--side", options->side, "Side photo (JPEG or PNG)")
-      ->required()
-      ->check(CLI::ExistingFile);
+  addParameterOptions(*command, options->parameter);
   command->add_flag("--wait", options->wait, "Follow the request until it completes or fails");
   command->add_option("--timeout", options->timeout, "Seconds to wait with --wait")
       ->check(CLI::PositiveNumber);

@@ -12,7 +12,8 @@ int main(int argc, char** argv) {
   app.require_subcommand(1);
   app.footer(
       "Exit status: 0 success; 1 the operation failed (the message says what happened, then\n"
-      "the error's [domain code]); 2 bad arguments (nothing was sent).\n"
+      "the error's [domain code]); 2 bad arguments (nothing was sent); 75 `queue run` left\n"
+      "creations unfinished (run it again later).\n"
       "Messages: \"no request ID for this user\", \"the authentication service refused the API "
       "key\n"
       "(HTTP 401)\", \"cannot reach the authentication service\" or \"cannot reach the service\",\n"
@@ -29,6 +30,7 @@ int main(int argc, char** argv) {
   corvenza::cli::addDeleteCommand(app, exitCode);
   corvenza::cli::addWatchCommand(app, exitCode);
   corvenza::cli::addSignOutCommand(app, exitCode);
+  corvenza::cli::addQueueCommand(app, exitCode);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {

@@ -82,6 +82,7 @@ class Statement {
 
   /// Parameters count from 1, as in the SQL text (?1, ?2, ...).
   void bind(int index, std::string_view text);
+  void bind(int index, const std::string& text) { bind(index, std::string_view(text)); }
   void bind(int index, const std::optional<std::string>& text);  ///< null when absent
   void bind(int index, std::int64_t value);
   void bind(int index, double value);

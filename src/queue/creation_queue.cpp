@@ -1,0 +1,783 @@
+// The durable creation queue: entries stored with their prepared photos, run
+// step by step on the client's main queue, each completed step recorded
+// before the next is sent.
+
+#include <corvenza/console.h>
+#include <corvenza/creation_queue.h>
+#include <corvenza/default_token_provider.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <future>
+#include <map>
+#include <mutex>
+#include <random>
+#include <set>
+
+#include "auth/developer_identity_provider.h"
+#include "core/unique_fd.h"
+#include "graphql/operations.h"
+#include "platform/identity/credentials_provider.h"
+#include "platform/image/photo_preparation.h"
+#include "queue/failure_kind.h"
+#include "queue/queue_store.h"
+#include "requests/client_state.h"
+#include "requests/graphql_gateway.h"
+#include "requests/operation_guard.h"
+#include "requests/request_support.h"
+#include "requests/typed_graphql.h"
+
+namespace corvenza {
+
+std::string_view toString(QueuedCreationState state) {
+  switch (state) {
+    case QueuedCreationState::pending:
+      return "pending";
+    case QueuedCreationState::created:
+      return "created";
+    case QueuedCreationState::frontAttached:
+      return "frontAttached";
+    case QueuedCreationState::sideAttached:
+      return "sideAttached";
+    case QueuedCreationState::done:
+      return "done";
+    case QueuedCreationState::failed:
+      break;
+  }
+  return "failed";
+}
+
+namespace {
+
+using queue::StoredEntry;
+using State = QueuedCreationState;
+
+// A request created this long before the lost create was sent is not ours:
+// the service's clock and ours may differ by this much.
+constexpr std::int64_t kAdoptionWindowMs = 120'000;
+// Pages of the user's list read when looking for a request to adopt.
+constexpr int kAdoptionPages = 5;
+
+std::int64_t nowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
+Error stepTimeoutError(const std::string& step) {
+  return CorvenzaError(CorvenzaErrorReason::appSyncClientTimeOut,
+                       UserInfo{{error_info::kDetail, "The service did not answer in time"},
+                                {error_info::kStep, step}});
+}
+
+}  // namespace
+
+struct CreationQueue::Impl : std::enable_shared_from_this<CreationQueue::Impl> {
+  std::shared_ptr<EstimationClient> client;
+  std::shared_ptr<requests::ClientState> state;
+  CreationQueueOptions options;
+  std::unique_ptr<queue::QueueStore> store;
+
+  mutable std::mutex mutex;  // guards everything below; never held while calling out
+  std::vector<StoredEntry> entries;
+  std::map<std::string, Listener> listeners;
+  UploadListener uploadListener;
+
+  // The run in progress.
+  bool running = false;
+  CreationQueueRunLimits limits;
+  std::vector<std::function<void(CreationQueueRunSummary)>> waiters;
+  CreationQueueRunSummary summary;
+  std::set<std::string> active;    // entries with a step in flight or a retry pending
+  std::set<std::string> givenUp;   // left unfinished by this run
+  std::set<std::string> verified;  // request seen on the service by this process
+  std::map<std::string, int> inARow;
+  std::map<std::string, int> proofRefreshes;  // in a row, per entry
+  std::mt19937_64 random{std::random_device{}()};
+  // Held while a run is in progress, so two processes never run one folder.
+  detail::UniqueFd runLock;
+
+  bool takeRunLock() {
+    const auto path = store->directory() / "run.lock";
+    detail::UniqueFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+    if (fd.get() < 0 || ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) return false;
+    runLock = std::move(fd);
+    return true;
+  }
+
+  // Entries another process added or dropped since this one last looked.
+  void reload() {
+    auto loaded = store->load();
+    if (!loaded) return;
+    std::lock_guard lock(mutex);
+    std::vector<StoredEntry> merged;
+    for (auto& fresh : *loaded) {
+      if (auto* known = find(fresh.view.queueId)) {
+        merged.push_back(*known);
+      } else {
+        merged.push_back(std::move(fresh));
+      }
+    }
+    entries = std::move(merged);
+  }
+
+  std::shared_ptr<MainQueue> queue() const { return state->queue(); }
+
+  StoredEntry* find(const std::string& id) {
+    for (auto& e : entries) {
+      if (e.view.queueId == id) return &e;
+    }
+    return nullptr;
+  }
+
+  std::optional<StoredEntry> copyOf(const std::string& id) {
+    std::lock_guard lock(mutex);
+    auto* e = find(id);
+    return e ? std::optional<StoredEntry>(*e) : std::nullopt;
+  }
+
+  // Records @p entry's new fields, then tells the listeners (unless @p quietly).
+  void record(const StoredEntry& updated, bool quietly = false) {
+    {
+      std::lock_guard lock(mutex);
+      if (auto* e = find(updated.view.queueId)) *e = updated;
+    }
+    if (auto written = store->update(updated); !written) {
+      // The step happened; a later run would redo it, which every step allows.
+      consoleLine("Warning: " + written.error().localizedDescription());
+    }
+    if (!quietly) notify(updated.view);
+  }
+
+  void notify(const QueuedCreation& view) {
+    std::vector<Listener> copies;
+    {
+      std::lock_guard lock(mutex);
+      for (const auto& [name, listener] : listeners) copies.push_back(listener);
+    }
+    if (copies.empty()) return;
+    queue()->async([copies = std::move(copies), view] {
+      for (const auto& listener : copies) listener(view);
+    });
+  }
+
+  // --- scheduling ----------------------------------------------------------
+
+  void pump() {
+    std::vector<std::string> toStart;
+    std::vector<std::function<void(CreationQueueRunSummary)>> finished;
+    CreationQueueRunSummary result;
+    {
+      std::lock_guard lock(mutex);
+      if (!running) return;
+      for (const auto& e : entries) {
+        if (static_cast<int>(active.size() + toStart.size()) >= std::max(1, options.concurrency)) {
+          break;
+        }
+        const auto& id = e.view.queueId;
+        if (e.view.finished() || active.count(id) || givenUp.count(id)) continue;
+        toStart.push_back(id);
+      }
+      for (const auto& id : toStart) active.insert(id);
+      if (active.empty()) {
+        running = false;
+        runLock = detail::UniqueFd();
+        result = summary;
+        result.unfinished = 0;
+        for (const auto& e : entries) {
+          if (!e.view.finished() && givenUp.count(e.view.queueId)) ++result.unfinished;
+        }
+        finished.swap(waiters);
+      }
+    }
+    for (const auto& id : toStart) step(id);
+    for (auto& done : finished) {
+      if (done) queue()->async([done, result] { done(result); });
+    }
+  }
+
+  void release(const std::string& id) {
+    {
+      std::lock_guard lock(mutex);
+      active.erase(id);
+    }
+    pump();
+  }
+
+  // Runs the next step of entry @p id according to its state.
+  void step(const std::string& id) {
+    auto entry = copyOf(id);
+    if (!entry || entry->view.finished()) return release(id);
+    switch (entry->view.state) {
+      case State::pending:
+        if (entry->createSentAtMs) return adoptOrCreate(*entry);
+        return create(*entry);
+      case State::created:
+      case State::frontAttached:
+      case State::sideAttached:
+        if (!isVerified(id)) return verify(*entry);
+        if (entry->view.state == State::created) return attach(*entry, true);
+        if (entry->view.state == State::frontAttached) return attach(*entry, false);
+        return readBack(*entry);
+      case State::done:
+      case State::failed:
+        break;
+    }
+    release(id);
+  }
+
+  bool isVerified(const std::string& id) {
+    std::lock_guard lock(mutex);
+    return verified.count(id) != 0;
+  }
+
+  void advance(StoredEntry entry, State next) {
+    entry.view.state = next;
+    entry.view.lastError.reset();
+    {
+      std::lock_guard lock(mutex);
+      inARow.erase(entry.view.queueId);
+      proofRefreshes.erase(entry.view.queueId);
+      if (next == State::done) ++summary.done;
+    }
+    record(entry);
+    if (next == State::done) {
+      store->removePhotos(entry);
+      return release(entry.view.queueId);
+    }
+    step(entry.view.queueId);
+  }
+
+  // Forgets the proof the service refused, so the next attempt fetches a
+  // fresh one. True when there was something to forget and this entry has
+  // not just done so twice in a row.
+  bool refreshProof(const std::string& id, const Error& error) {
+    const auto stale = queue::staleProof(error);
+    if (stale == queue::StaleProof::none) return false;
+    {
+      std::lock_guard lock(mutex);
+      if (++proofRefreshes[id] > 2) return false;
+    }
+    std::shared_ptr<identity::CredentialsProvider> credentials;
+    std::shared_ptr<CorvenzaTokenProvider> provider;
+    {
+      std::lock_guard lock(state->mutex);
+      credentials = state->cognitoCredentialsProvider;
+      provider = state->tokenProvider;
+    }
+    if (credentials) credentials->clearCredentials();
+    if (stale == queue::StaleProof::token) {
+      if (auto keychain = std::dynamic_pointer_cast<DefaultTokenProvider>(provider)) {
+        keychain->clear();
+      }
+    }
+    return true;
+  }
+
+  void fail(StoredEntry entry, Error error) {
+    const auto id = entry.view.queueId;
+    entry.view.lastError = error;
+    ++entry.view.failedAttempts;
+    if (!queue::isTransient(error) && !refreshProof(id, error)) {
+      entry.view.state = State::failed;
+      {
+        std::lock_guard lock(mutex);
+        ++summary.failed;
+      }
+      record(entry);
+      store->removePhotos(entry);
+      return release(id);
+    }
+    int failures;
+    std::chrono::milliseconds delay{0};
+    bool giveUp;
+    {
+      std::lock_guard lock(mutex);
+      failures = ++inARow[id];
+      giveUp = limits.maxConsecutiveFailures > 0 && failures >= limits.maxConsecutiveFailures;
+      if (giveUp) givenUp.insert(id);
+      // Full jitter over a doubling, capped window.
+      const auto cap = std::min<std::int64_t>(
+          options.maxBackoff.count(),
+          options.initialBackoff.count() * (std::int64_t{1} << std::min(failures - 1, 20)));
+      delay = std::chrono::milliseconds(std::uniform_int_distribution<std::int64_t>(
+          cap / 2, std::max<std::int64_t>(cap, 1))(random));
+    }
+    record(entry);
+    if (giveUp) return release(id);
+    // Offline, wait at least a second between looks at the network.
+    if (requests::readCachePolicy(*state) == appsync::CachePolicy::returnCacheDataDontFetch) {
+      delay = std::max(delay, std::chrono::milliseconds(1000));
+    }
+    std::weak_ptr<Impl> weak = shared_from_this();
+    queue()->asyncAfter(std::chrono::duration_cast<MainQueue::Duration>(delay),
+                        std::make_shared<DispatchWorkItem>([weak, id] {
+                          if (auto self = weak.lock()) self->step(id);
+                        }));
+  }
+
+  // Guards one network step: a stall past the step time-out is a transient failure.
+  std::shared_ptr<requests::OperationGuard> guard(const StoredEntry& entry,
+                                                  const std::string& stepName) {
+    std::weak_ptr<Impl> weak = shared_from_this();
+    return requests::OperationGuard::arm(std::chrono::duration<double>(options.stepTimeout),
+                                         queue(), [weak, entry, stepName] {
+                                           if (auto self = weak.lock())
+                                             self->fail(entry, stepTimeoutError(stepName));
+                                         });
+  }
+
+  std::shared_ptr<requests::GraphQLGateway> gateway() { return requests::graphQLClient(*state); }
+
+  // An outcome with errors fails the entry; true when it did.
+  template <typename Data>
+  bool failed(const StoredEntry& entry, std::optional<requests::TypedResult<Data>>& result,
+              std::optional<Error>& error, const std::string& stepName) {
+    if (error) {
+      fail(entry, error->withUserInfo({{error_info::kStep, stepName}}));
+      return true;
+    }
+    if (!result) {
+      fail(entry, makeInvalidResponseError());
+      return true;
+    }
+    if (result->errors && !result->errors->empty()) {
+      fail(entry, result->errors->front().withUserInfo({{error_info::kStep, stepName}}));
+      return true;
+    }
+    return false;
+  }
+
+  // --- the steps -----------------------------------------------------------
+
+  void create(StoredEntry entry) {
+    auto client = gateway();
+    if (!client) return fail(entry, requests::notInitializedError());
+    // Written before sending: if the answer is lost, a later attempt looks
+    // for the request this one may have made.
+    entry.createSentAtMs = nowMs();
+    record(entry, /*quietly=*/true);
+    const auto& v = entry.view;
+    graphql::CreateBodysizeEstimationInput input(
+        std::int64_t{v.age}, v.failOnAutomaticEstimationFailure,
+        graphql::InputValue<Gender>(v.gender), v.heightInCm, v.weightInKg);
+    using Mutation = graphql::CreateBodysizeEstimationMutation;
+    auto g = guard(entry, "create");
+    std::weak_ptr<Impl> weak = shared_from_this();
+    g->attach(requests::performTyped<Mutation>(
+        *client, Mutation(std::move(input)), queue(),
+        [weak, g, entry](std::optional<requests::TypedResult<Mutation::Data>> result,
+                         std::optional<Error> error) mutable {
+          auto self = weak.lock();
+          if (!self || !g->settle()) return;
+          auto created =
+              result && result->data ? result->data->createBodysizeEstimation() : std::nullopt;
+          if (!created) {
+            if (!self->failed(entry, result, error, "create")) {
+              self->fail(entry, makeInvalidResponseError());
+            }
+            return;
+          }
+          entry.view.requestId = created->fragments().bodysizeEstimationMinimumOutput().id();
+          entry.createSentAtMs.reset();
+          self->markVerified(entry.view.queueId);
+          self->advance(entry, State::created);
+        }));
+  }
+
+  void markVerified(const std::string& id) {
+    std::lock_guard lock(mutex);
+    verified.insert(id);
+  }
+
+  // Request ids other entries of this queue already own.
+  std::set<std::string> ownedRequestIds() {
+    std::lock_guard lock(mutex);
+    std::set<std::string> ids;
+    for (const auto& e : entries) {
+      if (e.view.requestId) ids.insert(*e.view.requestId);
+    }
+    return ids;
+  }
+
+  // A create was sent and its answer never came: adopt the request it may
+  // have made (this user's, made since, same parameters, no photos), else
+  // create one.
+  void adoptOrCreate(StoredEntry entry) {
+    auto client = gateway();
+    if (!client) return fail(entry, requests::notInitializedError());
+    listPage(entry, std::nullopt, 0, {});
+  }
+
+  void listPage(StoredEntry entry, std::optional<std::string> token, int page,
+                std::vector<std::string> candidates) {
+    auto client = gateway();
+    if (!client) return fail(entry, requests::notInitializedError());
+    using Query = graphql::ListBodysizeEstimationsQuery;
+    auto g = guard(entry, "create");
+    std::weak_ptr<Impl> weak = shared_from_this();
+    g->attach(requests::fetchTyped<Query>(
+        *client, Query(std::nullopt, std::int64_t{100}, token),
+        appsync::CachePolicy::fetchIgnoringCacheData, queue(),
+        [weak, g, entry, page, candidates](std::optional<requests::TypedResult<Query::Data>> result,
+                                           std::optional<Error> error) mutable {
+          auto self = weak.lock();
+          if (!self || !g->settle()) return;
+          if (self->failed(entry, result, error, "create")) return;
+          auto connection = result->data ? result->data->listBodysizeEstimations() : std::nullopt;
+          const auto owned = self->ownedRequestIds();
+          const auto items = connection ? connection->items() : std::nullopt;
+          if (items) {
+            for (const auto& item : *items) {
+              if (!item) continue;
+              const auto index = item->fragments().bodysizeEstimationIndexOutput();
+              if (index.createdAt() * 1000 < *entry.createSentAtMs - kAdoptionWindowMs) continue;
+              if (index.frontImageThumb() || index.sideImageThumb()) continue;
+              if (owned.count(index.id())) continue;
+              candidates.push_back(index.id());
+            }
+          }
+          auto next = connection ? connection->nextToken() : std::nullopt;
+          if (next && page + 1 < kAdoptionPages) {
+            return self->listPage(entry, next, page + 1, std::move(candidates));
+          }
+          self->checkCandidate(entry, std::move(candidates), 0);
+        }));
+  }
+
+  void checkCandidate(StoredEntry entry, std::vector<std::string> candidates, std::size_t index) {
+    if (index >= candidates.size()) {
+      // Nothing was made by the lost attempt (or it cannot be told apart): create.
+      return create(entry);
+    }
+    auto client = gateway();
+    if (!client) return fail(entry, requests::notInitializedError());
+    auto g = guard(entry, "create");
+    std::weak_ptr<Impl> weak = shared_from_this();
+    g->attach(requests::readEstimationRequest(
+        *client, appsync::CachePolicy::fetchIgnoringCacheData, queue(), candidates[index], {},
+        [weak, g, entry, candidates, index](std::shared_ptr<EstimationRequest> record,
+                                            std::optional<Errors> errors) mutable {
+          auto self = weak.lock();
+          if (!self || !g->settle()) return;
+          if (errors && !errors->empty() &&
+              errors->front().userInfoValue(error_info::kReason) != "notFound") {
+            return self->fail(entry, errors->front());
+          }
+          const auto& v = entry.view;
+          const bool same = record && record->height == v.heightInCm &&
+                            record->weight == v.weightInKg && record->age == v.age &&
+                            record->gender == v.gender && !record->frontImage &&
+                            !record->sideImage && record->id;
+          if (!same) return self->checkCandidate(entry, std::move(candidates), index + 1);
+          entry.view.requestId = *record->id;
+          entry.createSentAtMs.reset();
+          self->markVerified(entry.view.queueId);
+          self->advance(entry, State::created);
+        }));
+  }
+
+  // Reads the request once per process before attaching to it: the service
+  // must still hold it, and the read makes the signed-in identity known.
+  void verify(StoredEntry entry) {
+    auto client = gateway();
+    if (!client) return fail(entry, requests::notInitializedError());
+    auto g = guard(entry, "verify");
+    std::weak_ptr<Impl> weak = shared_from_this();
+    g->attach(requests::readEstimationRequest(
+        *client, appsync::CachePolicy::fetchIgnoringCacheData, queue(),
+        entry.view.requestId.value_or(""), {},
+        [weak, g, entry](std::shared_ptr<EstimationRequest> record,
+                         std::optional<Errors> errors) mutable {
+          auto self = weak.lock();
+          if (!self || !g->settle()) return;
+          if (errors && !errors->empty()) {
+            if (errors->front().userInfoValue(error_info::kReason) == "notFound") {
+              return self->fail(entry, queue::queueError(CreationQueueErrorCode::requestGone,
+                                                         "The service no longer holds request " +
+                                                             entry.view.requestId.value_or("")));
+            }
+            return self->fail(entry, errors->front());
+          }
+          if (!record) return self->fail(entry, makeInvalidResponseError());
+          self->markVerified(entry.view.queueId);
+          self->step(entry.view.queueId);
+        }));
+  }
+
+  void attach(StoredEntry entry, bool front) {
+    auto client = gateway();
+    if (!client) return fail(entry, requests::notInitializedError());
+    std::string identityId;
+    std::string bucket;
+    std::string region;
+    {
+      std::lock_guard lock(state->mutex);
+      if (state->developerIdentityProvider) {
+        identityId = state->developerIdentityProvider->identityId();
+      }
+      bucket = state->imageBucketName;
+      region = state->imageBucketRegion;
+    }
+    if (identityId.empty()) return fail(entry, CorvenzaError(CorvenzaErrorReason::notSignedIn));
+    const auto& requestId = *entry.view.requestId;
+    const std::string name = front ? "front.jpg" : "side.jpg";
+    // The stored photo is uploaded as it is; it stays until the entry ends.
+    graphql::S3ObjectInput input(bucket, identityId + "/" + requestId + "/" + name,
+                                 (front ? entry.frontFile : entry.sideFile).string(), "image/jpeg",
+                                 region);
+    const std::string stepName = front ? "front photo" : "side photo";
+    auto g = guard(entry, stepName);
+    std::weak_ptr<Impl> weak = shared_from_this();
+    auto handler = [weak, g, entry, front, stepName](auto result,
+                                                     std::optional<Error> error) mutable {
+      auto self = weak.lock();
+      if (!self || !g->settle()) return;
+      if (self->failed(entry, result, error, stepName)) return;
+      self->advance(entry, front ? State::frontAttached : State::sideAttached);
+    };
+    if (front) {
+      using Mutation = graphql::AttachFrontImageMutation;
+      g->attach(requests::performTyped<Mutation>(*client, Mutation(requestId, std::move(input)),
+                                                 queue(), std::move(handler),
+                                                 requests::AnswerData::ignored));
+    } else {
+      using Mutation = graphql::AttachSideImageMutation;
+      g->attach(requests::performTyped<Mutation>(*client, Mutation(requestId, std::move(input)),
+                                                 queue(), std::move(handler),
+                                                 requests::AnswerData::ignored));
+    }
+  }
+
+  void readBack(StoredEntry entry) {
+    auto client = gateway();
+    if (!client) return fail(entry, requests::notInitializedError());
+    auto g = guard(entry, "read back");
+    std::weak_ptr<Impl> weak = shared_from_this();
+    g->attach(requests::readEstimationRequest(
+        *client, appsync::CachePolicy::fetchIgnoringCacheData, queue(), *entry.view.requestId, {},
+        [weak, g, entry](std::shared_ptr<EstimationRequest> record,
+                         std::optional<Errors> errors) mutable {
+          auto self = weak.lock();
+          if (!self || !g->settle()) return;
+          if (errors && !errors->empty()) return self->fail(entry, errors->front());
+          if (!record) return self->fail(entry, makeInvalidResponseError());
+          self->advance(entry, State::done);
+        }));
+  }
+
+  // Which entry and photo an uploaded object's key belongs to.
+  void observeUpload(const std::string& key, std::uint64_t sent, std::uint64_t total) {
+    UploadListener listener;
+    std::string queueId;
+    bool front = false;
+    {
+      std::lock_guard lock(mutex);
+      listener = uploadListener;
+      if (!listener) return;
+      for (const auto& e : entries) {
+        if (!e.view.requestId) continue;
+        const auto prefix = "/" + *e.view.requestId + "/";
+        if (key.find(prefix) == std::string::npos) continue;
+        queueId = e.view.queueId;
+        front = key.size() >= 9 && key.compare(key.size() - 9, 9, "front.jpg") == 0;
+      }
+    }
+    if (queueId.empty()) return;
+    queue()->async(
+        [listener, queueId, front, sent, total] { listener(queueId, front, sent, total); });
+  }
+};
+
+// --- the public face ---------------------------------------------------------
+
+CreationQueue::CreationQueue(std::shared_ptr<Impl> impl) : impl_(std::move(impl)) {}
+
+CreationQueue::~CreationQueue() {
+  std::lock_guard lock(impl_->state->mutex);
+  impl_->state->uploadObserver = nullptr;
+}
+
+std::shared_ptr<CreationQueue> CreationQueue::open(std::shared_ptr<EstimationClient> client,
+                                                   CreationQueueOptions options) {
+  if (!client || options.directory.empty()) {
+    throw CorvenzaException(queue::queueError(CreationQueueErrorCode::invalidParameter,
+                                              "A creation queue needs a client and a folder"));
+  }
+  auto store = queue::QueueStore::open(options.directory);
+  if (!store) throw CorvenzaException(store.error());
+  auto loaded = (*store)->load();
+  if (!loaded) throw CorvenzaException(loaded.error());
+  (*store)->removeStrayPhotos(*loaded, std::chrono::minutes(10));
+
+  auto impl = std::make_shared<Impl>();
+  impl->state = std::shared_ptr<requests::ClientState>(client, &client->state());
+  impl->client = std::move(client);
+  impl->options = std::move(options);
+  impl->store = std::move(store.value());
+  impl->entries = std::move(loaded.value());
+  {
+    std::weak_ptr<Impl> weak = impl;
+    std::lock_guard lock(impl->state->mutex);
+    impl->state->uploadObserver = [weak](const std::string& key, std::uint64_t sent,
+                                         std::uint64_t total) {
+      if (auto self = weak.lock()) self->observeUpload(key, sent, total);
+    };
+  }
+  return std::shared_ptr<CreationQueue>(new CreationQueue(std::move(impl)));
+}
+
+std::string CreationQueue::enqueue(const EstimationParameter& parameter) {
+  if (!parameter.frontImage || !parameter.sideImage) {
+    throw CorvenzaException(queue::queueError(CreationQueueErrorCode::invalidParameter,
+                                              "The estimation parameter needs both photos"));
+  }
+  // Both photos at once: the side on another thread, the front on this one.
+  auto side = std::async(std::launch::async, [image = parameter.sideImage] {
+    return image::prepareJpegForUpload(*image);
+  });
+  auto front = image::prepareJpegForUpload(*parameter.frontImage);
+  auto sideJpeg = side.get();
+  for (const auto* prepared : {&front, &sideJpeg}) {
+    if (!*prepared) {
+      throw CorvenzaException(queue::queueError(
+          CreationQueueErrorCode::invalidParameter,
+          "A photo cannot be prepared: " + prepared->error().localizedDescription()));
+    }
+  }
+  const std::uint64_t bytes = front->size() + sideJpeg->size();
+  {
+    std::lock_guard lock(impl_->mutex);
+    std::size_t unfinished = 0;
+    std::uint64_t stored = 0;
+    for (const auto& e : impl_->entries) {
+      if (e.view.finished()) continue;
+      ++unfinished;
+      stored += e.bytes;
+    }
+    if (unfinished >= impl_->options.maxEntries) {
+      throw CorvenzaException(queue::queueError(
+          CreationQueueErrorCode::full,
+          "The creation queue is full: " + std::to_string(unfinished) + " unfinished entries"));
+    }
+    if (stored + bytes > impl_->options.maxBytes) {
+      throw CorvenzaException(
+          queue::queueError(CreationQueueErrorCode::full,
+                            "The creation queue is full: its photos would take more than " +
+                                std::to_string(impl_->options.maxBytes) + " bytes"));
+    }
+  }
+  QueuedCreation view;
+  view.enqueuedAt = std::chrono::system_clock::now();
+  view.heightInCm = parameter.heightInCm;
+  view.weightInKg = parameter.weightInKg;
+  view.age = parameter.age;
+  view.gender = parameter.gender;
+  view.failOnAutomaticEstimationFailure = parameter.failOnAutomaticEstimationFailure;
+  auto stored = impl_->store->insert(std::move(view), *front, *sideJpeg);
+  if (!stored) throw CorvenzaException(stored.error());
+  const auto id = stored->view.queueId;
+  bool running;
+  {
+    std::lock_guard lock(impl_->mutex);
+    impl_->entries.push_back(*stored);
+    running = impl_->running;
+  }
+  impl_->notify(stored->view);
+  if (running) {
+    std::weak_ptr<Impl> weak = impl_;
+    impl_->queue()->async([weak] {
+      if (auto self = weak.lock()) self->pump();
+    });
+  }
+  return id;
+}
+
+std::vector<QueuedCreation> CreationQueue::entries() const {
+  std::lock_guard lock(impl_->mutex);
+  std::vector<QueuedCreation> out;
+  for (const auto& e : impl_->entries) out.push_back(e.view);
+  return out;
+}
+
+std::optional<QueuedCreation> CreationQueue::entry(const std::string& queueId) const {
+  std::lock_guard lock(impl_->mutex);
+  for (const auto& e : impl_->entries) {
+    if (e.view.queueId == queueId) return e.view;
+  }
+  return std::nullopt;
+}
+
+bool CreationQueue::drop(const std::string& queueId) {
+  std::optional<StoredEntry> entry;
+  {
+    std::lock_guard lock(impl_->mutex);
+    if (impl_->active.count(queueId)) return false;
+    auto it = std::find_if(impl_->entries.begin(), impl_->entries.end(),
+                           [&](const StoredEntry& e) { return e.view.queueId == queueId; });
+    if (it == impl_->entries.end()) return false;
+    entry = *it;
+    impl_->entries.erase(it);
+  }
+  if (auto removed = impl_->store->remove(*entry); !removed) {
+    std::lock_guard lock(impl_->mutex);
+    impl_->entries.push_back(*entry);
+    throw CorvenzaException(removed.error());
+  }
+  return true;
+}
+
+void CreationQueue::run(CreationQueueRunLimits limits,
+                        std::function<void(CreationQueueRunSummary)> done) {
+  {
+    std::lock_guard lock(impl_->mutex);
+    if (impl_->running) {
+      impl_->waiters.push_back(std::move(done));
+      return;
+    }
+  }
+  if (!impl_->takeRunLock()) {
+    CreationQueueRunSummary busy;
+    busy.runningElsewhere = true;
+    for (const auto& e : entries()) {
+      if (!e.finished()) ++busy.unfinished;
+    }
+    impl_->queue()->async([done = std::move(done), busy] {
+      if (done) done(busy);
+    });
+    return;
+  }
+  impl_->reload();
+  {
+    std::lock_guard lock(impl_->mutex);
+    impl_->waiters.push_back(std::move(done));
+    impl_->running = true;
+    impl_->limits = limits;
+    impl_->summary = {};
+    impl_->givenUp.clear();
+    impl_->inARow.clear();
+  }
+  std::weak_ptr<Impl> weak = impl_;
+  impl_->queue()->async([weak] {
+    if (auto self = weak.lock()) self->pump();
+  });
+}
+
+void CreationQueue::addListener(const std::string& name, Listener listener) {
+  std::lock_guard lock(impl_->mutex);
+  impl_->listeners[name] = std::move(listener);
+}
+
+void CreationQueue::removeListener(const std::string& name) {
+  std::lock_guard lock(impl_->mutex);
+  impl_->listeners.erase(name);
+}
+
+void CreationQueue::setUploadListener(UploadListener listener) {
+  std::lock_guard lock(impl_->mutex);
+  impl_->uploadListener = std::move(listener);
+}
+
+}  // namespace corvenza

@@ -1,0 +1,376 @@
+// The durable creation queue from the command line, against the emulator:
+// every entry ends with exactly one request on the service, both photos
+// attached and nothing left on disk, whatever fails on the way and wherever
+// the process is killed.
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <thread>
+
+#include "integration/cli_fixture.h"
+#include "integration/emulator_http_client.h"
+#include "integration/fault_control.h"
+
+extern char** environ;
+
+namespace corvenza::test {
+namespace {
+
+using json = nlohmann::json;
+
+/// A process started in the background through /bin/sh.
+class Background {
+ public:
+  Background(const std::string& command, const std::filesystem::path& log) {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    std::string shell = "/bin/sh";
+    std::string dashC = "-c";
+    std::string text = command;
+    char* argv[] = {shell.data(), dashC.data(), text.data(), nullptr};
+    if (posix_spawn(&pid_, "/bin/sh", &actions, nullptr, argv, environ) != 0) pid_ = -1;
+    posix_spawn_file_actions_destroy(&actions);
+  }
+  ~Background() {
+    if (pid_ > 0) {
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, nullptr, 0);
+    }
+  }
+  void kill(int signal) const { ::kill(pid_, signal); }
+  /// The exit code, or nothing when it did not exit normally within @p limit.
+  std::optional<int> wait(std::chrono::seconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < deadline) {
+      int status = 0;
+      const auto done = ::waitpid(pid_, &status, WNOHANG);
+      if (done == pid_) {
+        pid_ = -1;
+        if (WIFEXITED(status)) return WEXITSTATUS(status);
+        return std::nullopt;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return std::nullopt;
+  }
+  bool started() const { return pid_ > 0; }
+
+ private:
+  pid_t pid_ = -1;
+};
+
+class QueueTest : public CliSuite {
+ protected:
+  static void SetUpTestSuite() { startEmulator({"--estimation-delay", "60000"}); }
+  void SetUp() override {
+    CliSuite::SetUp();
+    clearFaults();
+  }
+  void TearDown() override { clearFaults(); }
+
+  static FaultControl faults() { return FaultControl(emulator_->endpoint("base")); }
+  static void inject(const json& fault) { faults().inject(fault); }
+  static void clearFaults() { faults().clear(); }
+  static int fired() { return faults().fired(); }
+
+  /// Runs the queue of @p user once with every @p step fault answering 503,
+  /// so that its entry stops just before that step.
+  void stopBefore(const json& step, const std::string& user) {
+    json hold = step;
+    hold.update({{"action", "fail"}, {"status", 503}, {"times", "always"}});
+    inject(hold);
+    const auto held = run("queue run --give-up-after 1", as(user));
+    EXPECT_EQ(held.exitCode, 75) << held.err;
+    clearFaults();
+  }
+
+  /// "queue add" with fixed measurements; small photos unless @p fullSize.
+  static std::string addArgs(const std::string& height = "170", bool fullSize = false) {
+    const std::string front = fullSize ? "front-4032x3024-exif6.jpg" : "edge-1081x1000.jpg";
+    const std::string side = fullSize ? "side-3024x4032.jpg" : "edge-1081x1000.jpg";
+    return "queue add --height " + height + " --weight 62.5 --age 35 --gender female --front " +
+           shellQuoted(kExamplePhotos + front) + " --side " + shellQuoted(kExamplePhotos + side);
+  }
+  static std::string as(const std::string& user) { return "CORVENZA_USER_ID=" + user; }
+
+  /// The service's requests of @p user, each read back.
+  std::vector<json> serviceRequests(const std::string& user) {
+    std::vector<json> out;
+    const auto listed = run("list --limit 100 --json", as(user));
+    EXPECT_EQ(listed.exitCode, 0) << listed.err;
+    std::istringstream lines(listed.out);
+    std::string line;
+    while (std::getline(lines, line)) {
+      if (line.empty()) continue;
+      const auto item = json::parse(line, nullptr, false);
+      const auto got = run("get " + shellQuoted(item.value("id", "")) + " --json", as(user));
+      EXPECT_EQ(got.exitCode, 0) << got.err;
+      out.push_back(json::parse(got.out, nullptr, false));
+    }
+    return out;
+  }
+
+  json queueList(const std::string& user) {
+    const auto listed = run("queue list --json", as(user));
+    EXPECT_EQ(listed.exitCode, 0) << listed.err;
+    return json::parse(listed.out, nullptr, false);
+  }
+
+  /// Photos still stored by every queue of this test's home.
+  std::size_t photosLeft() const {
+    std::size_t count = 0;
+    const auto root = home_.path() / "data" / "queue";
+    if (!std::filesystem::exists(root)) return 0;
+    for (const auto& file : std::filesystem::recursive_directory_iterator(root)) {
+      if (file.path().parent_path().filename() == "photos" && file.is_regular_file()) ++count;
+    }
+    return count;
+  }
+
+  /// Each queued entry of @p user is done, with one request on the service
+  /// holding both photos, and nothing is left on disk.
+  void expectEveryEntryDoneOnce(const std::string& user, std::size_t entries) {
+    const auto queued = queueList(user);
+    ASSERT_EQ(queued.size(), entries);
+    std::set<std::string> requestIds;
+    for (const auto& entry : queued) {
+      EXPECT_EQ(entry.value("state", ""), "done") << entry.dump();
+      requestIds.insert(entry.value("requestId", ""));
+    }
+    const auto requests = serviceRequests(user);
+    ASSERT_EQ(requests.size(), entries) << "one request per entry on the service";
+    for (const auto& request : requests) {
+      EXPECT_TRUE(requestIds.count(request.value("id", ""))) << request.dump();
+      EXPECT_TRUE(request.contains("frontImage")) << request.dump();
+      EXPECT_TRUE(request.contains("sideImage")) << request.dump();
+    }
+    EXPECT_EQ(photosLeft(), 0u);
+  }
+
+  int cases_ = 0;
+  // The suite's emulator keeps every test's requests: users are named per test.
+  std::string nextUser() {
+    return std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + "-" +
+           std::to_string(++cases_);
+  }
+};
+
+TEST_F(QueueTest, AddedEntriesArePrivateUntilARunFinishesEachOnce) {
+  const auto user = nextUser();
+  for (const char* height : {"170", "171", "172"}) {
+    const auto added = run(addArgs(height, /*fullSize=*/true) + " --json", as(user));
+    ASSERT_EQ(added.exitCode, 0) << added.err;
+    const auto out = json::parse(added.out, nullptr, false);
+    EXPECT_EQ(out.value("state", ""), "pending");
+    EXPECT_EQ(out.value("queueId", "").rfind("q-", 0), 0u) << added.out;
+  }
+  // Stored before anything is sent, readable by this user only.
+  EXPECT_TRUE(serviceRequests(user).empty());
+  EXPECT_EQ(photosLeft(), 6u);
+  for (const auto& file :
+       std::filesystem::recursive_directory_iterator(home_.path() / "data" / "queue")) {
+    struct stat st {};
+    ::lstat(file.path().c_str(), &st);
+    const auto mode = st.st_mode & 0777;
+    EXPECT_TRUE(mode == 0700 || mode == 0600) << file.path() << " " << std::oct << mode;
+  }
+  // Another user has a queue of their own.
+  EXPECT_TRUE(queueList(nextUser()).empty());
+
+  const auto ran = run("queue run --jobs 2", as(user));
+  EXPECT_EQ(ran.exitCode, 0) << ran.err;
+  EXPECT_NE(ran.out.find("done 3, failed 0, unfinished 0"), std::string::npos) << ran.out;
+  expectEveryEntryDoneOnce(user, 3);
+
+  // Nothing is left to run; dropping a finished entry removes it.
+  EXPECT_EQ(run("queue run", as(user)).exitCode, 0);
+  const auto id = queueList(user).at(0).value("queueId", "");
+  EXPECT_EQ(run("queue drop " + id, as(user)).exitCode, 0);
+  EXPECT_EQ(queueList(user).size(), 2u);
+  EXPECT_EQ(run("queue drop " + id, as(user)).exitCode, 1);
+}
+
+// Where each step's fault goes, and the fault that holds a first run just
+// before that step so the second run meets the fault there.
+struct Step {
+  const char* name;
+  json target;
+  std::optional<json> holdBefore;
+};
+
+const Step kSteps[] = {
+    {"create", {{"route", "graphql"}, {"field", "createBodysizeEstimation"}}, std::nullopt},
+    {"front upload",
+     {{"route", "storage"}, {"method", "PUT"}},
+     json{{"route", "graphql"}, {"field", "attachFrontImage"}}},
+    {"front attach",
+     {{"route", "graphql"}, {"field", "attachFrontImage"}},
+     json{{"route", "graphql"}, {"field", "attachFrontImage"}}},
+    {"side upload",
+     {{"route", "storage"}, {"method", "PUT"}},
+     json{{"route", "graphql"}, {"field", "attachSideImage"}}},
+    {"side attach",
+     {{"route", "graphql"}, {"field", "attachSideImage"}},
+     json{{"route", "graphql"}, {"field", "attachSideImage"}}},
+    // A run from the start reads only once, at the end.
+    {"read back", {{"route", "graphql"}, {"field", "getBodysizeEstimation"}}, std::nullopt},
+};
+
+TEST_F(QueueTest, AFailureAtAnyStepIsRetriedAndEndsWithOneRequest) {
+  const json actions[] = {
+      {{"action", "fail"}, {"status", 503}},
+      {{"action", "drop"}},
+      {{"action", "malformed"}},
+      {{"action", "drop"}, {"when", "after"}},  // done by the service, answer lost
+  };
+  for (const auto& step : kSteps) {
+    for (const auto& action : actions) {
+      SCOPED_TRACE(std::string(step.name) + " " + action.dump());
+      const auto user = nextUser();
+      ASSERT_EQ(run(addArgs(), as(user)).exitCode, 0);
+      // A first run stops before the step; the entry keeps its place.
+      if (step.holdBefore) stopBefore(*step.holdBefore, user);
+      json fault = step.target;
+      fault.update(action);
+      inject(fault);
+      const auto ran = run("queue run", as(user));
+      EXPECT_EQ(ran.exitCode, 0) << ran.err;
+      EXPECT_GE(fired(), 1) << "the fault was met";
+      clearFaults();
+      expectEveryEntryDoneOnce(user, 1);
+    }
+  }
+}
+
+TEST_F(QueueTest, ARefusalEndsTheEntryAsFailedWithItsErrorAndItsPhotosGone) {
+  for (const auto& target : {json{{"route", "graphql"}, {"field", "createBodysizeEstimation"}},
+                             json{{"route", "storage"}, {"method", "PUT"}}}) {
+    SCOPED_TRACE(target.dump());
+    const auto user = nextUser();
+    ASSERT_EQ(run(addArgs(), as(user)).exitCode, 0);
+    json fault = target;
+    fault.update({{"action", "fail"}, {"status", 400}});
+    inject(fault);
+    const auto ran = run("queue run --json", as(user));
+    EXPECT_EQ(ran.exitCode, 1) << ran.err;
+    const auto out = json::parse(ran.out, nullptr, false);
+    EXPECT_EQ(out.value("failed", 0), 1) << ran.out;
+    const auto entry = queueList(user).at(0);
+    EXPECT_EQ(entry.value("state", ""), "failed");
+    EXPECT_TRUE(entry.contains("lastError")) << entry.dump();
+    EXPECT_EQ(photosLeft(), 0u);
+    clearFaults();
+  }
+}
+
+TEST_F(QueueTest, KilledAtAnyStepALaterRunFinishesWithoutADuplicate) {
+  for (const auto& step : kSteps) {
+    SCOPED_TRACE(step.name);
+    const auto user = nextUser();
+    ASSERT_EQ(run(addArgs(), as(user)).exitCode, 0);
+    if (step.holdBefore) stopBefore(*step.holdBefore, user);
+    // The step is done by the service and its answer withheld: the process
+    // is killed while it waits, the worst moment for a duplicate.
+    json stall = step.target;
+    stall.update({{"action", "stall"}, {"when", "after"}});
+    inject(stall);
+    Background runner(
+        environment(as(user)) + " exec " + shellQuoted(CORVENZA_CLI_PATH) + " queue run",
+        home_.path() / ("killed-" + std::to_string(cases_)));
+    ASSERT_TRUE(runner.started());
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (fired() == 0 && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ASSERT_GE(fired(), 1) << "the run reached the step";
+    runner.kill(SIGKILL);
+    runner.wait(std::chrono::seconds(10));
+    clearFaults();
+
+    const auto resumed = run("queue run", as(user));
+    EXPECT_EQ(resumed.exitCode, 0) << resumed.err;
+    expectEveryEntryDoneOnce(user, 1);
+  }
+}
+
+// The service goes away in the middle of a run and comes back on the same
+// data folder: the run waits it out and completes.
+TEST(QueueRestartTest, TheEmulatorRestartedMidRunAndTheRunCompletes) {
+  TempDir root;
+  const auto emulatorCommand = [&](const std::string& port, const std::string& bundle) {
+    return "exec " + shellQuoted(CORVENZA_EMULATOR_PATH) + " --port " + port + " --data-dir " +
+           shellQuoted((root.path() / "data").string()) + " --write-bundle " +
+           shellQuoted((root.path() / bundle).string());
+  };
+  const auto readyLine = [&](const std::filesystem::path& log) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    std::string line;
+    while (line.empty() && std::chrono::steady_clock::now() < deadline) {
+      std::ifstream in(log);
+      std::getline(in, line);
+      if (line.find("\"base\"") == std::string::npos) line.clear();
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return json::parse(line, nullptr, false);
+  };
+  auto first =
+      std::make_unique<Background>(emulatorCommand("0", "bundle"), root.path() / "emulator-1.log");
+  const auto ready = readyLine(root.path() / "emulator-1.log");
+  ASSERT_TRUE(ready.contains("base")) << ready.dump();
+  const std::string base = ready["base"];
+  const auto port = base.substr(base.rfind(':') + 1);
+
+  const auto env = ". " + shellQuoted((root.path() / "bundle" / "emulator.env").string()) +
+                   " && export CORVENZA_USER_ID=restart-user CORVENZA_KEYCHAIN_DIR=" +
+                   shellQuoted((root.path() / "home").string()) +
+                   " CORVENZA_CACHE_DIR=" + shellQuoted((root.path() / "cache").string()) + " && ";
+  const auto cli = [&](const std::string& args) {
+    return runShell(env + "exec " + shellQuoted(CORVENZA_CLI_PATH) + " " + args,
+                    root.path() / "cli.err");
+  };
+  const std::string photo = shellQuoted(kExamplePhotos + "edge-1081x1000.jpg");
+  for (int i = 0; i < 4; ++i) {
+    ASSERT_EQ(
+        cli("queue add --height 170 --weight 60 --age 30 --front " + photo + " --side " + photo)
+            .exitCode,
+        0);
+  }
+  // The first front attach hangs, so the run is surely in the middle when
+  // the service goes away.
+  const FaultControl faults(base);
+  faults.inject(json{{"route", "graphql"}, {"field", "attachFrontImage"}, {"action", "stall"}});
+  Background runner(
+      env + "exec " + shellQuoted(CORVENZA_CLI_PATH) + " queue run --jobs 1 --give-up-after 1000",
+      root.path() / "run.log");
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (std::chrono::steady_clock::now() < deadline && faults.fired() == 0) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  first.reset();  // killed; its connections drop
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  Background second(emulatorCommand(port, "bundle-2"), root.path() / "emulator-2.log");
+  ASSERT_TRUE(readyLine(root.path() / "emulator-2.log").contains("base"));
+
+  EXPECT_EQ(runner.wait(std::chrono::seconds(120)), 0);
+  const auto listed = cli("queue list --json");
+  const auto entries = json::parse(listed.out, nullptr, false);
+  ASSERT_EQ(entries.size(), 4u) << listed.out;
+  for (const auto& entry : entries) EXPECT_EQ(entry.value("state", ""), "done") << entry.dump();
+  const auto requests = cli("list --limit 100 --json");
+  EXPECT_EQ(std::count(requests.out.begin(), requests.out.end(), '\n'), 4) << requests.out;
+}
+
+}  // namespace
+}  // namespace corvenza::test

@@ -51,6 +51,8 @@ enum class CreationQueueErrorCode : int {
   invalidParameter = 3,
   /// The service no longer holds the request an entry created.
   requestGone = 4,
+  /// Another process runs this folder's queue now.
+  runningElsewhere = 5,
 };
 
 /// Where an entry stands: the last step that completed.
@@ -135,7 +137,9 @@ class CreationQueue {
   std::optional<QueuedCreation> entry(const std::string& queueId) const;
 
   /// Removes an entry and its files. False when there is no such entry or it
-  /// is running now. Drop entries while no other process runs the folder.
+  /// is running now.
+  /// @throws CorvenzaException runningElsewhere while another process runs
+  ///         the folder, storage when the entry cannot be removed.
   bool drop(const std::string& queueId);
 
   /// Runs every unfinished entry, at most `concurrency` at once, until each

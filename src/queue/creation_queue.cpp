@@ -95,16 +95,18 @@ struct CreationQueue::Impl : std::enable_shared_from_this<CreationQueue::Impl> {
   std::set<std::string> verified;  // request seen on the service by this process
   std::map<std::string, int> inARow;
   std::map<std::string, int> proofRefreshes;  // in a row, per entry
+  std::set<std::string> identityRereads;      // read again for a missing identity
   std::mt19937_64 random{std::random_device{}()};
   // Held while a run is in progress, so two processes never run one folder.
   detail::UniqueFd runLock;
+  std::mutex startMutex;  // serialises run() starts; taken before `mutex`
 
-  bool takeRunLock() {
+  // The folder's run lock, or an invalid descriptor while another process holds it.
+  detail::UniqueFd lockFolder() const {
     const auto path = store->directory() / "run.lock";
     detail::UniqueFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
-    if (fd.get() < 0 || ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) return false;
-    runLock = std::move(fd);
-    return true;
+    if (fd.get() < 0 || ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) return detail::UniqueFd();
+    return fd;
   }
 
   // Entries another process added or dropped since this one last looked.
@@ -240,6 +242,7 @@ struct CreationQueue::Impl : std::enable_shared_from_this<CreationQueue::Impl> {
       std::lock_guard lock(mutex);
       inARow.erase(entry.view.queueId);
       proofRefreshes.erase(entry.view.queueId);
+      identityRereads.erase(entry.view.queueId);
       if (next == State::done) ++summary.done;
     }
     record(entry);
@@ -521,7 +524,18 @@ struct CreationQueue::Impl : std::enable_shared_from_this<CreationQueue::Impl> {
       bucket = state->imageBucketName;
       region = state->imageBucketRegion;
     }
-    if (identityId.empty()) return fail(entry, CorvenzaError(CorvenzaErrorReason::notSignedIn));
+    if (identityId.empty()) {
+      // Fresh credentials (after a refusal) bring the identity back: read the
+      // request once more, which fetches them, before giving up.
+      bool again;
+      {
+        std::lock_guard lock(mutex);
+        again = identityRereads.insert(entry.view.queueId).second;
+        if (again) verified.erase(entry.view.queueId);
+      }
+      if (again) return step(entry.view.queueId);
+      return fail(entry, CorvenzaError(CorvenzaErrorReason::notSignedIn));
+    }
     const auto& requestId = *entry.view.requestId;
     const std::string name = front ? "front.jpg" : "side.jpg";
     // The stored photo is uploaded as it is; it stays until the entry ends.
@@ -711,6 +725,16 @@ std::optional<QueuedCreation> CreationQueue::entry(const std::string& queueId) c
 }
 
 bool CreationQueue::drop(const std::string& queueId) {
+  bool runningHere;
+  {
+    std::lock_guard lock(impl_->mutex);
+    runningHere = impl_->running;
+  }
+  // Another process may be sending this entry's photos right now.
+  if (!runningHere && impl_->lockFolder().get() < 0) {
+    throw CorvenzaException(queue::queueError(CreationQueueErrorCode::runningElsewhere,
+                                              "Another process is running this queue"));
+  }
   std::optional<StoredEntry> entry;
   {
     std::lock_guard lock(impl_->mutex);
@@ -731,6 +755,8 @@ bool CreationQueue::drop(const std::string& queueId) {
 
 void CreationQueue::run(CreationQueueRunLimits limits,
                         std::function<void(CreationQueueRunSummary)> done) {
+  // Two threads starting runs at once start one.
+  std::lock_guard starting(impl_->startMutex);
   {
     std::lock_guard lock(impl_->mutex);
     if (impl_->running) {
@@ -738,7 +764,8 @@ void CreationQueue::run(CreationQueueRunLimits limits,
       return;
     }
   }
-  if (!impl_->takeRunLock()) {
+  auto lock = impl_->lockFolder();
+  if (lock.get() < 0) {
     CreationQueueRunSummary busy;
     busy.runningElsewhere = true;
     for (const auto& e : entries()) {
@@ -751,7 +778,8 @@ void CreationQueue::run(CreationQueueRunLimits limits,
   }
   impl_->reload();
   {
-    std::lock_guard lock(impl_->mutex);
+    std::lock_guard guard(impl_->mutex);
+    impl_->runLock = std::move(lock);
     impl_->waiters.push_back(std::move(done));
     impl_->running = true;
     impl_->limits = limits;

@@ -6,9 +6,12 @@
 #include <corvenza/corvenza.h>
 #include <sys/resource.h>
 
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace corvenza::bench {
@@ -41,6 +44,38 @@ inline std::shared_ptr<MainQueue> startLibrary() {
   }
   return queue;
 }
+
+/// The benchmarks' person with @p front and @p side loaded at the upload
+/// width; nothing when a photo cannot be read.
+inline std::optional<EstimationParameter> photoParameter(const char* front, const char* side) {
+  EstimationParameter parameter;
+  parameter.heightInCm = 170;
+  parameter.weightInKg = 62.5;
+  parameter.age = 35;
+  parameter.frontImage = Image::fromFile(front, kUploadPhotoWidth);
+  parameter.sideImage = Image::fromFile(side, kUploadPhotoWidth);
+  if (!parameter.frontImage || !parameter.sideImage) return std::nullopt;
+  return parameter;
+}
+
+/// Counts the creations that ended, and those that failed.
+struct CreationTally {
+  int done = 0;
+  int failed = 0;
+  RequestCallback callback() {
+    return [this](std::shared_ptr<EstimationRequest>, std::optional<Errors> errors) {
+      ++done;
+      if (errors) ++failed;
+    };
+  }
+  /// Drives @p queue until @p total creations ended (five minutes at most);
+  /// false, after saying so, when they did not.
+  bool await(MainQueue& queue, int total) {
+    if (queue.runUntil([&] { return done == total; }, std::chrono::minutes(5))) return true;
+    std::fprintf(stderr, "only %d of %d creations ended\n", done, total);
+    return false;
+  }
+};
 
 /// Peak resident memory of this process so far, in megabytes.
 inline double peakMegabytes() {

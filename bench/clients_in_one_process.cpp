@@ -29,13 +29,8 @@ int main(int argc, char** argv) {
   }
   setConsoleSink([](std::string_view) {});
 
-  EstimationParameter parameter;
-  parameter.heightInCm = 170;
-  parameter.weightInKg = 62.5;
-  parameter.age = 35;
-  parameter.frontImage = Image::fromFile(argv[1], kUploadPhotoWidth);
-  parameter.sideImage = Image::fromFile(argv[2], kUploadPhotoWidth);
-  if (!parameter.frontImage || !parameter.sideImage) return 2;
+  const auto parameter = bench::photoParameter(argv[1], argv[2]);
+  if (!parameter) return 2;
 
   auto queue = MainQueue::callerDriven();
   const auto cacheRoot = bench::env("CORVENZA_CACHE_DIR");
@@ -59,27 +54,18 @@ int main(int argc, char** argv) {
 
   const int total = clients * perClient;
   const auto start = std::chrono::steady_clock::now();
-  int done = 0;
-  int failed = 0;
+  bench::CreationTally tally;
   for (int n = 0; n < perClient; ++n) {
-    for (auto& client : users) {
-      client->createEstimationRequest(parameter, [&](auto, auto errors) {
-        ++done;
-        if (errors) ++failed;
-      });
-    }
+    for (auto& client : users) client->createEstimationRequest(*parameter, tally.callback());
   }
-  if (!queue->runUntil([&] { return done == total; }, std::chrono::minutes(5))) {
-    std::fprintf(stderr, "only %d of %d creations ended\n", done, total);
-    return 1;
-  }
+  if (!tally.await(*queue, total)) return 1;
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   std::printf(
       "clients: %d x %d creations (%d failed)\nwall: %.2f s\nthroughput: %.1f creations/s\n"
       "peak memory: %.1f MB\n",
-      clients, perClient, failed, seconds, total / seconds, bench::peakMegabytes());
+      clients, perClient, tally.failed, seconds, total / seconds, bench::peakMegabytes());
   users.clear();
   queue->runFor(std::chrono::milliseconds(100));
-  return failed == 0 ? 0 : 1;
+  return tally.failed == 0 ? 0 : 1;
 }

@@ -19,31 +19,19 @@ int main(int argc, char** argv) {
   const int count = argc > 3 ? std::max(1, std::atoi(argv[3])) : 50;
   auto queue = bench::startLibrary();
   if (!queue) return 1;
-  EstimationParameter parameter;
-  parameter.heightInCm = 170;
-  parameter.weightInKg = 62.5;
-  parameter.age = 35;
-  parameter.frontImage = Image::fromFile(argv[1], kUploadPhotoWidth);
-  parameter.sideImage = Image::fromFile(argv[2], kUploadPhotoWidth);
-  if (!parameter.frontImage || !parameter.sideImage) return 2;
+  const auto parameter = bench::photoParameter(argv[1], argv[2]);
+  if (!parameter) return 2;
 
   const auto start = std::chrono::steady_clock::now();
-  int done = 0;
-  int failed = 0;
+  bench::CreationTally tally;
   for (int i = 0; i < count; ++i) {
-    CorvenzaEnterprise::createEstimationRequest(parameter, [&](auto, auto errors) {
-      ++done;
-      if (errors) ++failed;
-    });
+    CorvenzaEnterprise::createEstimationRequest(*parameter, tally.callback());
   }
-  if (!queue->runUntil([&] { return done == count; }, std::chrono::minutes(5))) {
-    std::fprintf(stderr, "only %d of %d creations ended\n", done, count);
-    return 1;
-  }
+  if (!tally.await(*queue, count)) return 1;
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  std::printf("creations: %d (%d failed)\nwall: %.2f s\npeak memory: %.1f MB\n", count, failed,
-              seconds, bench::peakMegabytes());
+  std::printf("creations: %d (%d failed)\nwall: %.2f s\npeak memory: %.1f MB\n", count,
+              tally.failed, seconds, bench::peakMegabytes());
   CorvenzaEnterprise::shutdown();
-  return failed == 0 ? 0 : 1;
+  return tally.failed == 0 ? 0 : 1;
 }

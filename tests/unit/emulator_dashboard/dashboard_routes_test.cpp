@@ -3,6 +3,7 @@
 
 #include <corvenza/image.h>
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -15,6 +16,7 @@
 #include "estimation/estimation_fields.h"
 #include "gql/estimation_backend.h"
 #include "storage/object_store.h"
+#include "storage/thumbnail_maker.h"
 #include "testkit/example_photos.h"
 #include "testkit/temp_dir.h"
 
@@ -36,6 +38,42 @@ std::size_t count(const std::string& text, const std::string& part) {
   std::size_t n = 0;
   for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
   return n;
+}
+
+std::string bigEndian(std::uint32_t value) {
+  return {static_cast<char>(value >> 24), static_cast<char>(value >> 16),
+          static_cast<char>(value >> 8), static_cast<char>(value)};
+}
+
+// A whole black one-bit PNG: a few kilobytes for millions of pixels.
+std::string blackPng(std::uint32_t width, std::uint32_t height) {
+  auto chunk = [](const std::string& type, const std::string& data) {
+    const auto typed = type + data;
+    const auto crc = crc32(0, reinterpret_cast<const Bytef*>(typed.data()), typed.size());
+    return bigEndian(static_cast<std::uint32_t>(data.size())) + typed +
+           bigEndian(static_cast<std::uint32_t>(crc));
+  };
+  const std::string rows(((width + 7) / 8 + 1) * static_cast<std::size_t>(height), '\0');
+  uLongf size = compressBound(rows.size());
+  std::string packed(size, '\0');
+  compress(reinterpret_cast<Bytef*>(packed.data()), &size,
+           reinterpret_cast<const Bytef*>(rows.data()), rows.size());
+  return std::string("\x89PNG\r\n\x1a\n", 8) +
+         chunk("IHDR", bigEndian(width) + bigEndian(height) + std::string("\x01\0\0\0\0", 5)) +
+         chunk("IDAT", packed.substr(0, size)) + chunk("IEND", "");
+}
+
+// A real photo whose header is changed to declare @p width x @p height.
+std::string declaring(const std::string& photo, std::uint16_t width, std::uint16_t height) {
+  auto bytes = readFile(kExamplePhotos + photo);
+  if (photo.ends_with(".png")) return bytes.replace(16, 8, bigEndian(width) + bigEndian(height));
+  auto byte = [&](std::size_t at) { return static_cast<unsigned char>(bytes[at]); };
+  for (std::size_t at = 2; at + 9 < bytes.size(); at += 2 + (byte(at + 2) << 8 | byte(at + 3))) {
+    if (byte(at + 1) >= 0xC0 && byte(at + 1) <= 0xC2) {  // the frame header
+      return bytes.replace(at + 5, 4, bigEndian(std::uint32_t{height} << 16 | width));
+    }
+  }
+  return {};
 }
 
 class DashboardRoutesTest : public ::testing::Test {
@@ -160,6 +198,29 @@ TEST_F(DashboardRoutesTest, AStoredObjectThatIsNotAPictureIsNeverServed) {
   const auto response = get("/dashboard/requests/" + id + "/front.jpg");
   EXPECT_EQ(response.status, 415);
   EXPECT_EQ(response.body.find("<script>"), std::string::npos);
+}
+
+// A few kilobytes of PNG may declare 20000 x 20000 pixels, gigabytes once
+// decoded: a picture declaring more than any phone takes is refused from its
+// header, with the reason, by the dashboard and by the thumbnail maker.
+TEST_F(DashboardRoutesTest, PicturesDeclaringTooManyPixelsAreNeverDecoded) {
+  const std::pair<const char*, std::string> pictures[] = {
+      {"whole.png", blackPng(8000, 8000)},
+      {"declaring.png", declaring("small-800x1200.png", 9000, 9000)},
+      {"declaring.jpg", declaring("edge-1081x1000.jpg", 10000, 10000)}};
+  const auto makeThumbnail = makeThumbnailMaker(dir.path() / "data" / "objects");
+  for (const auto& [name, bytes] : pictures) {
+    SCOPED_TRACE(name);
+    const auto id = create();
+    attach(id, true, dir.write(name, bytes).string());
+    for (const char* photo : {"/front.jpg", "/front-thumb.jpg"}) {
+      const auto response = get("/dashboard/requests/" + id + photo);
+      EXPECT_EQ(response.status, 422);
+      EXPECT_NE(response.body.find("megapixels"), std::string::npos) << response.body;
+    }
+    const auto key = std::string(kOwner) + "/" + id + "/front.jpg";
+    EXPECT_FALSE(makeThumbnail({"corvenza-photos", key, "r"}, key + ".thumb.jpg"));
+  }
 }
 
 TEST_F(DashboardRoutesTest, UserTextIsEscapedOnEveryPage) {

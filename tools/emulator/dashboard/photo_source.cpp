@@ -1,15 +1,14 @@
 #include "dashboard/photo_source.h"
 
-#include <corvenza/image.h>
-
 #include <algorithm>
+#include <new>
 #include <span>
 #include <vector>
 
+#include "bounded_picture.h"
 #include "dashboard/html.h"
 
 namespace corvenza::emulator::dashboard {
-namespace {}  // namespace
 
 std::optional<PhotoChoice> photoChoiceFromName(std::string_view name) {
   if (name == "front.jpg") return PhotoChoice{true, false};
@@ -40,11 +39,28 @@ Response PhotoSource::serve(const estimation::EstimationRecord& record, PhotoCho
   }
 
   const auto* bytes = reinterpret_cast<const std::uint8_t*>(object->data.data());
-  auto image = Image::fromData(std::span<const std::uint8_t>(bytes, object->data.size()));
-  if (image && choice.thumbnail && image->width() > kDashboardThumbnailWidth) {
-    image = image->resized(kDashboardThumbnailWidth);
+  auto decoded = decodeBoundedPicture(std::span<const std::uint8_t>(bytes, object->data.size()));
+  if (!decoded) {
+    switch (static_cast<PictureError>(decoded.error().code())) {
+      case PictureError::tooManyPixels:
+        return plainText(422, decoded.error().localizedDescription());
+      case PictureError::outOfMemory:
+        return plainText(503, decoded.error().localizedDescription());
+      case PictureError::undecodable:
+        break;
+    }
+    return plainText(415, "the stored object is not a JPEG or PNG picture");
   }
-  const auto jpeg = image ? image->jpegData(0.85) : std::vector<std::uint8_t>();
+  std::vector<std::uint8_t> jpeg;
+  try {
+    auto image = *decoded;
+    if (choice.thumbnail && image->width() > kDashboardThumbnailWidth) {
+      image = image->resized(kDashboardThumbnailWidth);
+    }
+    if (image) jpeg = image->jpegData(0.85);
+  } catch (const std::bad_alloc&) {
+    return plainText(503, "not enough memory to show the photo");
+  }
   if (jpeg.empty()) return plainText(415, "the stored object is not a JPEG or PNG picture");
 
   Response response;

@@ -32,7 +32,8 @@ class PhotoSource {
   explicit PhotoSource(std::filesystem::path objectsRoot) : store_(std::move(objectsRoot)) {}
 
   /// The chosen photo of @p record: 200 image/jpeg, 304 when @p ifNoneMatch
-  /// names it, 404 when there is none, 415 when it is not a picture. A
+  /// names it, 404 when there is none, 415 when it is not a picture, 422 when
+  /// it declares more than kMaxPicturePixels, 503 when memory runs out. A
   /// thumbnail is the estimator's when made, else the photo scaled down.
   Response serve(const estimation::EstimationRecord& record, PhotoChoice choice,
                  std::string_view ifNoneMatch) const;

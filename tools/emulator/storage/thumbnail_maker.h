@@ -13,7 +13,8 @@ inline constexpr double kThumbnailWidth = 240;
 
 /// A thumbnail maker over the objects under @p objectsRoot. It answers
 /// nothing (and the estimator then points at the original) when the source
-/// is missing or not a decodable image.
+/// is missing, not a decodable image or declares more than kMaxPicturePixels
+/// (see bounded_picture.h), or memory runs out.
 estimation::Estimator::ThumbnailMaker makeThumbnailMaker(std::filesystem::path objectsRoot);
 
 }  // namespace corvenza::emulator

@@ -15,6 +15,7 @@
 #include "gql/estimation_backend.h"
 #include "http_server.h"
 #include "identity_service.h"
+#include "private_files.h"
 #include "realtime/realtime_service.h"
 #include "storage/storage_service.h"
 #include "storage/thumbnail_maker.h"
@@ -41,15 +42,18 @@ detail::Result<std::string> loadOrMakeSecret(const std::filesystem::path& dataDi
   if (std::ifstream in(file); in) {
     std::string secret;
     std::getline(in, secret);
-    if (!secret.empty()) return secret;
+    if (!secret.empty()) {
+      // A key copied in, or left by an older emulator, may be open to others.
+      std::error_code ignored;
+      std::filesystem::permissions(
+          file, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write, ignored);
+      return secret;
+    }
   }
   auto secret = base64UrlEncode(randomBytes(32));
-  std::ofstream out(file, std::ios::trunc);
-  out << secret << '\n';
-  if (!out) return setupError("cannot write the token key into the data directory");
-  std::error_code ignored;
-  std::filesystem::permissions(
-      file, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write, ignored);
+  if (const auto failed = replacePrivateFile(file, secret + '\n')) {
+    return setupError("cannot write the token key into the data directory: " + failed.message());
+  }
   return secret;
 }
 
@@ -65,10 +69,10 @@ detail::Result<std::uint16_t> Emulator::start(EmulatorOptions options) {
     if (!dir) return dir.error();
     options.dataDir = std::move(*dir);
     ownsDataDir_ = true;
-  } else {
-    std::error_code ec;
-    std::filesystem::create_directories(options.dataDir, ec);
-    if (ec) return setupError("cannot make the data directory " + options.dataDir.string());
+  } else if (const auto failed = makePrivateDataDirectory(options.dataDir)) {
+    // It holds every identity's photos and measurements: this user's only.
+    return setupError("cannot make the data directory " + options.dataDir.string() +
+                      " private to this user: " + failed.message());
   }
 
   auto secret = options.tokenSecret ? detail::Result<std::string>(*options.tokenSecret)

@@ -15,6 +15,7 @@ detail::Result<std::unique_ptr<IdentityStore>> IdentityStore::open(
   options.errorDomain = "EmulatorStoreError";
   options.errorPrefix = "identity database";
   options.serialized = true;
+  options.privateFile = true;
   auto database = sqlite::Database::openFile(file, std::move(options));
   if (!database) return database.error();
   if (auto made =

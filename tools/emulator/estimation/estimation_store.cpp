@@ -60,6 +60,7 @@ detail::Result<std::unique_ptr<EstimationStore>> EstimationStore::open(
   options.errorDomain = kEstimationStoreErrorDomain;
   options.errorPrefix = "estimation database";
   options.serialized = true;
+  options.privateFile = true;
   auto opened = sqlite::Database::openFile(file, std::move(options));
   if (!opened) return opened.error();
   auto database = std::move(opened).value();

@@ -7,7 +7,7 @@
 #include <sstream>
 #include <system_error>
 
-#include "encoding.h"
+#include "private_files.h"
 
 namespace corvenza::emulator {
 namespace {
@@ -30,25 +30,11 @@ Error storeError(std::string description) {
 }
 
 // Writes next to @p target and renames over it, so readers never see half a
-// file. Returns the failure, or an empty error code.
+// file; the folders and the file are private to this user from the start.
+// Returns the failure, or an empty error code.
 std::error_code writeAtomically(const std::filesystem::path& target, const std::string& content) {
-  std::error_code ec;
-  std::filesystem::create_directories(target.parent_path(), ec);
-  if (ec) return ec;
-  const auto temporary =
-      target.parent_path() / (".tmp-" + randomString(12, "abcdefghijklmnopqrstuvwxyz0123456789"));
-  std::error_code ignored;
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    out.write(content.data(), static_cast<std::streamsize>(content.size()));
-    if (!out) {
-      std::filesystem::remove(temporary, ignored);
-      return std::make_error_code(std::errc::io_error);
-    }
-  }
-  std::filesystem::rename(temporary, target, ec);
-  if (ec) std::filesystem::remove(temporary, ignored);
-  return ec;
+  if (const auto failed = makePrivateDirectories(target.parent_path())) return failed;
+  return replacePrivateFile(target, content);
 }
 
 // Why @p target (under @p bucketRoot) could not be written, naming no file:

@@ -10,6 +10,7 @@
 #include <boost/beast/http.hpp>
 #include <boost/beast/websocket/rfc6455.hpp>
 #include <chrono>
+#include <exception>
 #include <map>
 #include <optional>
 #include <thread>
@@ -251,6 +252,19 @@ struct HttpServer::Impl {
         });
   }
 
+  // A handler that throws loses its connection (its session goes with the
+  // handler), never the thread, and so never the emulator.
+  void run() {
+    for (;;) {
+      try {
+        context.run();
+        return;
+      } catch (const std::exception& failure) {
+        logLine(std::string("a connection failed and was dropped: ") + failure.what());
+      }
+    }
+  }
+
   const Router& router;
   const std::chrono::milliseconds requestTimeout;
   Session::UpgradeHandlers upgrades;
@@ -293,7 +307,7 @@ detail::Result<std::uint16_t> HttpServer::start(const std::string& host, std::ui
   const auto bound = acceptor.local_endpoint().port();
   impl_->accept();
   for (int i = 0; i < std::max(1, threads); ++i) {
-    impl_->threads.emplace_back([this] { impl_->context.run(); });
+    impl_->threads.emplace_back([this] { impl_->run(); });
   }
   return bound;
 }

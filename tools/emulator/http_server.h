@@ -37,6 +37,8 @@ class HttpServer {
 
   /// Binds @p host:@p port (0: an ephemeral port), starts @p threads threads
   /// that the server owns, and returns the bound port. Errors when binding fails.
+  /// Whatever a connection's handler throws (running out of memory for a huge
+  /// message, say) ends that connection only: the threads go on serving.
   detail::Result<std::uint16_t> start(const std::string& host, std::uint16_t port, int threads);
 
   /// Hands WebSocket upgrade requests for exactly @p path to @p handler, which

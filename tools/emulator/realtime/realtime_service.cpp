@@ -1,10 +1,13 @@
 #include "realtime/realtime_service.h"
 
+#include <algorithm>
 #include <boost/asio/dispatch.hpp>
 #include <boost/asio/steady_timer.hpp>
+#include <boost/beast/http/write.hpp>
 #include <boost/beast/websocket.hpp>
 #include <deque>
 #include <map>
+#include <new>
 #include <nlohmann/json.hpp>
 
 #include "bounded_json.h"
@@ -59,11 +62,31 @@ std::string queryParameter(const std::string& target, const std::string& name) {
   return {};
 }
 
+// Answers an upgrade 429 instead of switching protocols, then hangs up.
+void refuseUpgrade(std::unique_ptr<WebSocketUpgrade> upgrade) {
+  auto reply = std::make_shared<beast::http::response<beast::http::string_body>>(
+      beast::http::status::too_many_requests, upgrade->request.version());
+  reply->set(beast::http::field::content_type, "text/plain; charset=utf-8");
+  reply->body() = "too many real-time connections from this address\n";
+  reply->keep_alive(false);
+  reply->prepare_payload();
+  auto stream = std::make_shared<beast::tcp_stream>(std::move(upgrade->stream));
+  stream->expires_after(std::chrono::seconds(10));
+  beast::http::async_write(*stream, *reply, [stream, reply](beast::error_code, std::size_t) {
+    beast::error_code ignored;
+    stream->socket().shutdown(net::ip::tcp::socket::shutdown_both, ignored);
+  });
+}
+
 }  // namespace
 
 struct RealtimeService::Connection : std::enable_shared_from_this<Connection> {
-  Connection(RealtimeService& service, beast::tcp_stream stream)
-      : service(service), ws(std::move(stream)), ka(ws.get_executor()), init(ws.get_executor()) {}
+  Connection(RealtimeService& service, beast::tcp_stream stream, std::string peer)
+      : service(service),
+        ws(std::move(stream)),
+        ka(ws.get_executor()),
+        init(ws.get_executor()),
+        peer(std::move(peer)) {}
 
   // Checks a signed blob as if it were the headers of a POST of @p body to
   // @p path; returns the caller's identity or an error payload.
@@ -114,6 +137,7 @@ struct RealtimeService::Connection : std::enable_shared_from_this<Connection> {
     refusal = std::get_if<Json>(&who) ? std::optional<Json>(std::get<Json>(who)) : std::nullopt;
     this->apiPath = apiPath;
 
+    ws.read_message_max(kUnacknowledgedMessageLimit);
     ws.set_option(websocket::stream_base::decorator([](websocket::response_type& response) {
       response.set(beast::http::field::sec_websocket_protocol, "graphql-ws");
     }));
@@ -141,9 +165,14 @@ struct RealtimeService::Connection : std::enable_shared_from_this<Connection> {
   void read() {
     ws.async_read(buffer, [self = shared_from_this()](beast::error_code ec, std::size_t) {
       if (ec) return self->closed();
-      auto text = beast::buffers_to_string(self->buffer.data());
-      self->buffer.consume(self->buffer.size());
-      self->onMessage(text);
+      try {
+        auto text = beast::buffers_to_string(self->buffer.data());
+        self->buffer.consume(self->buffer.size());
+        self->onMessage(text);
+      } catch (const std::bad_alloc&) {
+        logLine("WS /graphql/realtime closed: out of memory");
+        return self->close();
+      }
       self->read();
     });
   }
@@ -167,6 +196,7 @@ struct RealtimeService::Connection : std::enable_shared_from_this<Connection> {
       }
       acknowledged = true;
       init.cancel();
+      ws.read_message_max(kMessageLimit);
       send({{"type", "connection_ack"},
             {"payload", {{"connectionTimeoutMs", kConnectionTimeoutMs}}}});
       scheduleKeepAlive();
@@ -317,6 +347,7 @@ struct RealtimeService::Connection : std::enable_shared_from_this<Connection> {
   websocket::stream<beast::tcp_stream> ws;
   net::steady_timer ka;
   net::steady_timer init;
+  const std::string peer;
   bool acknowledged = false;  // on the strand only
   beast::flat_buffer buffer;
   std::deque<std::string> outbox;
@@ -347,11 +378,26 @@ RealtimeService::RealtimeService(EmulatorContext& context, gql::EstimationBacken
 RealtimeService::~RealtimeService() { backend_.store().removeListener(listener_); }
 
 void RealtimeService::accept(std::unique_ptr<WebSocketUpgrade> upgrade) {
-  auto connection = std::make_shared<Connection>(*this, std::move(upgrade->stream));
-  // Started (identity known) before events can reach it.
-  connection->start(std::move(upgrade->request));
+  beast::error_code ec;
+  const auto endpoint = upgrade->stream.socket().remote_endpoint(ec);
+  auto peer = ec ? std::string() : endpoint.address().to_string();
+  // Counted and started under one lock, so that upgrades racing on two
+  // threads cannot both take the last place.
   std::lock_guard lock(mutex_);
   std::erase_if(connections_, [](const auto& weak) { return weak.expired(); });
+  const auto held = std::count_if(connections_.begin(), connections_.end(), [&](const auto& weak) {
+    const auto connection = weak.lock();
+    return connection && connection->peer == peer;
+  });
+  if (static_cast<std::size_t>(held) >= kMaxConnectionsPerPeer) {
+    logLine("WS /graphql/realtime refused: " + std::to_string(held) + " connections open from " +
+            peer);
+    return refuseUpgrade(std::move(upgrade));
+  }
+  auto connection =
+      std::make_shared<Connection>(*this, std::move(upgrade->stream), std::move(peer));
+  // Started (identity known) before events can reach it.
+  connection->start(std::move(upgrade->request));
   connections_.push_back(connection);
 }
 

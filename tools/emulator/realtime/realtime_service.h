@@ -4,6 +4,7 @@
 // estimation store's change events.
 
 #include <chrono>
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -21,6 +22,16 @@ class EstimationBackend;
 
 class RealtimeService {
  public:
+  /// Largest message read before connection_ack: a connection_init is tiny,
+  /// and an unauthenticated client has proved nothing yet.
+  static constexpr std::size_t kUnacknowledgedMessageLimit = 16 * 1024;
+  /// Largest message read from an acknowledged connection: a start with its
+  /// signed headers and subscription document is a few kilobytes.
+  static constexpr std::size_t kMessageLimit = 256 * 1024;
+  /// Open connections one peer address may hold; the library shares one per
+  /// client, so this leaves room for many clients and test suites on one machine.
+  static constexpr std::size_t kMaxConnectionsPerPeer = 64;
+
   /// @p context and @p backend must outlive the service. A "ka" goes to every
   /// acknowledged connection each @p keepAlive; a connection not acknowledged
   /// within @p initTimeout of opening is closed.
@@ -30,7 +41,8 @@ class RealtimeService {
   RealtimeService(const RealtimeService&) = delete;
   RealtimeService& operator=(const RealtimeService&) = delete;
 
-  /// Takes over an upgraded connection. Runs on a server thread.
+  /// Takes over an upgraded connection, or answers it 429 when its peer
+  /// address already holds kMaxConnectionsPerPeer. Runs on a server thread.
   void accept(std::unique_ptr<WebSocketUpgrade> upgrade);
 
   /// accept() as the HTTP server's upgrade handler.

@@ -40,8 +40,8 @@ class EmulatorFaultsTest : public ::testing::Test {
   void TearDown() override { control("DELETE"); }
 
   static PlainResponse control(const std::string& method, const json& body = nullptr) {
-    return plainRequest(method, emulator_->endpoint("base") + "/_control/faults", {},
-                        body.is_null() ? "" : body.dump());
+    return plainRequest(method, emulator_->endpoint("base") + "/_control/faults",
+                        {"Content-Type: application/json"}, body.is_null() ? "" : body.dump());
   }
   static void inject(const json& faults) {
     const auto added = control("POST", faults);

@@ -127,9 +127,10 @@ TEST_F(EmulatorIdentityTest, ExpiredTokenIsNotAuthorizedAfterTheClockMoves) {
   ASSERT_EQ(credentials(identityId, jwt).status, 200);
 
   const auto control = emulator_->endpoint("base") + "/_control/clock";
-  ASSERT_EQ(plainRequest("POST", control, {}, R"({"advance_seconds":61})").status, 200);
+  const std::vector<std::string> asJson = {"Content-Type: application/json"};
+  ASSERT_EQ(plainRequest("POST", control, asJson, R"({"advance_seconds":61})").status, 200);
   const auto late = credentials(identityId, jwt);
-  plainRequest("POST", control, {}, R"({"advance_seconds":-61})");
+  plainRequest("POST", control, asJson, R"({"advance_seconds":-61})");
   EXPECT_EQ(errorType(late), "NotAuthorizedException") << late.body;
 }
 

@@ -17,7 +17,8 @@ class FaultControl {
   explicit FaultControl(std::string base) : url_(std::move(base) + "/_control/faults") {}
 
   PlainResponse request(const std::string& method, const nlohmann::json& body = nullptr) const {
-    return plainRequest(method, url_, {}, body.is_null() ? "" : body.dump());
+    return plainRequest(method, url_, {"Content-Type: application/json"},
+                        body.is_null() ? "" : body.dump());
   }
   /// Adds @p fault (an object or an array), failing the test when refused.
   void inject(const nlohmann::json& fault) const {

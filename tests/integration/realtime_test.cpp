@@ -201,8 +201,9 @@ TEST_F(RealtimeIntegrationTest, DroppedConnectionIsReopenedAndEventsKeepComing) 
   auto watcher = subscribe(*carolClient, 0, carol.identityId, created);
   awaitStarted(carol, created);
 
-  auto drop = plainRequest(
-      "POST", emulator_->endpoint("base") + "/_control/drop-realtime-connections", {}, "");
+  auto drop =
+      plainRequest("POST", emulator_->endpoint("base") + "/_control/drop-realtime-connections",
+                   {"Content-Type: application/json"}, "");
   ASSERT_EQ(drop.status, 204) << drop.body;
   created.events.clear();
   awaitStarted(carol, created);  // resumes without a new subscribe

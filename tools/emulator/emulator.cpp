@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "auth_service.h"
+#include "control_guard.h"
 #include "control_service.h"
 #include "dashboard/dashboard_service.h"
 #include "dashboard/page_layout.h"
@@ -15,6 +16,7 @@
 #include "gql/estimation_backend.h"
 #include "http_server.h"
 #include "identity_service.h"
+#include "loopback.h"
 #include "private_files.h"
 #include "realtime/realtime_service.h"
 #include "storage/storage_service.h"
@@ -85,7 +87,8 @@ detail::Result<std::uint16_t> Emulator::start(EmulatorOptions options) {
 
   router_.mount("/auth", std::make_shared<AuthService>(*context_));
   router_.mount("/identity", std::make_shared<IdentityService>(*context_));
-  router_.mount("/_control", std::make_shared<ControlService>(*context_));
+  router_.mount("/_control",
+                std::make_shared<ControlGuard>(std::make_shared<ControlService>(*context_)));
   auto estimation = gql::EstimationBackend::start(*context_, context_->options.dataDir,
                                                   context_->options.estimationDelay);
   if (!estimation) return estimation.error();
@@ -98,14 +101,17 @@ detail::Result<std::uint16_t> Emulator::start(EmulatorOptions options) {
   realtime_ = std::make_unique<RealtimeService>(*context_, *estimation_,
                                                 context_->options.realtimeKeepAlive,
                                                 context_->options.realtimeInitTimeout);
-  router_.mount("/_control/drop-realtime-connections", realtime_->dropControl());
+  router_.mount("/_control/drop-realtime-connections",
+                std::make_shared<ControlGuard>(realtime_->dropControl()));
   router_.mount("/_control/estimator",
-                std::make_shared<estimation::EstimatorControl>(estimation_->estimator()));
+                std::make_shared<ControlGuard>(
+                    std::make_shared<estimation::EstimatorControl>(estimation_->estimator())));
   dashboard_ = std::make_shared<dashboard::DashboardService>(estimation_->store(),
                                                              context_->options.dataDir / "objects");
   router_.mount(std::string(dashboard::kDashboardPath), dashboard_);
 
   server_ = std::make_unique<HttpServer>(router_);
+  server_->setAdmission(refuseUnlessLoopback);
   server_->onUpgrade("/graphql/realtime", realtime_->upgradeHandler());
   server_->setFaultSource([context = context_.get()](const Request& request) {
     return faults::takeRequestFault(context->faults, request);

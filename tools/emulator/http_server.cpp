@@ -41,11 +41,13 @@ class Session : public std::enable_shared_from_this<Session> {
       std::map<std::string, std::function<void(std::unique_ptr<WebSocketUpgrade>)>>;
 
   Session(tcp::socket socket, const Router& router, const UpgradeHandlers& upgrades,
-          const HttpServer::FaultSource& faults, std::chrono::milliseconds requestTimeout)
+          const HttpServer::FaultSource& faults, const HttpServer::Admission& admission,
+          std::chrono::milliseconds requestTimeout)
       : stream_(std::move(socket)),
         router_(router),
         upgrades_(upgrades),
         faults_(faults),
+        admission_(admission),
         requestTimeout_(requestTimeout),
         faultTimer_(stream_.get_executor()) {}
 
@@ -80,20 +82,25 @@ class Session : public std::enable_shared_from_this<Session> {
     auto message = parser_->release();
     keepAlive_ = message.keep_alive();
     version_ = message.version();
-    if (boost::beast::websocket::is_upgrade(message)) {
-      const auto target = std::string(message.target());
-      auto handler = upgrades_.find(target.substr(0, target.find('?')));
-      if (handler != upgrades_.end()) return upgrade(std::move(message), handler->second);
-    }
+    const auto target = std::string(message.target());
+    auto handler = boost::beast::websocket::is_upgrade(message)
+                       ? upgrades_.find(target.substr(0, target.find('?')))
+                       : upgrades_.end();
+    const bool upgrading = handler != upgrades_.end();
     http::HttpHeaders headers;
     for (const auto& field : message) {
       headers.emplace_back(std::string(field.name_string()), std::string(field.value()));
     }
-    auto request = makeRequest(std::string(message.method_string()), std::string(message.target()),
-                               std::move(headers), std::move(message.body()));
+    auto request = makeRequest(std::string(message.method_string()), target, std::move(headers),
+                               upgrading ? std::string() : std::move(message.body()));
     beast::error_code peerError;
     const auto peer = stream_.socket().remote_endpoint(peerError);
     if (!peerError) request.remoteAddress = peer.address().to_string();
+    if (auto refusal = admission_ ? admission_(request) : std::nullopt) {
+      keepAlive_ = false;
+      return write(std::move(*refusal), request.method, request.path);
+    }
+    if (upgrading) return upgrade(std::move(message), handler->second);
     auto fault = faults_ ? faults_(request) : std::nullopt;
     if (!fault || fault->when == faults::Timing::After) return dispatch(std::move(request), fault);
     // The fault comes first: the service sees the request only when a stall lets it pass.
@@ -215,6 +222,7 @@ class Session : public std::enable_shared_from_this<Session> {
   const Router& router_;
   const UpgradeHandlers& upgrades_;
   const HttpServer::FaultSource& faults_;
+  const HttpServer::Admission& admission_;
   const std::chrono::milliseconds requestTimeout_;
   net::steady_timer faultTimer_;
   std::array<char, 512> discard_{};
@@ -233,7 +241,8 @@ struct HttpServer::Impl {
           if (ec == net::error::operation_aborted || !acceptor.is_open()) return;
           if (!ec || ec == net::error::connection_aborted) {
             if (!ec) {
-              std::make_shared<Session>(std::move(socket), router, upgrades, faults, requestTimeout)
+              std::make_shared<Session>(std::move(socket), router, upgrades, faults, admission,
+                                        requestTimeout)
                   ->start();
             }
             acceptBackoff = std::chrono::milliseconds(0);
@@ -269,6 +278,7 @@ struct HttpServer::Impl {
   const std::chrono::milliseconds requestTimeout;
   Session::UpgradeHandlers upgrades;
   HttpServer::FaultSource faults;
+  HttpServer::Admission admission;
   net::io_context context;
   tcp::acceptor acceptor{context};
   // Only one accept or retry is pending at a time, so these need no strand.
@@ -288,6 +298,8 @@ void HttpServer::onUpgrade(std::string path,
 }
 
 void HttpServer::setFaultSource(FaultSource source) { impl_->faults = std::move(source); }
+
+void HttpServer::setAdmission(Admission admission) { impl_->admission = std::move(admission); }
 
 detail::Result<std::uint16_t> HttpServer::start(const std::string& host, std::uint16_t port,
                                                 int threads) {

@@ -52,6 +52,12 @@ class HttpServer {
   using FaultSource = std::function<std::optional<faults::Fault>(const Request&)>;
   void setFaultSource(FaultSource source);
 
+  /// Asked first about every request and WebSocket upgrade, before faults and
+  /// services: an answer refuses the request with it and ends the connection.
+  /// The emulator's answers only this machine (see loopback.h). Call before start().
+  using Admission = std::function<std::optional<Response>(const Request&)>;
+  void setAdmission(Admission admission);
+
   /// Stops accepting, drops open connections and joins the threads. Safe to
   /// call more than once; not from one of the server's own threads.
   void stop();

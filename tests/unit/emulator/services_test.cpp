@@ -15,6 +15,8 @@ namespace {
 
 using nlohmann::json;
 
+const http::HttpHeaders kJson = {{"Content-Type", "application/json"}};
+
 class ServicesTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -168,11 +170,11 @@ TEST_F(ServicesTest, GetIdNamesTheTokensIdentityInThisPoolOnly) {
 
 TEST_F(ServicesTest, ControlClockMovesEmulatorTime) {
   const auto before = emulator.context().clock.nowSeconds();
-  const auto moved = send("POST", "/_control/clock", {}, R"({"advance_seconds":3600})");
+  const auto moved = send("POST", "/_control/clock", kJson, R"({"advance_seconds":3600})");
   ASSERT_EQ(moved.status, 200);
   EXPECT_EQ(json::parse(moved.body)["offset_seconds"], 3600);
   EXPECT_GE(emulator.context().clock.nowSeconds(), before + 3600);
-  EXPECT_EQ(send("POST", "/_control/clock", {}, R"({"advance_seconds":"soon"})").status, 400);
+  EXPECT_EQ(send("POST", "/_control/clock", kJson, R"({"advance_seconds":"soon"})").status, 400);
   EXPECT_EQ(send("GET", "/_control/nothing").status, 404);
 }
 
@@ -187,19 +189,19 @@ TEST_F(ServicesTest, ControlClockRefusesMovesOutsideItsRange) {
            std::to_string(-now - 60), std::to_string(untilLatest + 60)}) {
     SCOPED_TRACE(advance);
     const auto refused =
-        send("POST", "/_control/clock", {}, R"({"advance_seconds":)" + advance + "}");
+        send("POST", "/_control/clock", kJson, R"({"advance_seconds":)" + advance + "}");
     EXPECT_EQ(refused.status, 400);
     EXPECT_NE(json::parse(refused.body)["message"].get<std::string>().find("outside"),
               std::string::npos);
     EXPECT_EQ(clock.offsetSeconds(), 0);
   }
   // Up to the edges is fine, and so is coming back; each step adds to the offset.
-  const auto late = send("POST", "/_control/clock", {},
+  const auto late = send("POST", "/_control/clock", kJson,
                          R"({"advance_seconds":)" + std::to_string(untilLatest - 60) + "}");
   ASSERT_EQ(late.status, 200) << late.body;
   EXPECT_LE(json::parse(late.body)["now"].get<std::int64_t>(), EmulatorClock::kLatestSeconds);
-  EXPECT_EQ(send("POST", "/_control/clock", {}, R"({"advance_seconds":3600})").status, 400);
-  const auto back = send("POST", "/_control/clock", {},
+  EXPECT_EQ(send("POST", "/_control/clock", kJson, R"({"advance_seconds":3600})").status, 400);
+  const auto back = send("POST", "/_control/clock", kJson,
                          R"({"advance_seconds":)" + std::to_string(-untilLatest + 60) + "}");
   ASSERT_EQ(back.status, 200);
   EXPECT_EQ(json::parse(back.body)["offset_seconds"], 0);
@@ -220,7 +222,7 @@ TEST_F(ServicesTest, DeeplyNestedBodiesAreRefusedByEveryService) {
                              deep);
   EXPECT_EQ(identity.status, 400);
   EXPECT_EQ(errorType(identity), "InvalidParameterException");
-  EXPECT_EQ(send("POST", "/_control/clock", {}, deep).status, 400);
+  EXPECT_EQ(send("POST", "/_control/clock", kJson, deep).status, 400);
   EXPECT_EQ(emulator.context().clock.offsetSeconds(), 0);
 }
 

@@ -4,9 +4,9 @@
 #include <gtest/gtest.h>
 
 #include "dashboard/html.h"
-#include "dashboard/loopback.h"
 #include "dashboard/paging.h"
 #include "dashboard/request_id.h"
+#include "loopback.h"
 
 namespace corvenza::emulator::dashboard {
 namespace {

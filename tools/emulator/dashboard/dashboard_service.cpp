@@ -4,13 +4,13 @@
 
 #include "dashboard/assets.h"
 #include "dashboard/html.h"
-#include "dashboard/loopback.h"
 #include "dashboard/page_layout.h"
 #include "dashboard/paging.h"
 #include "dashboard/request_id.h"
 #include "dashboard/request_page.h"
 #include "dashboard/requests_page.h"
 #include "log.h"
+#include "loopback.h"
 
 namespace corvenza::emulator::dashboard {
 namespace {
@@ -55,6 +55,8 @@ void DashboardService::close() {
 }
 
 void DashboardService::handleAsync(Request request, Responder respond) {
+  // The server refuses these already (loopback.h). The dashboard shows every
+  // identity's data, so it asks again of callers that reach it another way.
   if (!isLoopbackPeer(request.remoteAddress) ||
       !isLoopbackHost(request.header("Host").value_or(""))) {
     return respond(plainText(403, "the dashboard answers only on this machine's loopback address"));

@@ -14,8 +14,8 @@ class EstimatorControl final : public Service {
   explicit EstimatorControl(Estimator& estimator) : estimator_(estimator) {}
   std::string_view name() const override { return "estimator-control"; }
   /// 200 {"id", "decided"} when decided; 404 for an unknown request, 409 for
-  /// one not waiting for an estimate, 400 for a malformed body, 415 when the
-  /// body is not declared as JSON.
+  /// one not waiting for an estimate, 400 for a malformed body. Mounted
+  /// behind a ControlGuard, which refuses bodies not declared as JSON.
   Response handle(const Request& request) override;
 
  private:

@@ -1,4 +1,4 @@
-#include "dashboard/loopback.h"
+#include "loopback.h"
 
 #include <arpa/inet.h>
 
@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string>
 
-namespace corvenza::emulator::dashboard {
+namespace corvenza::emulator {
 namespace {
 
 bool isLoopbackV4(const unsigned char* bytes) { return bytes[0] == 127; }
@@ -56,4 +56,30 @@ bool isLoopbackHost(std::string_view host) {
   return inet_pton(AF_INET, name.c_str(), bytes) == 1 && isLoopbackV4(bytes);
 }
 
-}  // namespace corvenza::emulator::dashboard
+bool isLoopbackOrigin(std::string_view origin) {
+  for (const std::string_view scheme : {"http://", "https://"}) {
+    if (origin.starts_with(scheme)) return isLoopbackHost(origin.substr(scheme.size()));
+  }
+  return false;
+}
+
+std::optional<Response> refuseUnlessLoopback(const Request& request) {
+  Response refusal;
+  refusal.headers.emplace_back("Content-Type", "text/plain; charset=utf-8");
+  const auto origin = request.header("Origin");
+  if (!isLoopbackPeer(request.remoteAddress)) {
+    refusal.status = 403;
+    refusal.body = "the emulator answers only this machine\n";
+  } else if (!isLoopbackHost(request.header("Host").value_or(""))) {
+    refusal.status = 421;
+    refusal.body = "the emulator answers only requests for 127.0.0.1, localhost or [::1]\n";
+  } else if (origin && !isLoopbackOrigin(*origin)) {
+    refusal.status = 403;
+    refusal.body = "the emulator answers only pages of this machine\n";
+  } else {
+    return std::nullopt;
+  }
+  return refusal;
+}
+
+}  // namespace corvenza::emulator

@@ -8,7 +8,10 @@
 #include <mutex>
 #include <vector>
 
+#include "auth/developer_identity_provider.h"
 #include "core/time_format.h"
+#include "requests/creation_preflight.h"
+#include "requests/file_util.h"
 #include "requests/image_upload_input.h"
 #include "requests/operations.h"
 #include "requests/request_support.h"
@@ -55,6 +58,10 @@ struct Creation {
   std::shared_ptr<const Image> frontImage;
   std::shared_ptr<const Image> sideImage;
   std::string id;
+  // Whose folder the photos go to, fixed when the creation starts (or, before
+  // the first signed call, when the create answers): a sign-out meanwhile must
+  // not leave the photos without a key.
+  std::string identityId;
   // The step in flight, named in the errors: "create", "front photo", "side
   // photo" or "read back". Touched on the main queue only.
   std::string step = "create";
@@ -110,6 +117,15 @@ struct Creation {
     return errors;
   }
 };
+
+std::string currentIdentity(const ClientState& state) {
+  std::shared_ptr<auth::DeveloperAuthenticatedIdentityProvider> bridge;
+  {
+    std::lock_guard lock(state.mutex);
+    bridge = state.developerIdentityProvider;
+  }
+  return bridge ? bridge->identityId() : std::string();
+}
 
 void setProgress(ClientState& state, EstimationProgressType progress) {
   std::shared_ptr<CorvenzaEnterpriseDelegate> delegate;
@@ -220,7 +236,8 @@ template <typename Mutation>
 std::optional<Mutation> attachMutation(const ClientState& state,
                                        const std::shared_ptr<Creation>& creation,
                                        const Image& image, bool isFront) {
-  auto input = requests::prepareImageUploadInput(state, creation->id, image, isFront);
+  auto input =
+      requests::prepareImageUploadInput(state, creation->id, image, isFront, creation->identityId);
   if (!input) {
     handleErrorInMainQueue(creation, Errors{input.error()});
     return std::nullopt;
@@ -319,6 +336,16 @@ void createEstimationRequest(const StatePtr& state, const EstimationParameter& e
                                  {requests::notInitializedError()});
     return;
   }
+  // Photos a killed process left on their way to storage go now.
+  static std::once_flag swept;
+  std::call_once(swept, [] { FileUtil::removeAbandonedTempFiles(std::chrono::minutes(60)); });
+  for (auto check : {checkPhotoStorage(*state), checkTemporaryFolder()}) {
+    if (!check) continue;
+    Errors errors{*check};
+    requests::printErrors(errors);
+    requests::callBackWithErrors(state->queue(), std::move(callback), std::move(errors));
+    return;
+  }
 
   // Values pass unchanged: centimetres, kilograms, years; gender as null when absent.
   graphql::CreateBodysizeEstimationInput input(
@@ -332,6 +359,7 @@ void createEstimationRequest(const StatePtr& state, const EstimationParameter& e
   creation->queue = state->queue();
   creation->frontImage = estimationParameter.frontImage;
   creation->sideImage = estimationParameter.sideImage;
+  creation->identityId = currentIdentity(*state);
 
   setProgress(*state, EstimationProgressType::none);
   // Armed before the hand-off, so a result handled at once on the main queue
@@ -346,6 +374,7 @@ void createEstimationRequest(const StatePtr& state, const EstimationParameter& e
         if (created) {
           // Errors that come with the created object are ignored.
           creation->id = created->fragments().bodysizeEstimationMinimumOutput().id();
+          if (creation->identityId.empty()) creation->identityId = currentIdentity(*state);
           creation->step = "front photo";
           setProgress(*state, EstimationProgressType::setParameter);
           printQuoted("[SPEED_TEST]:endParam:" + detail::getNow() + "[" + creation->id + "]");

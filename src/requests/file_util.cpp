@@ -2,13 +2,16 @@
 
 #include <corvenza/console.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <ctime>
+#include <map>
 #include <mutex>
+#include <optional>
 #include <random>
 
 #include "auth/developer_identity_provider.h"
@@ -41,6 +44,48 @@ std::string safeName(const std::string& name) {
   auto base = std::filesystem::path(name).filename().string();
   if (base.empty() || base == "." || base == "..") return "file";
   return base;
+}
+
+constexpr std::string_view kOwnerPrefix = "owner-";
+constexpr std::size_t kOwnerTokenSize = 6 + 16;  // "owner-" and 16 hex digits
+constexpr std::string_view kLockSuffix = ".lock";
+
+// This process's mark on its temporary files: "owner-<16 hex>", with the
+// lock file of that name held for the life of the process. A process killed
+// mid-upload cannot remove its photo; the next one sees the lock free and
+// does. Empty when no lock could be made (files are then only removed by
+// their own creation).
+std::string ownerToken(const std::filesystem::path& dir) {
+  static std::mutex mutex;
+  static std::string token;
+  static detail::UniqueFd held;
+  std::lock_guard lock(mutex);
+  if (!token.empty()) return token;
+  for (int attempt = 0; attempt < 4 && token.empty(); ++attempt) {
+    const std::string candidate = std::string(kOwnerPrefix) + uniquePart();
+    const auto path = dir / (candidate + std::string(kLockSuffix));
+    detail::UniqueFd fd(
+        ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (fd.get() < 0) continue;
+    // A sweep that opened the file before the lock was taken removes it; the
+    // lock only counts while the name still leads to this file.
+    struct stat mine {};
+    struct stat named {};
+    if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0 || ::fstat(fd.get(), &mine) != 0 ||
+        ::lstat(path.c_str(), &named) != 0 || mine.st_ino != named.st_ino) {
+      continue;
+    }
+    held = std::move(fd);
+    token = candidate;
+  }
+  return token;
+}
+
+// The owner token inside a temporary file's name, or nothing.
+std::optional<std::string> ownerIn(const std::string& fileName) {
+  const auto at = fileName.find(std::string("-") + std::string(kOwnerPrefix));
+  if (at == std::string::npos || fileName.size() < at + 1 + kOwnerTokenSize) return std::nullopt;
+  return fileName.substr(at + 1, kOwnerTokenSize);
 }
 
 bool writeAll(int fd, std::span<const std::uint8_t> data) {
@@ -81,8 +126,10 @@ detail::Result<std::filesystem::path> FileUtil::writeTempFile(const std::string&
   if (!dir) return dir.error();
   const auto stamp = timeStamp(std::chrono::system_clock::now());
   const auto fileName = safeName(name);
+  const auto owner = ownerToken(*dir);
+  const auto ownerPart = owner.empty() ? std::string() : owner + "-";
   for (int attempt = 0; attempt < 16; ++attempt) {
-    auto path = *dir / (stamp + "-" + uniquePart() + "-" + fileName);
+    auto path = *dir / (stamp + "-" + ownerPart + uniquePart() + "-" + fileName);
     detail::UniqueFd fd(
         ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (fd.get() < 0) {
@@ -99,6 +146,40 @@ detail::Result<std::filesystem::path> FileUtil::writeTempFile(const std::string&
     return path;
   }
   return fileError(4, "A temporary file cannot be created");
+}
+
+void FileUtil::removeAbandonedTempFiles(std::chrono::minutes unmarkedAge) {
+  auto dir = privateTemporaryDirectory();
+  if (!dir) return;
+  const auto own = ownerToken(*dir);
+  const auto cutoff = std::filesystem::file_time_type::clock::now() - unmarkedAge;
+  std::map<std::string, bool> ownerAlive;
+  const auto alive = [&](const std::string& owner) {
+    if (owner == own) return true;
+    if (auto known = ownerAlive.find(owner); known != ownerAlive.end()) return known->second;
+    const auto lockPath = *dir / (owner + std::string(kLockSuffix));
+    detail::UniqueFd fd(::open(lockPath.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC));
+    const bool held = fd.get() >= 0 && ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0;
+    // Removed while locked, so that no process can take it over meanwhile.
+    if (!held) ::unlink(lockPath.c_str());
+    return ownerAlive[owner] = held;
+  };
+  std::error_code error;
+  for (const auto& file : std::filesystem::directory_iterator(*dir, error)) {
+    const auto name = file.path().filename().string();
+    std::error_code ignored;
+    if (name.size() > kLockSuffix.size() &&
+        name.compare(name.size() - kLockSuffix.size(), kLockSuffix.size(), kLockSuffix) == 0) {
+      if (name.rfind(kOwnerPrefix, 0) == 0) alive(name.substr(0, name.size() - kLockSuffix.size()));
+      continue;
+    }
+    if (auto owner = ownerIn(name)) {
+      if (!alive(*owner)) std::filesystem::remove(file.path(), ignored);
+    } else if (file.last_write_time(ignored) < cutoff) {
+      // Written by a version that did not mark its files.
+      std::filesystem::remove(file.path(), ignored);
+    }
+  }
 }
 
 std::string FileUtil::generateTempPathFor(const std::string& name) {
@@ -119,6 +200,11 @@ std::string FileUtil::generateBucketKeyPathFor(const ClientState& state,
     consoleLine("no cognito identity");
     return "";
   }
+  return bucketKey(identityId, objectId, name);
+}
+
+std::string FileUtil::bucketKey(const std::string& identityId, const std::string& objectId,
+                                const std::string& name) {
   return identityId + "/" + objectId + "/" + name;
 }
 

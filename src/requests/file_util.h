@@ -15,9 +15,11 @@ namespace corvenza::requests {
 
 class FileUtil {
  public:
-  /// A fresh, empty file for @p name: "<dir>/<yyyyMMddhhmmsss>-<unique>-<name>"
-  /// where <dir> is privateTemporaryDirectory(). Created exclusively with mode
-  /// 0600, so two files of one name made in the same second never collide.
+  /// A fresh, empty file for @p name:
+  /// "<dir>/<yyyyMMddhhmmsss>-<owner>-<unique>-<name>" where <dir> is
+  /// privateTemporaryDirectory() and <owner> marks this process (see
+  /// removeAbandonedTempFiles). Created exclusively with mode 0600, so two
+  /// files of one name made in the same second never collide.
   /// The empty string when it cannot be made.
   static std::string generateTempPathFor(const std::string& name);
 
@@ -37,6 +39,14 @@ class FileUtil {
   /// "no cognito identity" and returns the empty string.
   static std::string generateBucketKeyPathFor(const ClientState& state, const std::string& objectId,
                                               const std::string& name);
+  /// "<identityId>/<objectId>/<name>": where a request's photo is stored.
+  static std::string bucketKey(const std::string& identityId, const std::string& objectId,
+                               const std::string& name);
+
+  /// Removes files of the private temporary folder that no running process
+  /// holds: photos left by a process killed before its creation ended, and
+  /// unmarked files (of older versions) older than @p unmarkedAge.
+  static void removeAbandonedTempFiles(std::chrono::minutes unmarkedAge);
 
   /// @p when in local time as "yyyyMMddhhmmsss": 12-hour clock without a
   /// marker, seconds padded to three digits.

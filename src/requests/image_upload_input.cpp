@@ -20,9 +20,9 @@ bool holdsPicture(const Image& image) {
 
 }  // namespace
 
-detail::Result<graphql::S3ObjectInput> prepareImageUploadInput(const ClientState& state,
-                                                               const std::string& requestId,
-                                                               const Image& image, bool isFront) {
+detail::Result<graphql::S3ObjectInput> prepareImageUploadInput(
+    const ClientState& state, const std::string& requestId, const Image& image, bool isFront,
+    const std::optional<std::string>& identityId) {
   const std::string name = isFront ? "front.jpg" : "side.jpg";
   if (!holdsPicture(image)) {
     return image::makeImageError(ImageErrorCode::undecodable, "The photo holds no picture");
@@ -36,7 +36,9 @@ detail::Result<graphql::S3ObjectInput> prepareImageUploadInput(const ClientState
   StorageBackedS3ObjectProxy object(name, std::move(jpeg.value()), kMimeType);
   if (object.storeError()) return *object.storeError();
 
-  const auto key = FileUtil::generateBucketKeyPathFor(state, requestId, name);
+  const auto key = identityId && !identityId->empty()
+                       ? FileUtil::bucketKey(*identityId, requestId, name)
+                       : FileUtil::generateBucketKeyPathFor(state, requestId, name);
   std::string region;
   std::string bucket;
   {

@@ -4,6 +4,7 @@
 
 #include <corvenza/image.h>
 
+#include <optional>
 #include <string>
 
 #include "core/result.h"
@@ -16,10 +17,11 @@ namespace corvenza::requests {
 /// @p requestId: the photo scaled to at most 1080 points wide, JPEG at the
 /// best quality, in a fresh private temporary file, to be stored under
 /// "<identity id>/<request id>/front.jpg" (or "side.jpg") in @p state's
-/// bucket and region, the identity being @p state's. Fails when the photo
-/// cannot be encoded or written.
-detail::Result<graphql::S3ObjectInput> prepareImageUploadInput(const ClientState& state,
-                                                               const std::string& requestId,
-                                                               const Image& image, bool isFront);
+/// bucket and region, the identity being @p identityId (a creation fixes it
+/// when it starts) or else @p state's now. Fails when the photo cannot be
+/// encoded or written.
+detail::Result<graphql::S3ObjectInput> prepareImageUploadInput(
+    const ClientState& state, const std::string& requestId, const Image& image, bool isFront,
+    const std::optional<std::string>& identityId = std::nullopt);
 
 }  // namespace corvenza::requests

@@ -73,6 +73,18 @@ std::optional<Error> TransferUtility::checkLocation(const std::string& bucket,
   return std::nullopt;
 }
 
+std::optional<Error> TransferUtility::checkUploadTarget(const std::string& bucket) const {
+  if (auto error = checkLocation(bucket, "-")) return error;
+  const auto scheme = detail::s3Endpoint(region_, options_.environment).scheme;
+  if (scheme != "http" && scheme != "https") {
+    // Only the scheme is named: the rest of an endpoint may hold credentials.
+    return makeStorageError(
+        kStorageInvalidLocation,
+        "Object storage's endpoint must be an http or https URL, not " + scheme + "://");
+  }
+  return std::nullopt;
+}
+
 TransferTask TransferUtility::uploadFile(const std::filesystem::path& file,
                                          const std::string& bucket, const std::string& key,
                                          const std::string& contentType,

@@ -88,6 +88,11 @@ class TransferUtility {
 
   const std::string& region() const { return region_; }
 
+  /// Whether an upload to @p bucket could be sent at all: a bucket, a
+  /// credentials provider and an http or https endpoint. Lets a caller find
+  /// out before it makes anything that the photos would then need.
+  std::optional<Error> checkUploadTarget(const std::string& bucket) const;
+
  private:
   std::shared_ptr<http::HttpTransport> signedTransport();
   std::optional<Error> checkLocation(const std::string& bucket, const std::string& key) const;

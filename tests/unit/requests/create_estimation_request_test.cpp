@@ -1,5 +1,7 @@
 #include <thread>
 
+#include "auth/developer_identity_provider.h"
+#include "requests/operations.h"
 #include "requests_fixture.h"
 #include "testkit/fake_clock.h"
 
@@ -472,6 +474,23 @@ TEST_F(CreateTest, ErrorsNameTheStepAndTheRequestLeftBehind) {
     EXPECT_EQ(error.userInfoValue(error_info::kRequestId),
               requestId ? std::optional<std::string>(requestId) : std::nullopt);
   }
+}
+
+// The photos' folder is the identity the creation started with: signing out
+// meanwhile must not leave the next photo without a key.
+TEST_F(CreateTest, SigningOutMidCreationKeepsTheIdentityItStartedWith) {
+  auto& impl = CorvenzaEnterprise::shared().impl();
+  impl.developerIdentityProvider = std::make_shared<auth::DeveloperAuthenticatedIdentityProvider>(
+      AWSRegionType::APNortheast1, "ap-northeast-1:pool", true);
+  impl.developerIdentityProvider->setIdentityId("id-a");
+  Outcome out;
+  CorvenzaEnterprise::createEstimationRequest(parameter_, out.callback());
+  gateway_->answerJson(0, created("r-1"));
+  requests::signOut(impl);
+  drain();
+  ASSERT_EQ(gateway_->callCount(), 2u);
+  EXPECT_EQ((*gateway_->call(1).request.variables)["image"]["key"], "id-a/r-1/front.jpg");
+  EXPECT_EQ(out.calls, 0);
 }
 
 TEST_F(CreateTest, AttachAnswersOfAnotherShapeAreNotInspected) {

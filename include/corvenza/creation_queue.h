@@ -16,8 +16,10 @@
 /// time-outs, HTTP 5xx and 429, throttling, answers that cannot be read) are
 /// retried with capped, jittered backoff; permanent ones (validation, other
 /// 4xx, a photo the service refuses, a request that is gone) end the entry as
-/// failed with the error kept. An entry's photos are removed once it is done,
-/// failed or dropped. See docs/creation-queue.md for the guarantees and
+/// failed with the error kept. Local problems (sign-in refused, a folder that
+/// cannot be written, storage not set up) stop the run and keep every entry
+/// (CreationQueueRunSummary::stopReason). An entry's photos are removed once
+/// it is done, failed or dropped. See docs/creation-queue.md for the guarantees and
 /// where a duplicate can still arise.
 ///
 /// One queue per folder and per client; the folder belongs to one user (give
@@ -112,6 +114,12 @@ struct CreationQueueRunSummary {
   int unfinished = 0;
   /// Another process runs this folder's queue now; this run did nothing.
   bool runningElsewhere = false;
+  /// Why the run stopped before its entries ended, when something no retry
+  /// mends got in the way: the folder cannot be written (a full disk), sign-in
+  /// was refused (a wrong API key, an identity the service no longer knows),
+  /// or photo storage is not set up. Every unfinished entry is kept with its
+  /// photos and its step; mend the cause and run again.
+  std::optional<Error> stopReason;
 };
 
 class CreationQueue {

@@ -10,6 +10,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <future>
 #include <map>
 #include <mutex>
@@ -24,6 +26,8 @@
 #include "queue/failure_kind.h"
 #include "queue/queue_store.h"
 #include "requests/client_state.h"
+#include "requests/creation_preflight.h"
+#include "requests/file_util.h"
 #include "requests/graphql_gateway.h"
 #include "requests/operation_guard.h"
 #include "requests/request_support.h"
@@ -66,10 +70,13 @@ std::int64_t nowMs() {
       .count();
 }
 
-Error stepTimeoutError(const std::string& step) {
-  return CorvenzaError(CorvenzaErrorReason::appSyncClientTimeOut,
-                       UserInfo{{error_info::kDetail, "The service did not answer in time"},
-                                {error_info::kStep, step}});
+Error stepTimeoutError(const std::string& step, std::chrono::milliseconds limit) {
+  return CorvenzaError(
+      CorvenzaErrorReason::appSyncClientTimeOut,
+      UserInfo{{error_info::kDetail, "The service did not answer in time"},
+               {error_info::kStep, step},
+               {"limitSeconds",
+                std::to_string(std::chrono::duration_cast<std::chrono::seconds>(limit).count())}});
 }
 
 }  // namespace
@@ -96,16 +103,33 @@ struct CreationQueue::Impl : std::enable_shared_from_this<CreationQueue::Impl> {
   std::map<std::string, int> inARow;
   std::map<std::string, int> proofRefreshes;  // in a row, per entry
   std::set<std::string> identityRereads;      // read again for a missing identity
+  std::map<std::string, std::string> claims;  // request id -> the entry that adopted it
   std::mt19937_64 random{std::random_device{}()};
+  // Set when something that no retry mends stopped the run (the folder cannot
+  // be written, sign-in is refused): no further entry starts.
+  bool stopping = false;
   // Held while a run is in progress, so two processes never run one folder.
   detail::UniqueFd runLock;
   std::mutex startMutex;  // serialises run() starts; taken before `mutex`
 
-  // The folder's run lock, or an invalid descriptor while another process holds it.
-  detail::UniqueFd lockFolder() const {
+  // The folder's run lock; runningElsewhere while another process holds it,
+  // storage when it cannot be opened at all.
+  detail::Result<detail::UniqueFd> lockFolder() const {
     const auto path = store->directory() / "run.lock";
     detail::UniqueFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
-    if (fd.get() < 0 || ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) return detail::UniqueFd();
+    if (fd.get() < 0) {
+      const int code = errno;
+      UserInfo info{{"errno", std::to_string(code)}};
+      if (code == ENOSPC) info["diskFull"] = "true";
+      return queue::queueError(
+          CreationQueueErrorCode::storage,
+          std::string("The creation queue's run lock cannot be opened: ") + std::strerror(code),
+          std::move(info));
+    }
+    if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+      return queue::queueError(CreationQueueErrorCode::runningElsewhere,
+                               "Another process is running this queue");
+    }
     return fd;
   }
 
@@ -141,16 +165,35 @@ struct CreationQueue::Impl : std::enable_shared_from_this<CreationQueue::Impl> {
   }
 
   // Records @p entry's new fields, then tells the listeners (unless @p quietly).
-  void record(const StoredEntry& updated, bool quietly = false) {
+  // When the write fails the entry stops here for this run and false comes
+  // back: acting on a step the folder does not hold (sending the next one,
+  // removing the photos) could make a second request after a restart.
+  // What this process holds of an entry is what the folder holds, so that a
+  // later run here resumes exactly as a run of another process would.
+  bool record(const StoredEntry& updated, bool quietly = false) {
+    if (auto written = store->update(updated); !written) {
+      consoleLine("Warning: " + written.error().localizedDescription());
+      stop(updated.view.queueId, written.error());
+      return false;
+    }
     {
       std::lock_guard lock(mutex);
       if (auto* e = find(updated.view.queueId)) *e = updated;
     }
-    if (auto written = store->update(updated); !written) {
-      // The step happened; a later run would redo it, which every step allows.
-      consoleLine("Warning: " + written.error().localizedDescription());
-    }
     if (!quietly) notify(updated.view);
+    return true;
+  }
+
+  // Ends this run for entry @p id, keeping its state and photos, and starts no
+  // other: @p why (the folder, sign-in, the set-up) would stop them all.
+  void stop(const std::string& id, const Error& why) {
+    {
+      std::lock_guard lock(mutex);
+      givenUp.insert(id);
+      stopping = true;
+      if (!summary.stopReason) summary.stopReason = why;
+    }
+    release(id);
   }
 
   void notify(const QueuedCreation& view) {
@@ -179,6 +222,7 @@ struct CreationQueue::Impl : std::enable_shared_from_this<CreationQueue::Impl> {
           break;
         }
         const auto& id = e.view.queueId;
+        if (stopping) break;
         if (e.view.finished() || active.count(id) || givenUp.count(id)) continue;
         toStart.push_back(id);
       }
@@ -189,7 +233,9 @@ struct CreationQueue::Impl : std::enable_shared_from_this<CreationQueue::Impl> {
         result = summary;
         result.unfinished = 0;
         for (const auto& e : entries) {
-          if (!e.view.finished() && givenUp.count(e.view.queueId)) ++result.unfinished;
+          if (!e.view.finished() && (stopping || givenUp.count(e.view.queueId))) {
+            ++result.unfinished;
+          }
         }
         finished.swap(waiters);
       }
@@ -210,6 +256,11 @@ struct CreationQueue::Impl : std::enable_shared_from_this<CreationQueue::Impl> {
 
   // Runs the next step of entry @p id according to its state.
   void step(const std::string& id) {
+    {
+      std::lock_guard lock(mutex);
+      if (stopping) givenUp.insert(id);
+    }
+    if (isGivenUp(id)) return release(id);
     auto entry = copyOf(id);
     if (!entry || entry->view.finished()) return release(id);
     switch (entry->view.state) {
@@ -230,6 +281,11 @@ struct CreationQueue::Impl : std::enable_shared_from_this<CreationQueue::Impl> {
     release(id);
   }
 
+  bool isGivenUp(const std::string& id) {
+    std::lock_guard lock(mutex);
+    return givenUp.count(id) != 0;
+  }
+
   bool isVerified(const std::string& id) {
     std::lock_guard lock(mutex);
     return verified.count(id) != 0;
@@ -243,10 +299,13 @@ struct CreationQueue::Impl : std::enable_shared_from_this<CreationQueue::Impl> {
       inARow.erase(entry.view.queueId);
       proofRefreshes.erase(entry.view.queueId);
       identityRereads.erase(entry.view.queueId);
-      if (next == State::done) ++summary.done;
     }
-    record(entry);
+    if (!record(entry)) return;
     if (next == State::done) {
+      {
+        std::lock_guard lock(mutex);
+        ++summary.done;
+      }
       store->removePhotos(entry);
       return release(entry.view.queueId);
     }
@@ -284,12 +343,18 @@ struct CreationQueue::Impl : std::enable_shared_from_this<CreationQueue::Impl> {
     entry.view.lastError = error;
     ++entry.view.failedAttempts;
     if (!queue::isTransient(error) && !refreshProof(id, error)) {
+      if (queue::isLocalProblem(error)) {
+        // Nothing was refused about this creation: keep it for a run after
+        // the user has mended the cause, which the run's summary names.
+        if (record(entry, /*quietly=*/true)) stop(id, error);
+        return;
+      }
       entry.view.state = State::failed;
+      if (!record(entry)) return;
       {
         std::lock_guard lock(mutex);
         ++summary.failed;
       }
-      record(entry);
       store->removePhotos(entry);
       return release(id);
     }
@@ -308,7 +373,7 @@ struct CreationQueue::Impl : std::enable_shared_from_this<CreationQueue::Impl> {
       delay = std::chrono::milliseconds(std::uniform_int_distribution<std::int64_t>(
           cap / 2, std::max<std::int64_t>(cap, 1))(random));
     }
-    record(entry);
+    if (!record(entry)) return;
     if (giveUp) return release(id);
     // Offline, wait at least a second between looks at the network.
     if (requests::readCachePolicy(*state) == appsync::CachePolicy::returnCacheDataDontFetch) {
@@ -325,11 +390,11 @@ struct CreationQueue::Impl : std::enable_shared_from_this<CreationQueue::Impl> {
   std::shared_ptr<requests::OperationGuard> guard(const StoredEntry& entry,
                                                   const std::string& stepName) {
     std::weak_ptr<Impl> weak = shared_from_this();
-    return requests::OperationGuard::arm(std::chrono::duration<double>(options.stepTimeout),
-                                         queue(), [weak, entry, stepName] {
-                                           if (auto self = weak.lock())
-                                             self->fail(entry, stepTimeoutError(stepName));
-                                         });
+    return requests::OperationGuard::arm(
+        std::chrono::duration<double>(options.stepTimeout), queue(), [weak, entry, stepName] {
+          if (auto self = weak.lock())
+            self->fail(entry, stepTimeoutError(stepName, self->options.stepTimeout));
+        });
   }
 
   std::shared_ptr<requests::GraphQLGateway> gateway() { return requests::graphQLClient(*state); }
@@ -358,10 +423,12 @@ struct CreationQueue::Impl : std::enable_shared_from_this<CreationQueue::Impl> {
   void create(StoredEntry entry) {
     auto client = gateway();
     if (!client) return fail(entry, requests::notInitializedError());
+    // A request whose photos could not go anywhere would be left half-made.
+    if (auto unusable = requests::checkPhotoStorage(*state)) return fail(entry, *unusable);
     // Written before sending: if the answer is lost, a later attempt looks
     // for the request this one may have made.
     entry.createSentAtMs = nowMs();
-    record(entry, /*quietly=*/true);
+    if (!record(entry, /*quietly=*/true)) return;
     const auto& v = entry.view;
     graphql::CreateBodysizeEstimationInput input(
         std::int64_t{v.age}, v.failOnAutomaticEstimationFailure,
@@ -395,12 +462,26 @@ struct CreationQueue::Impl : std::enable_shared_from_this<CreationQueue::Impl> {
     verified.insert(id);
   }
 
-  // Request ids other entries of this queue already own.
-  std::set<std::string> ownedRequestIds() {
+  // Makes request @p requestId entry @p id's, unless another entry has it or
+  // has claimed it: two entries adopting at once must never share one request.
+  bool claim(const std::string& id, const std::string& requestId) {
+    std::lock_guard lock(mutex);
+    for (const auto& e : entries) {
+      if (e.view.queueId != id && e.view.requestId == requestId) return false;
+    }
+    auto [at, fresh] = claims.emplace(requestId, id);
+    return fresh || at->second == id;
+  }
+
+  // Request ids other entries of this queue than @p asking own or have claimed.
+  std::set<std::string> ownedRequestIds(const std::string& asking) {
     std::lock_guard lock(mutex);
     std::set<std::string> ids;
     for (const auto& e : entries) {
-      if (e.view.requestId) ids.insert(*e.view.requestId);
+      if (e.view.requestId && e.view.queueId != asking) ids.insert(*e.view.requestId);
+    }
+    for (const auto& [requestId, owner] : claims) {
+      if (owner != asking) ids.insert(requestId);
     }
     return ids;
   }
@@ -430,7 +511,7 @@ struct CreationQueue::Impl : std::enable_shared_from_this<CreationQueue::Impl> {
           if (!self || !g->settle()) return;
           if (self->failed(entry, result, error, "create")) return;
           auto connection = result->data ? result->data->listBodysizeEstimations() : std::nullopt;
-          const auto owned = self->ownedRequestIds();
+          const auto owned = self->ownedRequestIds(entry.view.queueId);
           const auto items = connection ? connection->items() : std::nullopt;
           if (items) {
             for (const auto& item : *items) {
@@ -474,7 +555,9 @@ struct CreationQueue::Impl : std::enable_shared_from_this<CreationQueue::Impl> {
                             record->weight == v.weightInKg && record->age == v.age &&
                             record->gender == v.gender && !record->frontImage &&
                             !record->sideImage && record->id;
-          if (!same) return self->checkCandidate(entry, std::move(candidates), index + 1);
+          if (!same || !self->claim(entry.view.queueId, *record->id)) {
+            return self->checkCandidate(entry, std::move(candidates), index + 1);
+          }
           entry.view.requestId = *record->id;
           entry.createSentAtMs.reset();
           self->markVerified(entry.view.queueId);
@@ -539,7 +622,7 @@ struct CreationQueue::Impl : std::enable_shared_from_this<CreationQueue::Impl> {
     const auto& requestId = *entry.view.requestId;
     const std::string name = front ? "front.jpg" : "side.jpg";
     // The stored photo is uploaded as it is; it stays until the entry ends.
-    graphql::S3ObjectInput input(bucket, identityId + "/" + requestId + "/" + name,
+    graphql::S3ObjectInput input(bucket, requests::FileUtil::bucketKey(identityId, requestId, name),
                                  (front ? entry.frontFile : entry.sideFile).string(), "image/jpeg",
                                  region);
     const std::string stepName = front ? "front photo" : "side photo";
@@ -731,9 +814,8 @@ bool CreationQueue::drop(const std::string& queueId) {
     runningHere = impl_->running;
   }
   // Another process may be sending this entry's photos right now.
-  if (!runningHere && impl_->lockFolder().get() < 0) {
-    throw CorvenzaException(queue::queueError(CreationQueueErrorCode::runningElsewhere,
-                                              "Another process is running this queue"));
+  if (!runningHere) {
+    if (auto lock = impl_->lockFolder(); !lock) throw CorvenzaException(lock.error());
   }
   std::optional<StoredEntry> entry;
   {
@@ -765,9 +847,13 @@ void CreationQueue::run(CreationQueueRunLimits limits,
     }
   }
   auto lock = impl_->lockFolder();
-  if (lock.get() < 0) {
+  if (!lock) {
     CreationQueueRunSummary busy;
-    busy.runningElsewhere = true;
+    if (lock.error().code() == static_cast<int>(CreationQueueErrorCode::runningElsewhere)) {
+      busy.runningElsewhere = true;
+    } else {
+      busy.stopReason = lock.error();
+    }
     for (const auto& e : entries()) {
       if (!e.finished()) ++busy.unfinished;
     }
@@ -779,9 +865,10 @@ void CreationQueue::run(CreationQueueRunLimits limits,
   impl_->reload();
   {
     std::lock_guard guard(impl_->mutex);
-    impl_->runLock = std::move(lock);
+    impl_->runLock = std::move(lock.value());
     impl_->waiters.push_back(std::move(done));
     impl_->running = true;
+    impl_->stopping = false;
     impl_->limits = limits;
     impl_->summary = {};
     impl_->givenUp.clear();

@@ -1,5 +1,7 @@
 #include "queue/failure_kind.h"
 
+#include <corvenza/creation_queue.h>
+
 #include <string>
 
 #include "platform/appsync/client_error.h"
@@ -28,6 +30,8 @@ std::optional<int> statusIn(const Error& error) {
 
 bool isTransient(const Error& error) {
   const auto& domain = error.domain();
+  // A busy or briefly broken service, whichever error carries its answer.
+  if (auto status = statusIn(error); status && isTransientStatus(*status)) return true;
   if (domain == http::kTransportErrorDomain) return true;
   if (domain == CorvenzaError::kDomain) {
     // Our own step guard, and answers that could not be read.
@@ -64,6 +68,25 @@ bool isTransient(const Error& error) {
   return false;
 }
 
+bool isLocalProblem(const Error& error) {
+  const auto& domain = error.domain();
+  if (error.userInfoValue(error_info::kService) == "authentication") return true;
+  if (domain == identity::kIdentityServiceErrorDomain) return true;
+  if (domain == CorvenzaError::kDomain) {
+    return error.code() == CorvenzaError(CorvenzaErrorReason::notSignedIn).code();
+  }
+  if (domain == appsync::kGraphQLClientErrorDomain) {
+    return error.code() == 401 || error.code() == 403 ||
+           error.code() == appsync::kGraphQLClientInvalidEndpoint;
+  }
+  if (domain == storage::kStorageErrorDomain) {
+    return error.code() == storage::kStorageInvalidLocation ||
+           staleProof(error) == StaleProof::credentials;
+  }
+  return domain == kCreationQueueErrorDomain &&
+         error.code() == static_cast<int>(CreationQueueErrorCode::storage);
+}
+
 StaleProof staleProof(const Error& error) {
   const auto& text = error.localizedDescription();
   const auto says = [&text](const char* word) { return text.find(word) != std::string::npos; };
@@ -76,7 +99,10 @@ StaleProof staleProof(const Error& error) {
        says("TokenRefreshRequired"))) {
     return StaleProof::credentials;
   }
-  if (error.domain() == identity::kIdentityServiceErrorDomain && says("NotAuthorized")) {
+  // A token the identity service refuses, or one naming an identity it no
+  // longer knows (its data was reset): a fresh token may bring a known one.
+  if (error.domain() == identity::kIdentityServiceErrorDomain &&
+      (says("NotAuthorized") || says("ResourceNotFound"))) {
     return StaleProof::token;
   }
   return StaleProof::none;

@@ -13,6 +13,14 @@ namespace corvenza::queue {
 /// queue does not know to be passing.
 bool isTransient(const Error& error);
 
+/// True for failures that say nothing about the creation and that no retry
+/// mends, only the user: sign-in refused (the authentication service refused
+/// the key or the user, the identity service refused the token or no longer
+/// knows the identity, the service refused the credentials), photo storage
+/// that is not set up, a queue folder that cannot be written. A run stops on
+/// them and keeps every entry.
+bool isLocalProblem(const Error& error);
+
 /// What a refusal of the signed-in user's own proof calls for: fresh
 /// credentials (the service no longer knows the ones in use: expired,
 /// revoked, or issued by a service that restarted), a fresh token (the

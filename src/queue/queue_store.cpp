@@ -3,7 +3,10 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstring>
+#include <nlohmann/json.hpp>
 #include <random>
 #include <set>
 
@@ -38,6 +41,10 @@ CREATE TABLE IF NOT EXISTS entries(
   enqueued_at_ms INTEGER NOT NULL);
 )sql";
 
+// Added after the first release: the error's details, so that a later process
+// can say in words what went wrong. Absent in older folders until opened.
+constexpr const char* kErrorInfoColumn = "ALTER TABLE entries ADD COLUMN error_info TEXT";
+
 std::int64_t millisecondsOf(std::chrono::system_clock::time_point when) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(when.time_since_epoch()).count();
 }
@@ -59,6 +66,36 @@ std::string randomHex(std::size_t digits) {
   return out;
 }
 
+// Ids are made here as "q-" and 16 hex digits; anything else in the database
+// was edited and must never become part of a path.
+bool isQueueId(std::string_view id) {
+  if (id.size() != 18 || id.substr(0, 2) != "q-") return false;
+  return id.find_first_not_of("0123456789abcdef", 2) == std::string_view::npos;
+}
+
+std::string photoName(const std::string& queueId, bool front) {
+  return queueId + (front ? "-front.jpg" : "-side.jpg");
+}
+
+nlohmann::json userInfoJson(const Error& error) {
+  auto json = nlohmann::json::object();
+  if (error.userInfo()) {
+    for (const auto& [key, value] : *error.userInfo()) json[key] = value;
+  }
+  return json;
+}
+
+std::optional<UserInfo> userInfoFrom(const std::optional<std::string>& text) {
+  if (!text) return std::nullopt;
+  const auto json = nlohmann::json::parse(*text, nullptr, /*allow_exceptions=*/false);
+  if (!json.is_object() || json.empty()) return std::nullopt;
+  UserInfo info;
+  for (const auto& [key, value] : json.items()) {
+    if (value.is_string()) info[key] = value.get<std::string>();
+  }
+  return info;
+}
+
 bool writeAll(int fd, const std::vector<std::uint8_t>& bytes) {
   std::size_t done = 0;
   while (done < bytes.size()) {
@@ -74,9 +111,28 @@ bool writeAll(int fd, const std::vector<std::uint8_t>& bytes) {
 
 }  // namespace
 
-Error queueError(CreationQueueErrorCode code, std::string description) {
-  return Error(kCreationQueueErrorDomain, static_cast<int>(code), std::nullopt,
+Error queueError(CreationQueueErrorCode code, std::string description,
+                 std::optional<UserInfo> userInfo) {
+  return Error(kCreationQueueErrorDomain, static_cast<int>(code), std::move(userInfo),
                std::move(description));
+}
+
+Error QueueStore::storageError(const Error& databaseError) const {
+  // The database's own codes would collide with the queue's; they go to the
+  // user information, and the words say when the disk is full, which SQLite
+  // may report as an I/O error.
+  const int systemError = database_ ? database_->systemErrno() : 0;
+  const bool full = databaseError.code() == 13 || systemError == ENOSPC;
+  UserInfo info{{"sqliteCode", std::to_string(databaseError.code())}};
+  if (full) info["diskFull"] = "true";
+  std::string words = databaseError.localizedDescription();
+  if (full) words = "The disk holding the creation queue is full (" + words + ")";
+  return queueError(CreationQueueErrorCode::storage, std::move(words), std::move(info));
+}
+
+std::filesystem::path QueueStore::photoPath(const std::string& queueId, bool front) const {
+  if (!isQueueId(queueId)) return {};
+  return directory_ / "photos" / photoName(queueId, front);
 }
 
 QueueStore::QueueStore(std::filesystem::path directory, std::unique_ptr<sqlite::Database> database)
@@ -102,9 +158,22 @@ detail::Result<std::unique_ptr<QueueStore>> QueueStore::open(
   options.privateFile = true;
   options.serialized = true;
   auto database = sqlite::Database::openFile(directory / "creation-queue.sqlite", options);
-  if (!database) return database.error();
-  if (auto made = (*database)->execute(kSchema); !made) return made.error();
-  return std::unique_ptr<QueueStore>(new QueueStore(directory, std::move(database.value())));
+  if (!database) {
+    return queueError(CreationQueueErrorCode::storage, database.error().localizedDescription(),
+                      UserInfo{{"sqliteCode", std::to_string(database.error().code())}});
+  }
+  // Kept between openings, so that a later one on a full disk can still read.
+  (*database)->keepJournalFiles();
+  std::unique_ptr<QueueStore> store(new QueueStore(directory, std::move(database.value())));
+  if (auto made = store->database_->execute(kSchema); !made) {
+    return store->storageError(made.error());
+  }
+  if (!store->database_->queryText("SELECT error_info FROM entries LIMIT 0", {})) {
+    if (auto added = store->database_->execute(kErrorInfoColumn); !added) {
+      return store->storageError(added.error());
+    }
+  }
+  return store;
 }
 
 detail::Result<std::vector<StoredEntry>> QueueStore::load() {
@@ -112,13 +181,13 @@ detail::Result<std::vector<StoredEntry>> QueueStore::load() {
                            "SELECT queue_id, sequence, state, request_id, height, weight, age, "
                            "gender, fail_on_automatic, front_file, side_file, bytes, "
                            "create_sent_at_ms, failed_attempts, error_domain, error_code, "
-                           "error_text, enqueued_at_ms FROM entries ORDER BY sequence");
+                           "error_text, enqueued_at_ms, error_info FROM entries ORDER BY sequence");
   std::vector<StoredEntry> out;
   for (;;) {
     const auto step = select.step();
     if (step == sqlite::Statement::Step::done) break;
     if (step == sqlite::Statement::Step::failed) {
-      return database_->lastError("reading the creation queue");
+      return storageError(database_->lastError("reading the creation queue"));
     }
     StoredEntry e;
     e.view.queueId = select.text(0);
@@ -131,14 +200,21 @@ detail::Result<std::vector<StoredEntry>> QueueStore::load() {
     e.view.age = static_cast<int>(select.integer(6));
     if (auto gender = select.optionalText(7)) e.view.gender = Gender::fromRawValue(*gender);
     e.view.failOnAutomaticEstimationFailure = select.integer(8) != 0;
-    e.frontFile = select.text(9);
-    e.sideFile = select.text(10);
+    // The stored file names (columns 9 and 10) are not trusted: the photos
+    // are always the queue folder's own files of this id.
+    e.frontFile = photoPath(e.view.queueId, true);
+    e.sideFile = photoPath(e.view.queueId, false);
+    if (e.frontFile.empty()) {
+      e.view.state = QueuedCreationState::failed;
+      e.view.lastError = queueError(CreationQueueErrorCode::storage,
+                                    "The stored entry's id is damaged; it is never run");
+    }
     e.bytes = static_cast<std::uint64_t>(select.integer(11));
     if (!select.isNull(12)) e.createSentAtMs = select.integer(12);
     e.view.failedAttempts = static_cast<int>(select.integer(13));
-    if (auto domain = select.optionalText(14)) {
-      e.view.lastError =
-          Error(*domain, static_cast<int>(select.integer(15)), std::nullopt, select.text(16));
+    if (auto domain = select.optionalText(14); domain && !e.frontFile.empty()) {
+      e.view.lastError = Error(*domain, static_cast<int>(select.integer(15)),
+                               userInfoFrom(select.optionalText(18)), select.text(16));
     }
     e.view.enqueuedAt =
         std::chrono::system_clock::time_point(std::chrono::milliseconds(select.integer(17)));
@@ -152,14 +228,18 @@ detail::Result<std::filesystem::path> QueueStore::writePhoto(
   const auto path = directory_ / "photos" / name;
   detail::UniqueFd fd(
       ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-  if (fd.get() < 0) {
-    return queueError(CreationQueueErrorCode::storage, "A queued photo cannot be created");
-  }
-  bool ok = writeAll(fd.get(), bytes);
-  ok = ::close(fd.release()) == 0 && ok;
-  if (!ok) {
+  const auto failure = [](const char* what) {
+    const int code = errno;
+    UserInfo info{{"errno", std::to_string(code)}};
+    if (code == ENOSPC) info["diskFull"] = "true";
+    return queueError(CreationQueueErrorCode::storage,
+                      std::string(what) + ": " + std::strerror(code), std::move(info));
+  };
+  if (fd.get() < 0) return failure("A queued photo cannot be created");
+  if (!writeAll(fd.get(), bytes) || ::close(fd.release()) != 0) {
+    auto error = failure("A queued photo cannot be written");
     ::unlink(path.c_str());
-    return queueError(CreationQueueErrorCode::storage, "A queued photo cannot be written");
+    return error;
   }
   return path;
 }
@@ -170,9 +250,9 @@ detail::Result<StoredEntry> QueueStore::insert(QueuedCreation view,
   view.queueId = "q-" + randomHex(16);
   view.state = QueuedCreationState::pending;
   StoredEntry e;
-  auto frontFile = writePhoto(view.queueId + "-front.jpg", front);
+  auto frontFile = writePhoto(photoName(view.queueId, true), front);
   if (!frontFile) return frontFile.error();
-  auto sideFile = writePhoto(view.queueId + "-side.jpg", side);
+  auto sideFile = writePhoto(photoName(view.queueId, false), side);
   if (!sideFile) {
     ::unlink(frontFile->c_str());
     return sideFile.error();
@@ -194,12 +274,13 @@ detail::Result<StoredEntry> QueueStore::insert(QueuedCreation view,
   insert.bind(5, std::int64_t{view.age});
   insert.bind(6, view.gender ? std::optional<std::string>(view.gender->rawValue()) : std::nullopt);
   insert.bind(7, std::int64_t{view.failOnAutomaticEstimationFailure ? 1 : 0});
-  insert.bind(8, e.frontFile.string());
-  insert.bind(9, e.sideFile.string());
+  // Only the names: where the folder lives may change (a restore elsewhere).
+  insert.bind(8, e.frontFile.filename().string());
+  insert.bind(9, e.sideFile.filename().string());
   insert.bind(10, static_cast<std::int64_t>(e.bytes));
   insert.bind(11, millisecondsOf(view.enqueuedAt));
   if (insert.step() != sqlite::Statement::Step::done) {
-    auto error = database_->lastError("storing a queued creation");
+    auto error = storageError(database_->lastError("storing a queued creation"));
     ::unlink(e.frontFile.c_str());
     ::unlink(e.sideFile.c_str());
     return error;
@@ -215,7 +296,7 @@ detail::Status QueueStore::update(const StoredEntry& entry) {
   sqlite::Statement update(*database_,
                            "UPDATE entries SET state = ?2, request_id = ?3, create_sent_at_ms = "
                            "?4, failed_attempts = ?5, error_domain = ?6, error_code = ?7, "
-                           "error_text = ?8 WHERE queue_id = ?1");
+                           "error_text = ?8, error_info = ?9 WHERE queue_id = ?1");
   const auto& view = entry.view;
   update.bind(1, view.queueId);
   update.bind(2, toString(view.state));
@@ -230,27 +311,28 @@ detail::Status QueueStore::update(const StoredEntry& entry) {
     update.bind(6, view.lastError->domain());
     update.bind(7, std::int64_t{view.lastError->code()});
     update.bind(8, view.lastError->localizedDescription());
+    update.bind(9, userInfoJson(*view.lastError).dump());
   } else {
-    update.bindNull(6);
-    update.bindNull(7);
-    update.bindNull(8);
+    for (int column : {6, 7, 8, 9}) update.bindNull(column);
   }
   if (update.step() != sqlite::Statement::Step::done) {
-    return database_->lastError("recording a queued creation's step");
+    return storageError(database_->lastError("recording a queued creation's step"));
   }
   return detail::okStatus();
 }
 
 void QueueStore::removePhotos(const StoredEntry& entry) {
-  ::unlink(entry.frontFile.c_str());
-  ::unlink(entry.sideFile.c_str());
+  for (const auto& file :
+       {photoPath(entry.view.queueId, true), photoPath(entry.view.queueId, false)}) {
+    if (!file.empty()) ::unlink(file.c_str());
+  }
 }
 
 detail::Status QueueStore::remove(const StoredEntry& entry) {
   if (auto removed =
           database_->run("DELETE FROM entries WHERE queue_id = ?1", {entry.view.queueId});
       !removed) {
-    return removed;
+    return storageError(removed.error());
   }
   removePhotos(entry);
   return detail::okStatus();

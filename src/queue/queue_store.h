@@ -22,6 +22,8 @@ namespace corvenza::queue {
 struct StoredEntry {
   QueuedCreation view;
   std::int64_t sequence = 0;  // enqueue order
+  // The queue folder's photos of this id (never what the database says);
+  // empty for an entry whose stored id is damaged.
   std::filesystem::path frontFile;
   std::filesystem::path sideFile;
   std::uint64_t bytes = 0;
@@ -42,8 +44,9 @@ class QueueStore {
   /// Nothing is left behind when any part fails.
   detail::Result<StoredEntry> insert(QueuedCreation view, const std::vector<std::uint8_t>& front,
                                      const std::vector<std::uint8_t>& side);
-  /// Writes the entry's changing fields (state, request id, error, attempts,
-  /// create-sent time).
+  /// Writes the entry's changing fields (state, request id, error with its
+  /// details, attempts, create-sent time). A failure means the step is not
+  /// recorded: the caller must not act as if it were.
   detail::Status update(const StoredEntry& entry);
   /// Removes the entry's photos (the row stays).
   void removePhotos(const StoredEntry& entry);
@@ -58,6 +61,11 @@ class QueueStore {
 
  private:
   QueueStore(std::filesystem::path directory, std::unique_ptr<sqlite::Database> database);
+  /// "<folder>/photos/<id>-front.jpg" or "-side.jpg"; empty when @p queueId
+  /// is not one this store made.
+  std::filesystem::path photoPath(const std::string& queueId, bool front) const;
+  /// A database failure as the queue's storage error, in words.
+  Error storageError(const Error& databaseError) const;
   detail::Result<std::filesystem::path> writePhoto(const std::string& name,
                                                    const std::vector<std::uint8_t>& bytes);
 
@@ -66,6 +74,7 @@ class QueueStore {
 };
 
 /// An error of the queue's domain.
-Error queueError(CreationQueueErrorCode code, std::string description);
+Error queueError(CreationQueueErrorCode code, std::string description,
+                 std::optional<UserInfo> userInfo = std::nullopt);
 
 }  // namespace corvenza::queue

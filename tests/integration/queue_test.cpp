@@ -271,6 +271,11 @@ TEST_F(QueueTest, ARefusalEndsTheEntryAsFailedWithItsErrorAndItsPhotosGone) {
     EXPECT_EQ(entry.value("state", ""), "failed");
     EXPECT_TRUE(entry.contains("lastError")) << entry.dump();
     EXPECT_EQ(photosLeft(), 0u);
+    // A refused photo leaves its request behind, and the list says so.
+    const bool requestLeft = target.value("route", "") == "storage";
+    EXPECT_EQ(entry.value("requestLeftOnService", false), requestLeft) << entry.dump();
+    EXPECT_EQ(run("queue list", as(user)).out.find("stays on the service") != std::string::npos,
+              requestLeft);
     clearFaults();
   }
 }
@@ -302,6 +307,106 @@ TEST_F(QueueTest, KilledAtAnyStepALaterRunFinishesWithoutADuplicate) {
     const auto resumed = run("queue run", as(user));
     EXPECT_EQ(resumed.exitCode, 0) << resumed.err;
     expectEveryEntryDoneOnce(user, 1);
+  }
+}
+
+// Each queue subcommand parses its own flags: with a default user in the
+// environment, the user given on the line is the one whose queue and
+// requests these are.
+TEST_F(QueueTest, FlagsOnTheLineWinOverTheEnvironment) {
+  const auto kiosk = nextUser();
+  const auto alice = nextUser();
+  ASSERT_EQ(run(addArgs() + " --user-id " + alice, as(kiosk)).exitCode, 0);
+  const auto ran = run("queue run --user-id " + alice, as(kiosk));
+  EXPECT_EQ(ran.exitCode, 0) << ran.err;
+  EXPECT_EQ(serviceRequests(alice).size(), 1u);
+  EXPECT_TRUE(serviceRequests(kiosk).empty());
+  EXPECT_TRUE(queueList(kiosk).empty());
+  const auto carol = run("queue list --json --user-id " + nextUser(), as(kiosk));
+  EXPECT_EQ(carol.out, "[]\n") << carol.err;
+}
+
+// Trouble on this side (a wrong key, photo storage that is not set up) says
+// nothing about the creations: the run stops before sending anything, keeps
+// every entry with its photos and says what to mend; mended, it completes.
+TEST_F(QueueTest, LocalTroubleKeepsEveryEntryUntilMended) {
+  struct Case {
+    const char* setting;
+    const char* words;
+  };
+  for (const auto& c : {Case{"CORVENZA_API_KEY=not-the-key", "refused the API key"},
+                        Case{"AWS_ENDPOINT_URL_S3=ftp://127.0.0.1:9/", "http or https"}}) {
+    SCOPED_TRACE(c.setting);
+    const auto user = nextUser();
+    ASSERT_EQ(run(addArgs(), as(user)).exitCode, 0);
+    ASSERT_EQ(run(addArgs("171"), as(user)).exitCode, 0);
+    const auto stopped = run("queue run", as(user) + " " + c.setting);
+    EXPECT_EQ(stopped.exitCode, 1) << stopped.err;
+    EXPECT_NE(stopped.err.find(c.words), std::string::npos) << stopped.err;
+    EXPECT_NE(stopped.err.find("kept with their photos"), std::string::npos) << stopped.err;
+    EXPECT_EQ(photosLeft(), 4u);
+    EXPECT_TRUE(serviceRequests(user).empty());
+    for (const auto& entry : queueList(user)) EXPECT_EQ(entry.value("state", ""), "pending");
+
+    EXPECT_EQ(run("queue run", as(user)).exitCode, 0);
+    expectEveryEntryDoneOnce(user, 2);
+  }
+}
+
+// A full disk: what is queued can still be listed, a run sends nothing it
+// could not record and says so, and once there is room again it completes.
+TEST_F(QueueTest, AFullDiskStopsTheRunBeforeAnythingIsSent) {
+  if (runShell("unshare -rm true", home_.path() / "unshare.err").exitCode != 0) {
+    GTEST_SKIP() << "no mount namespace for a small file system here";
+  }
+  const auto user = nextUser();
+  const auto disk = home_.path() / "small-disk";
+  const auto logs = home_.path() / "full-disk";
+  std::filesystem::create_directories(disk);
+  std::filesystem::create_directories(logs);
+  const auto cli = [&](const std::string& name, const std::string& args) {
+    const auto at = shellQuoted((logs / name).string());
+    return shellQuoted(CORVENZA_CLI_PATH) + " " + args + " >" + at + ".out 2>" + at +
+           ".err; echo $? >" + at + ".status; ";
+  };
+  const auto script =
+      "mount -t tmpfs -o size=4m tmpfs " + shellQuoted(disk.string()) + " && " +
+      cli("add", addArgs()) + "dd if=/dev/zero of=" + shellQuoted((disk / "filler").string()) +
+      " bs=64k 2>/dev/null; " + cli("list", "queue list --json") + cli("run", "queue run") + "rm " +
+      shellQuoted((disk / "filler").string()) + "; " + cli("again", "queue run");
+  runShell(environment(as(user) + " CORVENZA_QUEUE_DIR=" + shellQuoted(disk.string())) +
+               " unshare -rm sh -c " + shellQuoted(script),
+           logs / "shell.err");
+  const auto read = [&](const std::string& file) {
+    std::ifstream in(logs / file);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  };
+  ASSERT_EQ(read("add.status"), "0\n") << read("add.err") << read("shell.err");
+  EXPECT_EQ(read("list.status"), "0\n") << read("list.err");
+  EXPECT_EQ(json::parse(read("list.out"), nullptr, false).size(), 1u) << read("list.out");
+  EXPECT_EQ(read("run.status"), "1\n") << read("run.err");
+  EXPECT_NE(read("run.err").find("is full"), std::string::npos) << read("run.err");
+  EXPECT_NE(read("run.out").find("done 0, failed 0, unfinished 1"), std::string::npos)
+      << read("run.out");
+  EXPECT_EQ(read("again.status"), "0\n") << read("again.err");
+  const auto requests = serviceRequests(user);
+  ASSERT_EQ(requests.size(), 1u) << "one request, made by the run that had room";
+  EXPECT_TRUE(requests.front().contains("sideImage")) << requests.front().dump();
+}
+
+// What a run and a list print of an entry's trouble is in the tool's words,
+// the same after the process that met it is gone.
+TEST_F(QueueTest, TroubleIsToldInWordsByTheRunAndLaterByTheList) {
+  const auto user = nextUser();
+  ASSERT_EQ(run(addArgs(), as(user)).exitCode, 0);
+  inject({{"route", "graphql"}, {"field", "createBodysizeEstimation"}, {"action", "stall"}});
+  const auto ran = run("queue run --step-timeout 1 --give-up-after 1", as(user));
+  EXPECT_EQ(ran.exitCode, 75) << ran.err;
+  clearFaults();
+  const auto listed = run("queue list", as(user));
+  for (const auto* text : {&ran.err, &listed.out}) {
+    EXPECT_NE(text->find("no answer from"), std::string::npos) << *text;
+    EXPECT_EQ(text->find("couldn't be completed"), std::string::npos) << *text;
   }
 }
 

@@ -13,6 +13,7 @@
 
 #include "cli_session.h"
 #include "commands.h"
+#include "error_words.h"
 #include "parameter_options.h"
 
 namespace corvenza::cli {
@@ -97,6 +98,19 @@ std::optional<OpenQueue> openQueue(const QueueOptions& options) {
   }
 }
 
+/// A failed entry's request stays on the service without its photos.
+std::string leftOnService(const QueuedCreation& entry) {
+  if (entry.state != QueuedCreationState::failed || !entry.requestId) return {};
+  return "; request " + *entry.requestId + " stays on the service unfinished (corvenza delete " +
+         *entry.requestId + " removes it)";
+}
+
+/// What an entry's latest error says, in the words of the tool's messages.
+std::string errorWords(const QueuedCreation& entry) {
+  if (!entry.lastError) return {};
+  return describeError(*entry.lastError, {entry.requestId.value_or("")});
+}
+
 nlohmann::ordered_json entryJson(const QueuedCreation& entry) {
   nlohmann::ordered_json json = {{"queueId", entry.queueId},
                                  {"state", std::string(toString(entry.state))}};
@@ -106,6 +120,7 @@ nlohmann::ordered_json entryJson(const QueuedCreation& entry) {
                          {"code", entry.lastError->code()},
                          {"message", entry.lastError->localizedDescription()}};
   }
+  if (!leftOnService(entry).empty()) json["requestLeftOnService"] = true;
   json["failedAttempts"] = entry.failedAttempts;
   json["enqueuedAt"] =
       std::chrono::duration_cast<std::chrono::seconds>(entry.enqueuedAt.time_since_epoch()).count();
@@ -141,10 +156,9 @@ class RunReporter {
     endBar();
     std::cerr << entry.queueId << ": ";
     if (entry.state == QueuedCreationState::failed && entry.lastError) {
-      std::cerr << "failed: " << entry.lastError->localizedDescription() << "\n";
+      std::cerr << "failed: " << errorWords(entry) << leftOnService(entry) << "\n";
     } else if (entry.lastError) {
-      std::cerr << toString(entry.state)
-                << ", will retry after: " << entry.lastError->localizedDescription() << "\n";
+      std::cerr << toString(entry.state) << ", will retry after: " << errorWords(entry) << "\n";
     } else {
       std::cerr << toString(entry.state);
       if (entry.requestId) std::cerr << " (request " << *entry.requestId << ")";
@@ -187,6 +201,13 @@ int runRun(const QueueOptions& options) {
     std::cerr << "corvenza: another process is running this queue\n";
     return kExitTryAgain;
   }
+  if (summary->stopReason) {
+    // Entries wait for the user to mend the cause; another run now would stop the same way.
+    printErrors({*summary->stopReason});
+    std::cerr << "corvenza: the run stopped; " << summary->unfinished
+              << " queued creation(s) are kept with their photos: mend the cause above, then run "
+                 "`corvenza queue run` again\n";
+  }
   if (options.json) {
     nlohmann::ordered_json out = {{"done", summary->done},
                                   {"failed", summary->failed},
@@ -198,6 +219,7 @@ int runRun(const QueueOptions& options) {
     std::cout << "done " << summary->done << ", failed " << summary->failed << ", unfinished "
               << summary->unfinished << "\n";
   }
+  if (summary->stopReason) return kExitFailure;
   if (summary->unfinished > 0) return kExitTryAgain;
   return summary->failed > 0 ? kExitFailure : kExitOk;
 }
@@ -215,7 +237,7 @@ int runList(const QueueOptions& options) {
   for (const auto& entry : entries) {
     std::cout << entry.queueId << "  " << toString(entry.state) << "  "
               << entry.requestId.value_or("-");
-    if (entry.lastError) std::cout << "  " << entry.lastError->localizedDescription();
+    if (entry.lastError) std::cout << "  " << errorWords(entry) << leftOnService(entry);
     std::cout << "\n";
   }
   return kExitOk;
@@ -239,41 +261,47 @@ int runDrop(const QueueOptions& options) {
 }  // namespace
 
 void addQueueCommand(CLI::App& app, int& exitCode) {
-  auto options = std::make_shared<QueueOptions>();
   auto* queue = app.add_subcommand(
       "queue", "Store creations now and send them later; they survive failures and restarts");
   queue->require_subcommand(1);
+  // Each subcommand parses into options of its own: CLI11 applies the
+  // environment fallback of every subcommand, used or not, so one shared
+  // object would have the flags of the one used overwritten.
+  const auto subcommand = [&](const char* name, const char* help,
+                              int (*runner)(const QueueOptions&)) {
+    auto options = std::make_shared<QueueOptions>();
+    auto* command = queue->add_subcommand(name, help);
+    addGlobalOptions(*command, options->global);
+    command->callback([options, runner, &exitCode] { exitCode = runner(*options); });
+    return std::make_pair(command, options);
+  };
 
-  auto* add = queue->add_subcommand("add", "Store a creation (photos prepared); sends nothing");
-  addGlobalOptions(*add, options->global);
-  addParameterOptions(*add, options->parameter);
-  add->add_flag("--json", options->json, "Print {\"queueId\", \"state\"}");
-  add->callback([options, &exitCode] { exitCode = runAdd(*options); });
+  auto [add, addOptions] =
+      subcommand("add", "Store a creation (photos prepared); sends nothing", runAdd);
+  addParameterOptions(*add, addOptions->parameter);
+  add->add_flag("--json", addOptions->json, "Print {\"queueId\", \"state\"}");
 
-  auto* run = queue->add_subcommand(
+  auto [run, runOptions] = subcommand(
       "run",
       "Run every unfinished creation to its end. Exit 0 all done, 1 some failed, 75 some left "
-      "unfinished (the service could not be reached; run again later)");
-  addGlobalOptions(*run, options->global);
-  run->add_option("--jobs", options->jobs, "Creations that run at once")->check(CLI::Range(1, 64));
-  run->add_option("--give-up-after", options->giveUpAfter,
+      "unfinished (the service could not be reached; run again later)",
+      runRun);
+  run->add_option("--jobs", runOptions->jobs, "Creations that run at once")
+      ->check(CLI::Range(1, 64));
+  run->add_option("--give-up-after", runOptions->giveUpAfter,
                   "Failures in a row (network, time-outs, 5xx) after which a creation is left "
                   "for a later run")
       ->check(CLI::Range(1, 1000));
-  run->add_option("--step-timeout", options->stepTimeout, "Seconds each network step may take")
+  run->add_option("--step-timeout", runOptions->stepTimeout, "Seconds each network step may take")
       ->check(CLI::Range(1, 600));
-  run->add_flag("--json", options->json, "Print the outcome and every entry as JSON");
-  run->callback([options, &exitCode] { exitCode = runRun(*options); });
+  run->add_flag("--json", runOptions->json, "Print the outcome and every entry as JSON");
 
-  auto* list = queue->add_subcommand("list", "Print every queued creation and its state");
-  addGlobalOptions(*list, options->global);
-  list->add_flag("--json", options->json, "Print a JSON array");
-  list->callback([options, &exitCode] { exitCode = runList(*options); });
+  auto [list, listOptions] =
+      subcommand("list", "Print every queued creation and its state", runList);
+  list->add_flag("--json", listOptions->json, "Print a JSON array");
 
-  auto* drop = queue->add_subcommand("drop", "Remove a queued creation and its photos");
-  addGlobalOptions(*drop, options->global);
-  drop->add_option("ID", options->queueId, "Queue id")->required();
-  drop->callback([options, &exitCode] { exitCode = runDrop(*options); });
+  auto [drop, dropOptions] = subcommand("drop", "Remove a queued creation and its photos", runDrop);
+  drop->add_option("ID", dropOptions->queueId, "Queue id")->required();
 }
 
 }  // namespace corvenza::cli

@@ -28,6 +28,13 @@ Error Database::lastError(std::string_view what) const {
   return describe(options_, sqlite3_errcode(handle_), what, sqlite3_errmsg(handle_));
 }
 
+int Database::systemErrno() const { return sqlite3_system_errno(handle_); }
+
+void Database::keepJournalFiles() {
+  int keep = 1;
+  sqlite3_file_control(handle_, "main", SQLITE_FCNTL_PERSIST_WAL, &keep);
+}
+
 detail::Result<std::unique_ptr<Database>> Database::openFile(const std::filesystem::path& path,
                                                              Options options) {
   if (options.privateFile) {

@@ -56,6 +56,11 @@ class Database {
 
   /// The error of the latest failed call on this connection, described as @p what.
   Error lastError(std::string_view what) const;
+  /// The operating system's error (errno) behind the latest failed call, or 0.
+  int systemErrno() const;
+  /// Keeps the write-ahead log and its index when the connection closes, so
+  /// that a later opening need not create them (it could not on a full disk).
+  void keepJournalFiles();
 
  private:
   friend class Statement;

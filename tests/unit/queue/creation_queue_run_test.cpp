@@ -1,10 +1,12 @@
 #include <corvenza/creation_queue.h>
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <nlohmann/json.hpp>
 
 #include "auth/developer_identity_provider.h"
 #include "platform/http/http_transport.h"
+#include "platform/identity/identity_service_messages.h"
 #include "requests/client_state.h"
 #include "testkit/console_capture.h"
 #include "testkit/fake_graphql_gateway.h"
@@ -120,6 +122,61 @@ class CreationQueueRunTest : public ::testing::Test {
       if (query.find(std::string(field) + "(") != std::string::npos) return field;
     }
     return query;
+  }
+
+  /// Opens a queue of its own folder, @p jobs entries at once.
+  std::shared_ptr<CreationQueue> openQueue(const std::string& folder, int jobs) {
+    CreationQueueOptions options;
+    options.directory = home_.path() / folder;
+    options.initialBackoff = std::chrono::milliseconds(1);
+    options.maxBackoff = std::chrono::milliseconds(2);
+    options.concurrency = jobs;
+    return CreationQueue::open(client_, options);
+  }
+
+  /// Plays the service from call @p from on until the run ends: creates make
+  /// "r-new", lists offer @p candidates made now without photos, and reads and
+  /// attaches answer for the id they name; @p failWith, when given, answers
+  /// every call instead.
+  CreationQueueRunSummary serve(std::optional<CreationQueueRunSummary>& summary, std::size_t from,
+                                const std::vector<std::string>& candidates,
+                                const std::optional<Error>& failWith = std::nullopt) {
+    std::size_t next = from;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!summary && std::chrono::steady_clock::now() < deadline) {
+      queue_->runUntil([&] { return summary || gateway_->callCount() > next; },
+                       std::chrono::milliseconds(200));
+      for (; next < gateway_->callCount(); ++next) {
+        const auto field = rootField(next);
+        const auto variables = gateway_->call(next).request.variables.value_or(Json::object());
+        const std::string id = variables.value("id", "r-new");
+        if (failWith) {
+          gateway_->fail(next, *failWith);
+        } else if (field == "listBodysizeEstimations") {
+          Json items = Json::array();
+          for (const auto& c : candidates) items.push_back(listItem(c, nowSeconds(), false));
+          gateway_->answerJson(next, {{"data",
+                                       {{"listBodysizeEstimations",
+                                         {{"__typename", "BodysizeEstimationConnection"},
+                                          {"items", items},
+                                          {"nextToken", nullptr}}}}}});
+        } else if (field == "getBodysizeEstimation") {
+          gateway_->answerJson(next, {{"data", {{field, fullObject(id, 170)}}}});
+        } else {
+          gateway_->answerJson(next, attached(id, field.c_str()));
+        }
+      }
+    }
+    EXPECT_TRUE(summary) << "the run ended";
+    return summary.value_or(CreationQueueRunSummary{});
+  }
+
+  std::size_t photosStored(const std::string& folder) const {
+    std::size_t count = 0;
+    for (const auto& file : std::filesystem::directory_iterator(home_.path() / folder / "photos")) {
+      count += file.is_regular_file();
+    }
+    return count;
   }
 
   std::shared_ptr<MainQueue> queue_ = MainQueue::callerDriven();
@@ -257,6 +314,119 @@ TEST_F(CreationQueueRunTest, WhileAnotherProcessRunsTheFolderRunsAndDropsStandAs
   }
   EXPECT_EQ(gateway_->callCount(), 1u) << "the other opening sent nothing";
   EXPECT_TRUE(other->entry(id));
+}
+
+// Both creates' answers are lost and both entries look for their request at
+// once: each must end with a request of its own, not both with the first found.
+TEST_F(CreationQueueRunTest, TwoEntriesAdoptingAtOnceEachTakeARequestOfTheirOwn) {
+  auto creations = openQueue("two-at-once", 2);
+  const auto a = creations->enqueue(parameter());
+  const auto b = creations->enqueue(parameter());
+  std::optional<CreationQueueRunSummary> summary;
+  creations->run({}, [&](CreationQueueRunSummary s) { summary = s; });
+  waitForCall(2);
+  for (std::size_t call : {0u, 1u}) {
+    ASSERT_EQ(rootField(call), "createBodysizeEstimation");
+    gateway_->fail(call, http::makeTransportError(http::kTransportConnectionLost, "lost"));
+  }
+  const auto ended = serve(summary, 2, {"r-1", "r-2"});
+  EXPECT_EQ(ended.done, 2);
+  const auto first = creations->entry(a)->requestId;
+  const auto second = creations->entry(b)->requestId;
+  ASSERT_TRUE(first && second);
+  EXPECT_NE(*first, *second);
+  for (std::size_t i = 2; i < gateway_->callCount(); ++i) {
+    EXPECT_NE(rootField(i), "createBodysizeEstimation") << "call " << i;
+  }
+}
+
+// What the folder cannot record must not be acted on: a step whose state
+// could not be written is neither followed by the next nor by removing the
+// photos, and the run says why it stopped.
+TEST_F(CreationQueueRunTest, AStepTheFolderCannotRecordStopsTheEntryThere) {
+  struct Case {
+    const char* failingUpdate;  // SQL condition on NEW
+    std::size_t callsSent;
+  };
+  for (const auto& c :
+       {Case{"1", 0}, Case{"NEW.state = 'created'", 1}, Case{"NEW.state = 'done'", 4}}) {
+    SCOPED_TRACE(c.failingUpdate);
+    gateway_->forget();
+    const std::string folder = std::string("full-") + std::to_string(c.callsSent);
+    auto creations = openQueue(folder, 1);
+    const auto id = creations->enqueue(parameter());
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open((home_.path() / folder / "creation-queue.sqlite").c_str(), &db),
+              SQLITE_OK);
+    const std::string trigger = std::string("CREATE TRIGGER full BEFORE UPDATE ON entries WHEN ") +
+                                c.failingUpdate +
+                                " BEGIN SELECT RAISE(FAIL, 'database or disk is full'); END;";
+    ASSERT_EQ(sqlite3_exec(db, trigger.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+
+    std::optional<CreationQueueRunSummary> summary;
+    creations->run({}, [&](CreationQueueRunSummary s) { summary = s; });
+    const auto ended = serve(summary, 0, {});
+    EXPECT_EQ(gateway_->callCount(), c.callsSent);
+    EXPECT_EQ(ended.done, 0);
+    EXPECT_EQ(ended.unfinished, 1);
+    ASSERT_TRUE(ended.stopReason);
+    EXPECT_EQ(ended.stopReason->code(), static_cast<int>(CreationQueueErrorCode::storage));
+    EXPECT_NE(ended.stopReason->localizedDescription().find("full"), std::string::npos);
+    EXPECT_EQ(photosStored(folder), 2u) << "the photos stay for the next run";
+    EXPECT_FALSE(creations->entry(id)->finished());
+  }
+}
+
+// A refused sign-in says nothing about the creations: they are all kept,
+// with their photos, for a run after the user has mended it.
+TEST_F(CreationQueueRunTest, ARefusedSignInKeepsEveryEntryAndStopsTheRun) {
+  const Error refusals[] = {
+      CorvenzaError(
+          CorvenzaErrorReason::unexpectedError,
+          UserInfo{{error_info::kService, "authentication"}, {error_info::kHttpStatus, "401"}}),
+      Error(identity::kIdentityServiceErrorDomain, 400, std::nullopt,
+            "ResourceNotFoundException: Identity 'id-a' not found."),
+  };
+  int folder = 0;
+  for (const auto& refusal : refusals) {
+    SCOPED_TRACE(refusal.localizedDescription());
+    gateway_->forget();
+    const auto name = "refused-" + std::to_string(++folder);
+    auto creations = openQueue(name, 1);
+    creations->enqueue(parameter());
+    creations->enqueue(parameter());
+    std::optional<CreationQueueRunSummary> summary;
+    creations->run({}, [&](CreationQueueRunSummary s) { summary = s; });
+    const auto ended = serve(summary, 0, {}, refusal);
+    EXPECT_EQ(ended.failed, 0);
+    EXPECT_EQ(ended.unfinished, 2);
+    ASSERT_TRUE(ended.stopReason);
+    EXPECT_EQ(ended.stopReason->domain(), refusal.domain());
+    EXPECT_EQ(photosStored(name), 4u);
+    for (const auto& entry : creations->entries()) {
+      EXPECT_EQ(entry.state, QueuedCreationState::pending);
+    }
+  }
+}
+
+// A run lock that cannot be opened is the folder's trouble, not another process.
+TEST_F(CreationQueueRunTest, AnUnusableRunLockIsNotTakenForAnotherRun) {
+  const auto id = creations_->enqueue(parameter());
+  std::filesystem::create_directory(home_.path() / "queue" / "run.lock");
+  std::optional<CreationQueueRunSummary> summary;
+  creations_->run({}, [&](CreationQueueRunSummary s) { summary = s; });
+  queue_->runUntil([&] { return summary.has_value(); }, std::chrono::seconds(5));
+  ASSERT_TRUE(summary);
+  EXPECT_FALSE(summary->runningElsewhere);
+  ASSERT_TRUE(summary->stopReason);
+  EXPECT_EQ(summary->stopReason->code(), static_cast<int>(CreationQueueErrorCode::storage));
+  try {
+    creations_->drop(id);
+    ADD_FAILURE() << "dropped without the lock";
+  } catch (const CorvenzaException& e) {
+    EXPECT_EQ(e.error().code(), static_cast<int>(CreationQueueErrorCode::storage));
+  }
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "queue/failure_kind.h"
 
+#include <corvenza/creation_queue.h>
 #include <gtest/gtest.h>
 
 #include "platform/appsync/client_error.h"
@@ -50,6 +51,32 @@ TEST(FailureKind, PassingTroubleIsRetriedAndRefusalsAreNot) {
     EXPECT_EQ(isTransient(c.error), c.transient)
         << c.error.domain() << " " << c.error.code() << " " << c.error.localizedDescription();
   }
+}
+
+// Sign-in and set-up trouble is the user's to mend, not the creation's fault:
+// a run keeps the entries instead of failing them.
+TEST(FailureKind, LocalProblemsAreToldApartFromRefusedCreations) {
+  const std::pair<Error, bool> cases[] = {
+      {CorvenzaError(CorvenzaErrorReason::unexpectedError,
+                     UserInfo{{error_info::kService, "authentication"}}),
+       true},
+      {Error(identity::kIdentityServiceErrorDomain, 400, std::nullopt, "NotAuthorizedException"),
+       true},
+      {appsync::makeGraphQLClientError(403, "forbidden"), true},
+      {Error(storage::kStorageErrorDomain, storage::kStorageInvalidLocation), true},
+      {Error(kCreationQueueErrorDomain, static_cast<int>(CreationQueueErrorCode::storage)), true},
+      {CorvenzaError(CorvenzaErrorReason::notSignedIn), true},
+      {appsync::makeGraphQLClientError(400, "bad"), false},
+      {Error(storage::kStorageErrorDomain, 403, std::nullopt, "AccessDenied: not yours"), false},
+      {Error(appsync::kGraphQLErrorDomain, 0, UserInfo{{"errorType", "ValidationError"}}), false},
+  };
+  for (const auto& [error, local] : cases) {
+    EXPECT_EQ(isLocalProblem(error), local) << error.domain() << " " << error.code();
+  }
+  // An answer of the authentication service that says "busy" is still retried.
+  EXPECT_TRUE(isTransient(CorvenzaError(
+      CorvenzaErrorReason::unexpectedError,
+      UserInfo{{error_info::kService, "authentication"}, {error_info::kHttpStatus, "503"}})));
 }
 
 // A service that no longer knows the credentials in use (they expired, or it

@@ -2,6 +2,7 @@
 
 #include <corvenza/default_token_provider.h>
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 #include <sys/stat.h>
 
 #include <filesystem>
@@ -104,6 +105,37 @@ TEST(QueueStore, PhotosNoEntryNamesAreRemovedOnceTheyAreOld) {
   EXPECT_TRUE(std::filesystem::exists(young)) << "an enqueue may still be writing it";
   EXPECT_TRUE(std::filesystem::exists(kept->frontFile));
   EXPECT_TRUE(std::filesystem::exists(kept->sideFile));
+}
+
+// A database edited (or restored into another folder) must not make a run
+// upload and delete files outside the queue's folder.
+TEST(QueueStore, PhotoPathsComeFromTheQueueIdNotTheDatabase) {
+  TempDir home;
+  const auto folder = home.path() / "queue";
+  auto store = queue::QueueStore::open(folder);
+  ASSERT_TRUE(store);
+  auto stored = (*store)->insert(person(), {1}, {2});
+  auto damaged = (*store)->insert(person(), {3}, {4});
+  ASSERT_TRUE(stored && damaged);
+  const auto outside = home.path() / "outside.jpg";
+  std::ofstream(outside) << "not the queue's";
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open((folder / "creation-queue.sqlite").c_str(), &db), SQLITE_OK);
+  const auto edit = "UPDATE entries SET front_file = '" + outside.string() + "', side_file = '" +
+                    outside.string() + "'; UPDATE entries SET queue_id = '../../outside' " +
+                    "WHERE queue_id = '" + damaged->view.queueId + "';";
+  ASSERT_EQ(sqlite3_exec(db, edit.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+  sqlite3_close(db);
+
+  auto entries = (*store)->load();
+  ASSERT_TRUE(entries);
+  ASSERT_EQ(entries->size(), 2u);
+  EXPECT_EQ(entries->at(0).frontFile, stored->frontFile);
+  EXPECT_EQ(entries->at(0).sideFile, stored->sideFile);
+  EXPECT_EQ(entries->at(1).view.state, QueuedCreationState::failed) << "never run";
+  EXPECT_TRUE(entries->at(1).frontFile.empty());
+  for (const auto& e : *entries) ASSERT_TRUE((*store)->remove(e));
+  EXPECT_TRUE(std::filesystem::exists(outside));
 }
 
 TEST(QueueStore, AFolderThatIsALinkIsRefused) {

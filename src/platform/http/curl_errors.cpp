@@ -56,6 +56,10 @@ Mapped mapCurlCode(int curlCode) {
       return {kTransportFileError, "The response file cannot be written"};
     case CURLE_ABORTED_BY_CALLBACK:
       return {kTransportCancelled, "The request was cancelled"};
+    case CURLE_SEND_FAIL_REWIND:
+      // The service closed a reused connection during an upload; libcurl
+      // would send it again but cannot rewind a body read from a file.
+      return {kTransportUnknown, "The connection was cut during the upload"};
     default:
       return {kTransportUnknown, nullptr};
   }

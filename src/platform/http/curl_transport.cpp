@@ -3,6 +3,7 @@
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <random>
@@ -35,6 +36,17 @@ std::string trim(std::string_view text) {
   if (first == std::string_view::npos) return {};
   const auto last = text.find_last_not_of(" \t\r\n");
   return std::string(text.substr(first, last - first + 1));
+}
+
+// libcurl speaks many protocols, file:// among them; the library only ever
+// means the web, so anything else is refused before libcurl sees it.
+bool isWebUrl(std::string_view url) {
+  const auto colon = url.find("://");
+  if (colon == std::string_view::npos) return false;
+  std::string scheme(url.substr(0, colon));
+  std::transform(scheme.begin(), scheme.end(), scheme.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return scheme == "http" || scheme == "https";
 }
 
 std::filesystem::path temporarySibling(const std::filesystem::path& target) {
@@ -131,10 +143,16 @@ struct CurlTransport::Transfer {
 
   /// Sets the easy handle up; an error means the request cannot start.
   detail::Status configure() {
+    if (!isWebUrl(request.url)) {
+      return makeTransportError(kTransportBadURL, "Refused to send to " + redactedUrl(request.url) +
+                                                      ": only http and https URLs are allowed");
+    }
     easy.reset(curl_easy_init());
     if (!easy) return makeTransportError(kTransportUnknown, "Could not create a transfer");
     CURL* e = easy.get();
     curl_easy_setopt(e, CURLOPT_URL, request.url.c_str());
+    curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(e, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(e, CURLOPT_SSL_VERIFYHOST, 2L);

@@ -215,6 +215,56 @@ TEST_F(CurlTransportTest, ClosedConnectionIsConnectionLost) {
   EXPECT_EQ(outcome.error().code(), kTransportConnectionLost);
 }
 
+TEST_F(CurlTransportTest, AConnectionCutByTheServerIsSaidInWords) {
+  TestReply hangup;
+  hangup.closeWithoutReply = true;
+  server_.on("/hangup", hangup);
+  server_.on("/ok", TestReply{200, {}, "fine"});
+  const auto file = dir_.path() / "photo.jpg";
+  std::ofstream(file, std::ios::binary) << std::string(200'000, 'j');
+  struct Case {
+    const char* name;
+    bool upload;  // a file body on a connection already used once
+    int code;
+    const char* words;
+  };
+  for (const auto& c : {Case{"request", false, kTransportConnectionLost, "connection was lost"},
+                        Case{"upload", true, kTransportUnknown, "cut during the upload"}}) {
+    SCOPED_TRACE(c.name);
+    auto r = request(c.upload ? "PUT" : "GET", "/hangup");
+    if (c.upload) {
+      ASSERT_TRUE(roundTrip(request("GET", "/ok")).ok());
+      r.bodyFile = file;
+    }
+    auto outcome = roundTrip(r);
+    ASSERT_FALSE(outcome.ok());
+    EXPECT_EQ(outcome.error().domain(), kTransportErrorDomain);
+    EXPECT_EQ(outcome.error().code(), c.code);
+    const auto& text = outcome.error().localizedDescription();
+    EXPECT_NE(text.find(c.words), std::string::npos) << text;
+    EXPECT_EQ(text.find("The transfer failed"), std::string::npos) << text;
+  }
+}
+
+TEST_F(CurlTransportTest, OnlyHttpAndHttpsAreEverSent) {
+  const auto port = std::to_string(server_.port());
+  for (const std::string& url :
+       {std::string("file:///etc/passwd"), std::string("FILE:///etc/hostname"),
+        "ftp://127.0.0.1:" + port + "/x", "dict://127.0.0.1:" + port + "/x",
+        "gopher://127.0.0.1:" + port + "/x", "127.0.0.1:" + port + "/x"}) {
+    SCOPED_TRACE(url);
+    HttpRequest r;
+    r.url = url;
+    r.timeout = 5s;
+    auto outcome = roundTrip(r);
+    ASSERT_FALSE(outcome.ok()) << "answered " << outcome->status;
+    EXPECT_EQ(outcome.error().code(), kTransportBadURL);
+    EXPECT_NE(outcome.error().localizedDescription().find("only http and https"), std::string::npos)
+        << outcome.error().localizedDescription();
+  }
+  EXPECT_EQ(server_.connectionCount(), 0u);
+}
+
 TEST_F(CurlTransportTest, CancelMidTransferCompletesOnceAsCancelled) {
   TestReply slow{200, {}, std::string(40'000, 's')};
   slow.chunks = 40;

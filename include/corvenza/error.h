@@ -86,8 +86,9 @@ enum class CorvenzaErrorReason {
 
 /// An error of domain "CorvenzaError", made from a reason only.
 ///
-/// It adds no state to Error: the code tells the reason. It may be stored in
-/// and copied as an Error.
+/// It adds no state to Error: the code tells the reason, and the description
+/// says it in words followed by domain and code, e.g. "No user is signed in
+/// (CorvenzaError 1996)". It may be stored in and copied as an Error.
 class CorvenzaError : public Error {
  public:
   static constexpr const char* kDomain = "CorvenzaError";

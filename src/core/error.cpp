@@ -12,6 +12,33 @@ std::string defaultDescription(const std::string& domain, int code) {
          ".)";
 }
 
+// Distinct causes share one domain, so each says its own in words; the code
+// stays in the text for logs that show only the description.
+std::string reasonDescription(CorvenzaErrorReason reason) {
+  const char* words = "The library failed unexpectedly";
+  switch (reason) {
+    case CorvenzaErrorReason::unexpectedError:
+      break;
+    case CorvenzaErrorReason::invalidResponse:
+      words = "The service's answer could not be read";
+      break;
+    case CorvenzaErrorReason::notInitialized:
+      words = "The library has not been initialized";
+      break;
+    case CorvenzaErrorReason::configNotFound:
+      words = "corvenza-config.json is missing, unreadable or malformed";
+      break;
+    case CorvenzaErrorReason::notSignedIn:
+      words = "No user is signed in";
+      break;
+    case CorvenzaErrorReason::appSyncClientTimeOut:
+      words = "The service did not answer in time";
+      break;
+  }
+  return std::string(words) + " (" + CorvenzaError::kDomain + " " +
+         std::to_string(CorvenzaError::codeFor(reason)) + ")";
+}
+
 }  // namespace
 
 Error::Error(std::string domain, int code, std::optional<UserInfo> userInfo,
@@ -43,7 +70,7 @@ int CorvenzaError::codeFor(CorvenzaErrorReason reason) noexcept {
 }
 
 CorvenzaError::CorvenzaError(CorvenzaErrorReason reason, std::optional<UserInfo> userInfo)
-    : Error(kDomain, codeFor(reason), std::move(userInfo)) {}
+    : Error(kDomain, codeFor(reason), std::move(userInfo), reasonDescription(reason)) {}
 
 Error makeInvalidResponseError() { return Error(kCorvenzaUnknownErrorDomain, 1999, UserInfo{}); }
 

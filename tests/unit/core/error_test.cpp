@@ -43,6 +43,30 @@ TEST(CorvenzaErrorTest, DescriptionIsNeverEmpty) {
   EXPECT_FALSE(blank.localizedDescription().empty());
 }
 
+TEST(CorvenzaErrorTest, EachReasonSaysItsCauseInWords) {
+  using R = CorvenzaErrorReason;
+  const struct {
+    R reason;
+    const char* text;
+  } cases[] = {
+      {R::unexpectedError, "The library failed unexpectedly (CorvenzaError 2000)"},
+      {R::invalidResponse, "The service's answer could not be read (CorvenzaError 1999)"},
+      {R::notInitialized, "The library has not been initialized (CorvenzaError 1998)"},
+      {R::configNotFound,
+       "corvenza-config.json is missing, unreadable or malformed (CorvenzaError 1997)"},
+      {R::notSignedIn, "No user is signed in (CorvenzaError 1996)"},
+      {R::appSyncClientTimeOut, "The service did not answer in time (CorvenzaError 1995)"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(CorvenzaError(c.reason).localizedDescription(), c.text);
+    // User information never changes the words.
+    EXPECT_EQ(CorvenzaError(c.reason, UserInfo{{"detail", "x"}}).localizedDescription(), c.text);
+  }
+  // Errors of other domains made without words keep the platform's wording.
+  EXPECT_EQ(makeInvalidResponseError().localizedDescription(),
+            "The operation couldn't be completed. (CorvenzaUnknownError error 1999.)");
+}
+
 TEST(CorvenzaErrorTest, TheTwoSinglePurposeDomains) {
   Error invalid = makeInvalidResponseError();
   EXPECT_EQ(invalid.domain(), "CorvenzaUnknownError");

@@ -155,6 +155,11 @@ void CredentialsProvider::clearCredentials() {
   ++generation_;
 }
 
+void CredentialsProvider::forget(const sigv4::Credentials& refused) {
+  std::lock_guard lock(mutex_);
+  if (cached_ && cached_->accessKeyId == refused.accessKeyId) cached_.reset();
+}
+
 void CredentialsProvider::clearKeychain() {
   std::lock_guard lock(mutex_);
   cached_.reset();

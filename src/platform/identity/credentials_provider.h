@@ -62,6 +62,8 @@ class CredentialsProvider final : public CredentialsSource,
   void clearKeychain();
   /// Forgets the cached credentials. Thread-safe.
   void clearCredentials();
+  /// Forgets the cached credentials when they are @p refused; newer ones stay.
+  void forget(const sigv4::Credentials& refused) override;
 
   AWSRegionType region() const noexcept { return region_; }
   const std::string& endpoint() const noexcept { return endpoint_; }

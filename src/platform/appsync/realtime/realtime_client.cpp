@@ -162,6 +162,9 @@ class Core : public std::enable_shared_from_this<Core> {
   awaitable<void> loop() {
     int attempt = 0;
     std::optional<sigv4::Credentials> refused;
+    // Set once refused credentials were dropped: fresh ones refused too are
+    // the service's verdict on who we are.
+    bool renewed = false;
     while (!subscriptions_.empty()) {
       closing_ = false;
       auto credentials = co_await fetchCredentials();
@@ -172,9 +175,21 @@ class Core : public std::enable_shared_from_this<Core> {
         deliverErrorToAll(credentials.error());
       } else if (!sameAsRefused) {
         authRefused_ = false;
+        refusal_.reset();
         co_await session(*credentials);
-        if (authRefused_) refused = credentials.value();
-        if (acknowledged_) attempt = 0;
+        if (acknowledged_) {
+          attempt = 0;
+          renewed = false;
+        }
+        if (authRefused_ && !renewed) {
+          // A service that restarted (or revoked them) no longer knows the
+          // credentials in use: fetch fresh ones before anyone hears of it.
+          config_.credentials->forget(*credentials);
+          renewed = true;
+        } else if (refusal_) {
+          deliverErrorToAll(*refusal_);
+          if (authRefused_) refused = credentials.value();
+        }
       }
       if (subscriptions_.empty()) break;
       co_await backoff(attempt++);
@@ -315,7 +330,7 @@ class Core : public std::enable_shared_from_this<Core> {
         return true;
       case ServerMessageType::connectionError:
         authRefused_ = isAuthorizationFailure(message);
-        deliverErrorToAll(message.errors.front());
+        refusal_ = message.errors.front();
         return false;
       case ServerMessageType::keepAlive:
         deadline_ = Clock::now() + timeout_;
@@ -431,6 +446,7 @@ class Core : public std::enable_shared_from_this<Core> {
   bool closing_ = false;
   bool acknowledged_ = false;
   bool authRefused_ = false;
+  std::optional<Error> refusal_;  // the connection_error of the last session
 };
 
 class Watcher final : public SubscriptionWatcher {

@@ -46,7 +46,9 @@ class RemoteImageProxy {
  public:
   /// Stores the location S3Object(@p bucket, @p key, @p region); note the
   /// different parameter order. The image slot starts empty. Download links
-  /// come from @p linkMaker; without one there are none.
+  /// come from @p linkMaker; without one (a proxy the application builds from
+  /// a stored location) from the facade's shared instance, signed with its
+  /// credentials once CorvenzaEnterprise::initialize has run.
   RemoteImageProxy(std::string region, std::string bucket, std::string key,
                    DownloadLinkMaker linkMaker = {});
 
@@ -70,9 +72,10 @@ class RemoteImageProxy {
 
   /// A presigned GET link to the stored object, valid for 900 seconds from
   /// this call. Each call makes a new link; keep it if you need it again.
-  /// Absent when no location is stored, when the proxy has no link maker
-  /// (one the application made itself), or when the link cannot be made. Blocks the calling thread
-  /// while the link is signed (no network traffic).
+  /// Absent when no location is stored, when the proxy has no link maker and
+  /// the shared instance is not initialized, or when the link cannot be made.
+  /// Blocks the calling thread while the link is signed (no network traffic
+  /// once credentials are at hand).
   std::optional<std::string> downloadableURL() const;
 
  private:

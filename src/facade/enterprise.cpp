@@ -7,9 +7,11 @@
 #include <utility>
 
 #include "client/client_setup.h"
+#include "model/fallback_link_maker.h"
 #include "platform/device/private_directory.h"
 #include "platform/dispatch/default_main_queue.h"
 #include "requests/client_state.h"
+#include "requests/request_support.h"
 
 namespace corvenza {
 
@@ -56,7 +58,15 @@ void CorvenzaEnterprise::shutdown() { dispatch::stopDefaultMainQueue(); }
 
 // --- instance level ---------------------------------------------------------
 
-CorvenzaEnterprise::Instance::Instance() : state_(std::make_shared<requests::ClientState>()) {}
+CorvenzaEnterprise::Instance::Instance() : state_(std::make_shared<requests::ClientState>()) {
+  // A proxy the application builds from a stored location has no client of
+  // its own; it signs with this instance's builder once initialize made one.
+  model::setFallbackLinkMaker([](const S3Object& object) -> std::optional<std::string> {
+    auto links = requests::downloadLinks(CorvenzaEnterprise::shared().impl());
+    if (!links) return std::nullopt;
+    return links(object);
+  });
+}
 CorvenzaEnterprise::Instance::~Instance() = default;
 
 void detail::resetSharedInstanceForTesting() {

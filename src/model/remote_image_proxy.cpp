@@ -1,6 +1,27 @@
 #include <corvenza/remote_image.h>
 
+#include "model/fallback_link_maker.h"
+
 namespace corvenza {
+
+namespace {
+
+std::mutex& fallbackMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+
+DownloadLinkMaker& fallbackLinkMaker() {
+  static DownloadLinkMaker maker;
+  return maker;
+}
+
+}  // namespace
+
+void model::setFallbackLinkMaker(DownloadLinkMaker maker) {
+  std::lock_guard lock(fallbackMutex());
+  fallbackLinkMaker() = std::move(maker);
+}
 
 RemoteImageProxy::RemoteImageProxy(std::string region, std::string bucket, std::string key,
                                    DownloadLinkMaker linkMaker)
@@ -35,8 +56,15 @@ bool RemoteImageProxy::isDownloadable() const {
 std::optional<std::string> RemoteImageProxy::downloadableURL() const {
   // Copy the location out so signing does not run under our lock.
   auto object = s3Object();
-  if (!object || !linkMaker_) return std::nullopt;
-  return linkMaker_(*object);
+  if (!object) return std::nullopt;
+  if (linkMaker_) return linkMaker_(*object);
+  DownloadLinkMaker fallback;
+  {
+    std::lock_guard lock(fallbackMutex());
+    fallback = fallbackLinkMaker();
+  }
+  if (!fallback) return std::nullopt;
+  return fallback(*object);
 }
 
 }  // namespace corvenza

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "auth/token_provider_environment.h"
+#include "integration/emulator_http_client.h"
 #include "platform/device/key_store.h"
 #include "requests/client_state.h"
 #include "testkit/emulator_process.h"
@@ -299,6 +300,23 @@ TEST_F(CreateFlowTest, CreationUploadsBothPhotosEncryptedAndTheEstimateCompletes
     EXPECT_EQ(image->pixelWidth(), 240);
   }
   CorvenzaEnterprise::shared().setDelegate(nullptr);
+}
+
+TEST_F(CreateFlowTest, AProxyBuiltFromAStoredLocationLinksToThePhoto) {
+  const auto created = create(parameter());
+  ASSERT_TRUE(created.request) << "create failed";
+  for (const auto& stored : {created.request->frontImage, created.request->sideImage}) {
+    ASSERT_TRUE(stored && stored->s3Object());
+    const auto where = *stored->s3Object();
+    SCOPED_TRACE(where.getKeyName());
+    // As an application would, from the texts it kept of an earlier record.
+    const RemoteImageProxy proxy(where.getRegion(), where.getBucketName(), where.getKeyName());
+    const auto link = proxy.downloadableURL();
+    ASSERT_TRUE(link);
+    const auto fetched = plainRequest("GET", *link, {});
+    EXPECT_EQ(fetched.status, 200) << fetched.body;
+    EXPECT_EQ(fetched.body.substr(0, 2), "\xff\xd8") << "not a JPEG";
+  }
 }
 
 TEST_F(CreateFlowTest, ReadListUpdateAndDeleteRoundTrip) {

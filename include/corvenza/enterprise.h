@@ -98,8 +98,9 @@ class CorvenzaEnterprise {
   /// scaled to at most 1080 points wide, JPEG, stored encrypted), and hands
   /// back the request as the service then holds it. Each network step has 45
   /// seconds (`appSyncClientTimeOut`, code 1995). Progress goes to the
-  /// delegate. Without both photos nothing happens and the callback is never
-  /// called. See RequestCallback.
+  /// delegate. Without both photos nothing is sent and the callback hears
+  /// why: CorvenzaError `unexpectedError` (code 2000) whose user information
+  /// "detail" names the missing photo. See RequestCallback.
   static void createEstimationRequest(const EstimationParameter& estimationParameter,
                                       RequestCallback callback = {});
 
@@ -118,14 +119,18 @@ class CorvenzaEnterprise {
   /// Changes height, weight, age and gender of a request (gender is sent as
   /// null when the parameter has none; the photos and the fail flag are not
   /// changed). Failures the library detects are errors of domain
-  /// "CorvenzaUnknownError", code 1999. See RequestCallback.
+  /// "CorvenzaUnknownError", code 1999. Without an answer within 45 seconds
+  /// the callback gets `appSyncClientTimeOut` (code 1995); the change may
+  /// still have been applied, so read the request to know. See RequestCallback.
   static void updateEstimationRequest(const std::string& id,
                                       const EstimationParameter& estimationParameter,
                                       RequestCallback callback = {});
 
   /// Deletes a request; the record handed back carries only its id.
   /// Failures the library detects are errors of domain "CorvenzaUnknownError",
-  /// code 1999. See RequestCallback.
+  /// code 1999. Without an answer within 45 seconds the callback gets
+  /// `appSyncClientTimeOut` (code 1995); the request may still have been
+  /// deleted, so read it to know. See RequestCallback.
   static void deleteEstimationRequest(const std::string& id, RequestCallback callback = {});
 
   /// Listens to the signed-in user's requests being created, updated or

@@ -88,10 +88,12 @@ class EstimationClient {
   void listEstimationRequests(std::optional<int> limit = std::nullopt,
                               std::optional<std::string> nextToken = std::nullopt,
                               ListCallback callback = {});
-  /// See CorvenzaEnterprise::updateEstimationRequest.
+  /// See CorvenzaEnterprise::updateEstimationRequest: after a time-out
+  /// (code 1995) the change may still have been applied.
   void updateEstimationRequest(const std::string& id, const EstimationParameter& parameter,
                                RequestCallback callback = {});
-  /// See CorvenzaEnterprise::deleteEstimationRequest.
+  /// See CorvenzaEnterprise::deleteEstimationRequest: after a time-out
+  /// (code 1995) the request may still have been deleted.
   void deleteEstimationRequest(const std::string& id, RequestCallback callback = {});
 
   /// Listens to this client's user's requests being created, updated or

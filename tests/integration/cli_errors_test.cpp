@@ -7,6 +7,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <future>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -14,6 +16,7 @@
 #include <vector>
 
 #include "integration/cli_fixture.h"
+#include "integration/fault_control.h"
 
 namespace corvenza::test {
 namespace {
@@ -47,10 +50,32 @@ class SilentServer {
 class CliErrorsTest : public CliSuite {
  protected:
   static void SetUpTestSuite() { startEmulator({"--estimation-delay", "300"}); }
+  void TearDown() override { faults().clear(); }
 
   // The tool against the emulator as "errors-user"; @p overrides come last.
   ToolRun corvenza(const std::string& args, const std::string& overrides = {}) {
     return run(args, "CORVENZA_USER_ID=errors-user " + overrides);
+  }
+
+  static FaultControl faults() { return FaultControl(emulator_->endpoint("base")); }
+  // How the tool names the service: the GraphQL endpoint's host and port.
+  static std::string host() {
+    const auto url = emulator_->endpoint("graphql");
+    const auto start = url.find("://") + 3;
+    return url.substr(start, url.find('/', start) - start);
+  }
+  // Lines the emulator logged so far: one per request it received.
+  static std::size_t served() {
+    const auto log = emulator_->log();
+    return static_cast<std::size_t>(std::count(log.begin(), log.end(), '\n'));
+  }
+  // "create" of a small request; with --json its id.
+  static std::string createArgs() {
+    const auto photo = shellQuoted(kExamplePhotos + "edge-1081x1000.jpg");
+    return "create --height 170 --weight 60 --age 30 --json --front " + photo + " --side " + photo;
+  }
+  std::string createdId() {
+    return json::parse(corvenza(createArgs()).out, nullptr, false).value("id", "");
   }
 };
 
@@ -69,6 +94,101 @@ TEST_F(CliErrorsTest, BadValuesAreUsageErrorsAndNothingIsSent) {
     const auto run = corvenza(args);
     EXPECT_EQ(run.exitCode, 2) << run.err;
     EXPECT_TRUE(run.out.empty());
+  }
+}
+
+TEST_F(CliErrorsTest, WhatCannotWorkIsRefusedBeforeItIsSent) {
+  struct Case {
+    std::string args;
+    std::string settings;
+    int exitCode;
+    std::string says;
+    bool usage;  // refused before anything at all reaches the service
+  };
+  const std::vector<Case> cases = {
+      {"list --limit 101", "", 2, "--limit", true},
+      {"list", "CORVENZA_API_KEY=", 2, "--api-key", true},
+      {"list", "CORVENZA_API_URL=file:///etc/passwd", 2, "--api-url", true},
+      // The token is fetched; the identity service's address is refused unread.
+      {"get some-id", "AWS_ENDPOINT_URL_COGNITO_IDENTITY=file:///etc/passwd", 1,
+       "Refused to send to file:///etc/passwd: only http and https URLs are allowed", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args + " with " + c.settings);
+    const auto before = served();
+    const auto run = corvenza(c.args, c.settings);
+    EXPECT_EQ(run.exitCode, c.exitCode) << run.err;
+    EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
+    EXPECT_EQ(run.err.find("root:"), std::string::npos) << "a local file was read";
+    if (c.usage) {
+      EXPECT_EQ(served(), before) << "something was sent";
+    }
+  }
+}
+
+TEST_F(CliErrorsTest, AStalledServiceIsNamedWithWhatTheCommandWasDoing) {
+  const auto kept = createdId();
+  const auto doomed = createdId();
+  ASSERT_FALSE(kept.empty() || doomed.empty());
+  struct Case {
+    const char* field;
+    const char* when;  // changes are made, then their answers held
+    std::string args;
+    std::string doing;
+  };
+  const std::string maybe = "; the change may still have been applied";
+  const std::vector<Case> cases = {
+      {"getBodysizeEstimation", "before", "get " + kept, "reading the request"},
+      {"listBodysizeEstimations", "before", "list", "listing requests"},
+      {"updateBodysizeEstimation", "after", "update " + kept + " --height 181 --weight 60 --age 3",
+       "updating the request" + maybe},
+      {"deleteBodysizeEstimation", "after", "delete " + doomed, "deleting the request" + maybe},
+  };
+  // Each waits out the library's 45 s, so they wait together.
+  std::vector<std::future<ToolRun>> runs;
+  for (const auto& c : cases) {
+    faults().inject({{"route", "graphql"},
+                     {"field", c.field},
+                     {"action", "stall"},
+                     {"when", c.when},
+                     {"times", "always"}});
+    runs.push_back(std::async(std::launch::async, [this, &c] { return corvenza(c.args); }));
+  }
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    const auto run = runs[i].get();
+    EXPECT_EQ(run.exitCode, 1) << cases[i].args;
+    EXPECT_NE(run.err.find("no answer from " + host() + " within 45 s while " + cases[i].doing +
+                           " [CorvenzaError 1995]"),
+              std::string::npos)
+        << run.err;
+  }
+  faults().clear();
+  EXPECT_NE(corvenza("get " + kept + " --json").out.find("\"height\":181.0"), std::string::npos);
+  EXPECT_EQ(corvenza("get " + doomed).exitCode, 1) << "the delete was applied";
+}
+
+TEST_F(CliErrorsTest, AFailedCreationSaysWhatItLeftBehind) {
+  // Where the creation failed; whether both photos are attached then.
+  for (const auto& [field, complete] :
+       {std::pair{"attachSideImage", false}, std::pair{"getBodysizeEstimation", true}}) {
+    SCOPED_TRACE(field);
+    faults().inject({{"route", "graphql"},
+                     {"field", field},
+                     {"action", "fail"},
+                     {"status", 400},
+                     {"times", 9}});
+    const auto created = corvenza(createArgs());
+    faults().clear();
+    EXPECT_EQ(created.exitCode, 1);
+    const auto id = created.err.substr(created.err.find("corvenza: request ") + 18, 36);
+    const auto says = complete ? " was made with both photos; only reading it back failed: see "
+                                 "corvenza get " +
+                                     id
+                               : " was created and left unfinished; retry its photos or delete it";
+    EXPECT_NE(created.err.find(id + says), std::string::npos) << created.err;
+    // The message tells the truth about the request as the service holds it.
+    EXPECT_EQ(corvenza("get " + id + " --json").out.find("sideImage") != std::string::npos,
+              complete);
   }
 }
 
@@ -114,6 +234,17 @@ TEST_F(CliErrorsTest, ListedItemsHoldNoFieldsTheyNeverCarried) {
     for (const auto& [name, value] : item.items()) EXPECT_FALSE(value.is_null()) << name;
   }
   EXPECT_GE(items, 1);
+}
+
+TEST_F(CliErrorsTest, WatchWithoutATimeLimitSaysWhenItNeverSubscribed) {
+  faults().inject(
+      json{{"route", "realtime"}, {"action", "fail"}, {"status", 503}, {"times", "always"}});
+  const auto watched = corvenza("watch --create --subscribe-timeout 3");
+  EXPECT_EQ(watched.exitCode, 1);
+  EXPECT_NE(watched.err.find("never subscribed: " + host() +
+                             " did not accept the subscription within 3 s"),
+            std::string::npos)
+      << watched.err;
 }
 
 TEST_F(CliErrorsTest, WatchThatNeverSubscribedFails) {

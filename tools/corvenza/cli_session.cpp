@@ -80,6 +80,18 @@ CLI::Validator finitePositiveNumber() {
       "POSITIVE");
 }
 
+CLI::Validator webUrl() {
+  return CLI::Validator(
+      [](std::string& text) -> std::string {
+        const auto scheme = text.substr(0, text.find("://"));
+        if (text.find("://") != std::string::npos && (scheme == "http" || scheme == "https")) {
+          return {};
+        }
+        return "'" + text + "' is not an http or https URL";
+      },
+      "URL");
+}
+
 CLI::Validator utf8Text() {
   return CLI::Validator(
       [](std::string& text) -> std::string {
@@ -91,10 +103,19 @@ CLI::Validator utf8Text() {
 void addGlobalOptions(CLI::App& command, GlobalOptions& options) {
   command.add_option("--bundle", options.bundle, "Directory holding corvenza-config.json")
       ->envname("CORVENZA_BUNDLE_DIR");
+  // Checked before anything is sent: without them nothing can be.
   command.add_option("--api-url", options.apiUrl, "Base URL of the authentication service")
-      ->envname("CORVENZA_API_URL");
+      ->envname("CORVENZA_API_URL")
+      ->required()
+      ->check(webUrl());
   command.add_option("--api-key", options.apiKey, "API key of the authentication service")
-      ->envname("CORVENZA_API_KEY");
+      ->envname("CORVENZA_API_KEY")
+      ->required()
+      ->check(CLI::Validator(
+          [](std::string& text) -> std::string {
+            return text.empty() ? "the API key is empty" : std::string();
+          },
+          "KEY"));
   command
       .add_option("--user-id", options.userId,
                   "User on whose behalf tokens are requested; without one, this installation's "
@@ -186,8 +207,12 @@ void ProgressLine::end() {
 }
 
 void printErrors(const Errors& errors, const std::string& requestId) {
+  printErrors(errors, ErrorContext{requestId});
+}
+
+void printErrors(const Errors& errors, const ErrorContext& context) {
   for (const auto& error : errors) {
-    std::cerr << "corvenza: " << describeError(error, {requestId}) << "\n";
+    std::cerr << "corvenza: " << describeError(error, context) << "\n";
   }
 }
 

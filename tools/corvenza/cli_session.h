@@ -12,6 +12,8 @@
 #include <memory>
 #include <string>
 
+#include "error_words.h"
+
 namespace corvenza::cli {
 
 struct GlobalOptions {
@@ -26,9 +28,12 @@ struct GlobalOptions {
 CLI::Validator finitePositiveNumber();
 /// Accepts only valid UTF-8 text: ids and tokens travel as JSON strings.
 CLI::Validator utf8Text();
+/// Accepts only http:// and https:// URLs: the library sends nothing else.
+CLI::Validator webUrl();
 
 /// Adds --bundle, --api-url, --api-key, --user-id (with their environment
-/// variables) and --verbose to @p command.
+/// variables) and --verbose to @p command; --api-url (http or https) and
+/// --api-key are required.
 void addGlobalOptions(CLI::App& command, GlobalOptions& options);
 
 /// Starts the library for one command. Library console lines go to standard
@@ -81,5 +86,7 @@ class ProgressLine {
 /// Prints each error on standard error as "corvenza: <what happened> [domain
 /// code]" (see error_words.h).
 void printErrors(const Errors& errors, const std::string& requestId = {});
+/// The same, with what the command was doing.
+void printErrors(const Errors& errors, const ErrorContext& context);
 
 }  // namespace corvenza::cli

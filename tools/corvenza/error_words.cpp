@@ -18,6 +18,33 @@ std::string stepWords(const std::string& step) {
   return "working";
 }
 
+std::string operationWords(Operation operation) {
+  switch (operation) {
+    case Operation::read:
+      return "reading the request";
+    case Operation::list:
+      return "listing requests";
+    case Operation::update:
+      return "updating the request";
+    case Operation::remove:
+      return "deleting the request";
+    case Operation::other:
+      break;
+  }
+  return "working";
+}
+
+// A change whose answer never came may have been made all the same.
+std::string stalledWords(const Error& error, const ErrorContext& context) {
+  const auto step = info(error, error_info::kStep);
+  if (!step.empty()) return stepWords(step);
+  auto words = operationWords(context.operation);
+  if (context.operation == Operation::update || context.operation == Operation::remove) {
+    words += "; the change may still have been applied";
+  }
+  return words;
+}
+
 std::string hostOf(const std::string& url) {
   const auto scheme = url.find("://");
   const auto start = scheme == std::string::npos ? 0 : scheme + 3;
@@ -48,8 +75,7 @@ std::string what(const Error& error, const ErrorContext& context) {
     return "the authentication service gave no usable token";
   }
   if (domain == CorvenzaError::kDomain && error.code() == 1995) {
-    return "no answer from " + serviceHost() + " within 45 s while " +
-           stepWords(info(error, error_info::kStep));
+    return "no answer from " + serviceHost() + " within 45 s while " + stalledWords(error, context);
   }
   if (domain == CorvenzaError::kDomain && error.code() == 1998) {
     return "the library was not started (no usable configuration)";
@@ -74,7 +100,11 @@ std::string what(const Error& error, const ErrorContext& context) {
     return "the service refused the request: " + error.localizedDescription();
   }
   if (const auto detail = info(error, error_info::kDetail); !detail.empty()) return detail;
-  return error.localizedDescription();
+  // The library's own words end in the domain and code the line gives anyway.
+  auto text = error.localizedDescription();
+  const auto code = " (" + domain + " " + std::to_string(error.code()) + ")";
+  if (text.ends_with(code)) text.resize(text.size() - code.size());
+  return text;
 }
 
 }  // namespace
@@ -90,9 +120,14 @@ std::string describeError(const Error& error, const ErrorContext& context) {
     line += " (while " + stepWords(step) + ")";
   }
   line += " [" + error.domain() + " " + std::to_string(error.code()) + "]";
-  if (const auto left = info(error, error_info::kRequestId);
-      !left.empty() && !info(error, error_info::kStep).empty() &&
-      info(error, error_info::kStep) != "create") {
+  const auto step = info(error, error_info::kStep);
+  const auto left = info(error, error_info::kRequestId);
+  if (left.empty() || step.empty() || step == "create") return line;
+  if (step == "read back") {
+    // Both photos were attached before the read began: nothing is unfinished.
+    line += "\ncorvenza: request " + left +
+            " was made with both photos; only reading it back failed: see corvenza get " + left;
+  } else {
     line += "\ncorvenza: request " + left +
             " was created and left unfinished; retry its photos or delete it";
   }

@@ -8,10 +8,14 @@
 
 namespace corvenza::cli {
 
+/// The operation a command ran, for messages that depend on it.
+enum class Operation { other, read, list, update, remove };
+
 /// What the command was doing, for messages that need it.
 struct ErrorContext {
   /// The request the command was about, when there is one.
   std::string requestId;
+  Operation operation = Operation::other;
 };
 
 /// One line for people: what happened, then the domain and code for

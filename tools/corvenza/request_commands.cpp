@@ -12,6 +12,7 @@ namespace corvenza::cli {
 namespace {
 
 constexpr std::chrono::seconds kOperationLimit{60};
+constexpr int kMaxPageSize = 100;
 
 struct Outcome {
   bool done = false;
@@ -20,7 +21,7 @@ struct Outcome {
 };
 
 /// Runs one record operation and prints its outcome.
-int runRecordOperation(const GlobalOptions& global, bool json, const std::string& id,
+int runRecordOperation(const GlobalOptions& global, bool json, const ErrorContext& context,
                        const std::function<void(RequestCallback)>& start) {
   auto session = Session::start(global);
   if (!session) return kExitFailure;
@@ -35,7 +36,7 @@ int runRecordOperation(const GlobalOptions& global, bool json, const std::string
     return kExitFailure;
   }
   if (outcome->errors) {
-    printErrors(*outcome->errors, id);
+    printErrors(*outcome->errors, context);
     return kExitFailure;
   }
   if (json) {
@@ -65,9 +66,10 @@ void addGetCommand(CLI::App& app, int& exitCode) {
   command->add_option("id", *id, "Request id")->required()->check(utf8Text());
   command->add_flag("--json", *json, "Print one JSON object");
   command->callback([=, &exitCode] {
-    exitCode = runRecordOperation(*global, *json, *id, [id](RequestCallback done) {
-      CorvenzaEnterprise::getEstimationRequest(*id, std::move(done));
-    });
+    exitCode =
+        runRecordOperation(*global, *json, {*id, Operation::read}, [id](RequestCallback done) {
+          CorvenzaEnterprise::getEstimationRequest(*id, std::move(done));
+        });
   });
 }
 
@@ -80,9 +82,10 @@ void addDeleteCommand(CLI::App& app, int& exitCode) {
   command->add_option("id", *id, "Request id")->required()->check(utf8Text());
   command->add_flag("--json", *json, "Print one JSON object");
   command->callback([=, &exitCode] {
-    exitCode = runRecordOperation(*global, *json, *id, [id](RequestCallback done) {
-      CorvenzaEnterprise::deleteEstimationRequest(*id, std::move(done));
-    });
+    exitCode =
+        runRecordOperation(*global, *json, {*id, Operation::remove}, [id](RequestCallback done) {
+          CorvenzaEnterprise::deleteEstimationRequest(*id, std::move(done));
+        });
   });
 }
 
@@ -112,10 +115,11 @@ void addUpdateCommand(CLI::App& app, int& exitCode) {
     parameter.age = options->age;
     parameter.gender =
         options->gender.empty() ? std::nullopt : std::optional<Gender>(Gender(options->gender));
-    exitCode =
-        runRecordOperation(*global, *json, options->id, [options, parameter](RequestCallback done) {
-          CorvenzaEnterprise::updateEstimationRequest(options->id, parameter, std::move(done));
-        });
+    exitCode = runRecordOperation(*global, *json, {options->id, Operation::update},
+                                  [options, parameter](RequestCallback done) {
+                                    CorvenzaEnterprise::updateEstimationRequest(
+                                        options->id, parameter, std::move(done));
+                                  });
   });
 }
 
@@ -130,7 +134,9 @@ void addListCommand(CLI::App& app, int& exitCode) {
   auto options = std::make_shared<ListOptions>();
   auto* command = app.add_subcommand("list", "List your estimation requests");
   addGlobalOptions(*command, options->global);
-  command->add_option("--limit", options->limit, "Page size")->check(CLI::PositiveNumber);
+  // The service refuses a larger page; better said before anything is sent.
+  command->add_option("--limit", options->limit, "Page size (1 to 100)")
+      ->check(CLI::Range(1, kMaxPageSize));
   command->add_option("--next-token", options->nextToken, "Continue after this page")
       ->check(utf8Text());
   command->add_flag("--all", options->all, "Follow every page");
@@ -166,7 +172,7 @@ void addListCommand(CLI::App& app, int& exitCode) {
         return;
       }
       if (page->errors) {
-        printErrors(*page->errors);
+        printErrors(*page->errors, ErrorContext{{}, Operation::list});
         exitCode = kExitFailure;
         return;
       }

@@ -1,8 +1,11 @@
 // corvenza watch: prints the signed-in user's request changes as they happen.
 
+#include <algorithm>
+#include <chrono>
 #include <iostream>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <set>
 
 #include "cli_session.h"
 #include "commands.h"
@@ -18,6 +21,8 @@ struct WatchOptions {
   bool remove = false;
   int count = 0;    // 0: until the time limit
   int timeout = 0;  // seconds; 0: no limit
+  // Seconds the service has to acknowledge the subscription (at most timeout).
+  int subscribeTimeout = 30;
   bool json = false;
 };
 
@@ -26,12 +31,12 @@ struct WatchState {
   bool failed = false;
 };
 
-// Counts the kinds the service acknowledged: until one is, nothing is watched.
+// The kinds the service acknowledged: until one is, its events are not watched.
 class StartCounter final : public CorvenzaEnterpriseDelegate {
  public:
   void estimationProgressDidChange(EstimationProgressType) override {}
-  void estimationSubscriptionDidStart(EstimationEventKind) override { ++started; }
-  int started = 0;
+  void estimationSubscriptionDidStart(EstimationEventKind kind) override { started.insert(kind); }
+  std::set<EstimationEventKind> started;
 };
 
 int runWatch(const GlobalOptions& global, WatchOptions options) {
@@ -73,20 +78,31 @@ int runWatch(const GlobalOptions& global, WatchOptions options) {
   if (options.remove) {
     CorvenzaEnterprise::subscribeDeletionOfEstimationRequesets(listener("delete"), name);
   }
+  const auto kinds = static_cast<std::size_t>(options.create + options.update + options.remove);
   auto done = [&] {
     return state->failed || (options.count > 0 && state->events >= options.count);
   };
+  // A service that is down never acknowledges: that is said within its own
+  // bound, whether or not the watch as a whole has one.
+  const auto started = std::chrono::steady_clock::now();
+  const int subscribeLimit = options.timeout > 0
+                                 ? std::min(options.timeout, options.subscribeTimeout)
+                                 : options.subscribeTimeout;
+  session->runUntil([&] { return done() || starts->started.size() == kinds; },
+                    std::chrono::seconds(subscribeLimit));
+  if (!state->failed && starts->started.empty()) {
+    CorvenzaEnterprise::unsubscribeAll();
+    std::cerr << "corvenza: never subscribed: " << serviceHost()
+              << " did not accept the subscription within " << subscribeLimit << " s\n";
+    return kExitFailure;
+  }
   // Without a limit, wait as long as a process reasonably can.
   const auto limit = options.timeout > 0 ? std::chrono::seconds(options.timeout)
                                          : std::chrono::seconds(365LL * 24 * 3600);
-  session->runUntil(done, limit);
+  session->runUntil(done, std::chrono::ceil<std::chrono::seconds>(
+                              limit - (std::chrono::steady_clock::now() - started)));
   CorvenzaEnterprise::unsubscribeAll();
   if (state->failed) return kExitFailure;
-  if (starts->started == 0) {
-    std::cerr << "corvenza: never subscribed: " << serviceHost()
-              << " did not accept the subscription within " << options.timeout << " s\n";
-    return kExitFailure;
-  }
   if (options.count > 0 && state->events < options.count) {
     std::cerr << "corvenza: " << state->events << " of " << options.count << " events within "
               << options.timeout << " s\n";
@@ -109,6 +125,10 @@ void addWatchCommand(CLI::App& app, int& exitCode) {
       ->check(CLI::NonNegativeNumber);
   command->add_option("--timeout", options->timeout, "Stop after this many seconds")
       ->check(CLI::NonNegativeNumber);
+  command
+      ->add_option("--subscribe-timeout", options->subscribeTimeout,
+                   "Fail unless the service accepts the subscription within this many seconds")
+      ->check(CLI::PositiveNumber);
   command->add_flag("--json", options->json, "One JSON object per line");
   command->callback([=, &exitCode] { exitCode = runWatch(*global, *options); });
 }

@@ -4,6 +4,7 @@
 
 #include "auth/developer_identity_provider.h"
 #include "auth/token_provider_environment.h"
+#include "platform/identity/credentials_provider.h"
 #include "platform/identity/service_configuration.h"
 #include "requests/client_state.h"
 #include "testkit/fake_graphql_gateway.h"

@@ -50,20 +50,24 @@ constexpr std::string_view kOwnerPrefix = "owner-";
 constexpr std::size_t kOwnerTokenSize = 6 + 16;  // "owner-" and 16 hex digits
 constexpr std::string_view kLockSuffix = ".lock";
 
+// Where the owners' lock files live, apart from the photos.
+std::filesystem::path ownersOf(const std::filesystem::path& dir) { return dir / "owners"; }
+
 // This process's mark on its temporary files: "owner-<16 hex>", with the
-// lock file of that name held for the life of the process. A process killed
-// mid-upload cannot remove its photo; the next one sees the lock free and
-// does. Empty when no lock could be made (files are then only removed by
-// their own creation).
+// lock file of that name (in the owners folder) held for the life of the
+// process. A process killed mid-upload cannot remove its photo; the next one
+// sees the lock free and does. Empty when no lock could be made (files are
+// then only removed by their own creation).
 std::string ownerToken(const std::filesystem::path& dir) {
   static std::mutex mutex;
   static std::string token;
   static detail::UniqueFd held;
   std::lock_guard lock(mutex);
   if (!token.empty()) return token;
+  if (!device::ensurePrivateDirectory(ownersOf(dir))) return token;
   for (int attempt = 0; attempt < 4 && token.empty(); ++attempt) {
     const std::string candidate = std::string(kOwnerPrefix) + uniquePart();
-    const auto path = dir / (candidate + std::string(kLockSuffix));
+    const auto path = ownersOf(dir) / (candidate + std::string(kLockSuffix));
     detail::UniqueFd fd(
         ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (fd.get() < 0) continue;
@@ -157,7 +161,7 @@ void FileUtil::removeAbandonedTempFiles(std::chrono::minutes unmarkedAge) {
   const auto alive = [&](const std::string& owner) {
     if (owner == own) return true;
     if (auto known = ownerAlive.find(owner); known != ownerAlive.end()) return known->second;
-    const auto lockPath = *dir / (owner + std::string(kLockSuffix));
+    const auto lockPath = ownersOf(*dir) / (owner + std::string(kLockSuffix));
     detail::UniqueFd fd(::open(lockPath.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC));
     const bool held = fd.get() >= 0 && ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0;
     // Removed while locked, so that no process can take it over meanwhile.
@@ -168,16 +172,19 @@ void FileUtil::removeAbandonedTempFiles(std::chrono::minutes unmarkedAge) {
   for (const auto& file : std::filesystem::directory_iterator(*dir, error)) {
     const auto name = file.path().filename().string();
     std::error_code ignored;
-    if (name.size() > kLockSuffix.size() &&
-        name.compare(name.size() - kLockSuffix.size(), kLockSuffix.size(), kLockSuffix) == 0) {
-      if (name.rfind(kOwnerPrefix, 0) == 0) alive(name.substr(0, name.size() - kLockSuffix.size()));
-      continue;
-    }
+    if (!file.is_regular_file(ignored)) continue;
     if (auto owner = ownerIn(name)) {
       if (!alive(*owner)) std::filesystem::remove(file.path(), ignored);
     } else if (file.last_write_time(ignored) < cutoff) {
       // Written by a version that did not mark its files.
       std::filesystem::remove(file.path(), ignored);
+    }
+  }
+  // Locks of owners gone that left no photo.
+  for (const auto& file : std::filesystem::directory_iterator(ownersOf(*dir), error)) {
+    const auto name = file.path().filename().string();
+    if (name.rfind(kOwnerPrefix, 0) == 0 && name.size() == kOwnerTokenSize + kLockSuffix.size()) {
+      alive(name.substr(0, kOwnerTokenSize));
     }
   }
 }

@@ -131,8 +131,8 @@ TEST_F(UploadObjectsTest, TemporaryFilesAreUniquePrivateAndKeepStampAndName) {
   EXPECT_EQ(a->parent_path(), privateDir());
   EXPECT_EQ(modeOf(privateDir()), 0700u);
   EXPECT_EQ(modeOf(*a), 0600u);
-  EXPECT_TRUE(
-      std::regex_match(a->filename().string(), std::regex(R"(\d{15}-[0-9a-f]{16}-front\.jpg)")))
+  EXPECT_TRUE(std::regex_match(a->filename().string(),
+                               std::regex(R"(\d{15}-owner-[0-9a-f]{16}-[0-9a-f]{16}-front\.jpg)")))
       << *a;
   // A name cannot lead out of the private directory.
   const auto sneaky = FileUtil::writeTempFile("../../evil.jpg", first);

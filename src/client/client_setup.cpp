@@ -146,27 +146,12 @@ void buildGraphQL(const std::shared_ptr<requests::ClientState>& state) {
     transfers = state->transferUtility;
   }
   if (transfers) {
-    auto manager = std::make_shared<storage::S3ObjectManager>(
-        transfers,
-        [weak] {
-          auto locked = weak.lock();
-          if (!locked) return std::string();
-          std::lock_guard lock(locked->mutex);
-          return locked->encryptionKey;
-        },
-        nullptr,
-        [weak](const appsync::S3UploadDescription& upload, std::uint64_t sent,
-               std::uint64_t total) {
-          auto locked = weak.lock();
-          if (!locked) return;
-          requests::reportUploadProgress(*locked, sent, total);
-          std::function<void(const std::string&, std::uint64_t, std::uint64_t)> observer;
-          {
-            std::lock_guard lock(locked->mutex);
-            observer = locked->uploadObserver;
-          }
-          if (observer) observer(upload.key, sent, total);
-        });
+    auto manager = std::make_shared<storage::S3ObjectManager>(transfers, [weak] {
+      auto locked = weak.lock();
+      if (!locked) return std::string();
+      std::lock_guard lock(locked->mutex);
+      return locked->encryptionKey;
+    });
     std::lock_guard lock(state->mutex);
     state->s3ObjectManager = std::move(manager);
   }

@@ -637,14 +637,14 @@ struct CreationQueue::Impl : std::enable_shared_from_this<CreationQueue::Impl> {
     };
     if (front) {
       using Mutation = graphql::AttachFrontImageMutation;
-      g->attach(requests::performTyped<Mutation>(*client, Mutation(requestId, std::move(input)),
-                                                 queue(), std::move(handler),
-                                                 requests::AnswerData::ignored));
+      g->attach(requests::performTyped<Mutation>(
+          *client, Mutation(requestId, std::move(input)), queue(), std::move(handler),
+          requests::AnswerData::ignored, uploadProgress(entry.view.queueId, true)));
     } else {
       using Mutation = graphql::AttachSideImageMutation;
-      g->attach(requests::performTyped<Mutation>(*client, Mutation(requestId, std::move(input)),
-                                                 queue(), std::move(handler),
-                                                 requests::AnswerData::ignored));
+      g->attach(requests::performTyped<Mutation>(
+          *client, Mutation(requestId, std::move(input)), queue(), std::move(handler),
+          requests::AnswerData::ignored, uploadProgress(entry.view.queueId, false)));
     }
   }
 
@@ -665,26 +665,22 @@ struct CreationQueue::Impl : std::enable_shared_from_this<CreationQueue::Impl> {
         }));
   }
 
-  // Which entry and photo an uploaded object's key belongs to.
-  void observeUpload(const std::string& key, std::uint64_t sent, std::uint64_t total) {
-    UploadListener listener;
-    std::string queueId;
-    bool front = false;
-    {
-      std::lock_guard lock(mutex);
-      listener = uploadListener;
-      if (!listener) return;
-      for (const auto& e : entries) {
-        if (!e.view.requestId) continue;
-        const auto prefix = "/" + *e.view.requestId + "/";
-        if (key.find(prefix) == std::string::npos) continue;
-        queueId = e.view.queueId;
-        front = key.size() >= 9 && key.compare(key.size() - 9, 9, "front.jpg") == 0;
+  // Tells the upload listener of entry @p id's photo, on the main queue.
+  appsync::UploadProgress uploadProgress(const std::string& id, bool front) {
+    std::weak_ptr<Impl> weak = shared_from_this();
+    return [weak, id, front](const appsync::S3UploadDescription&, std::uint64_t sent,
+                             std::uint64_t total) {
+      auto self = weak.lock();
+      if (!self) return;
+      UploadListener listener;
+      {
+        std::lock_guard lock(self->mutex);
+        listener = self->uploadListener;
       }
-    }
-    if (queueId.empty()) return;
-    queue()->async(
-        [listener, queueId, front, sent, total] { listener(queueId, front, sent, total); });
+      if (!listener) return;
+      self->queue()->async(
+          [listener, id, front, sent, total] { listener(id, front, sent, total); });
+    };
   }
 };
 
@@ -692,10 +688,7 @@ struct CreationQueue::Impl : std::enable_shared_from_this<CreationQueue::Impl> {
 
 CreationQueue::CreationQueue(std::shared_ptr<Impl> impl) : impl_(std::move(impl)) {}
 
-CreationQueue::~CreationQueue() {
-  std::lock_guard lock(impl_->state->mutex);
-  impl_->state->uploadObserver = nullptr;
-}
+CreationQueue::~CreationQueue() = default;
 
 std::shared_ptr<CreationQueue> CreationQueue::open(std::shared_ptr<EstimationClient> client,
                                                    CreationQueueOptions options) {
@@ -715,14 +708,6 @@ std::shared_ptr<CreationQueue> CreationQueue::open(std::shared_ptr<EstimationCli
   impl->options = std::move(options);
   impl->store = std::move(store.value());
   impl->entries = std::move(loaded.value());
-  {
-    std::weak_ptr<Impl> weak = impl;
-    std::lock_guard lock(impl->state->mutex);
-    impl->state->uploadObserver = [weak](const std::string& key, std::uint64_t sent,
-                                         std::uint64_t total) {
-      if (auto self = weak.lock()) self->observeUpload(key, sent, total);
-    };
-  }
   return std::shared_ptr<CreationQueue>(new CreationQueue(std::move(impl)));
 }
 

@@ -97,10 +97,6 @@ struct ClientState {
   std::shared_ptr<appsync::SubscriptionWatcher> updateBodysizeEstimationSubscriptionWatcher;
   std::shared_ptr<appsync::SubscriptionWatcher> deleteBodysizeEstimationSubscriptionWatcher;
 
-  // Also hears every photo upload's bytes, with the object's key (any thread).
-  std::function<void(const std::string& key, std::uint64_t sent, std::uint64_t total)>
-      uploadObserver;
-
   // Outside components, replaceable by tests.
   device::ReachabilityFactory reachabilityFactory = device::makeSystemReachability;
 

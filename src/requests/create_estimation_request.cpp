@@ -206,6 +206,14 @@ void armTimeout(ClientState& state, const std::shared_ptr<Creation>& creation) {
 template <typename Mutation>
 using Result = std::optional<requests::TypedResult<typename Mutation::Data>>;
 
+/// A photo's bytes on their way up, for the delegate.
+appsync::UploadProgress uploadProgressOf(const StatePtr& state) {
+  std::weak_ptr<ClientState> weak = state;
+  return [weak](const appsync::S3UploadDescription&, std::uint64_t sent, std::uint64_t total) {
+    if (auto locked = weak.lock()) reportUploadProgress(*locked, sent, total);
+  };
+}
+
 void attachSide(StatePtr state, std::shared_ptr<requests::GraphQLGateway> client,
                 std::shared_ptr<Creation> creation);
 void readBack(const StatePtr& state, const std::shared_ptr<requests::GraphQLGateway>& client,
@@ -264,7 +272,7 @@ void attachFront(StatePtr state, std::shared_ptr<requests::GraphQLGateway> clien
         creation->step = "side photo";
         attachSide(state, client, creation);
       },
-      requests::AnswerData::ignored);
+      requests::AnswerData::ignored, uploadProgressOf(state));
   creation->setOperation(std::move(handle));
 }
 
@@ -286,7 +294,7 @@ void attachSide(StatePtr state, std::shared_ptr<requests::GraphQLGateway> client
         creation->step = "read back";
         readBack(state, client, creation);
       },
-      requests::AnswerData::ignored);
+      requests::AnswerData::ignored, uploadProgressOf(state));
   creation->setOperation(std::move(handle));
 }
 

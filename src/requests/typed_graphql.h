@@ -22,10 +22,23 @@ template <typename Operation>
 using TypedHandler =
     std::function<void(std::optional<TypedResult<typename Operation::Data>>, std::optional<Error>)>;
 
+/// Where the GraphQL client uploads a photo input's file from: its local
+/// file, or an empty path (which it refuses) when "localUri" names none.
+appsync::S3UploadDescription uploadOf(const graphql::S3ObjectInput& image);
+
+/// The operation as the GraphQL client takes it. An operation that carries a
+/// photo hands its upload along, so that nothing has to find it again in the
+/// variables.
 template <typename Operation>
-appsync::GraphQLRequest makeGraphQLRequest(const Operation& operation) {
-  return appsync::GraphQLRequest{Operation::requestString(),
-                                 graphql::variablesJson(operation.variables()), std::nullopt};
+appsync::GraphQLRequest makeGraphQLRequest(const Operation& operation,
+                                           appsync::UploadProgress progress = {}) {
+  appsync::GraphQLRequest request{Operation::requestString(),
+                                  graphql::variablesJson(operation.variables()), std::nullopt};
+  if constexpr (requires { operation.image; }) {
+    request.uploads.push_back(uploadOf(operation.image));
+    request.uploadProgress = std::move(progress);
+  }
+  return request;
 }
 
 /// How much of an answer's data the handler needs.
@@ -72,8 +85,9 @@ template <typename Operation>
 std::shared_ptr<http::Cancellable> performTyped(GraphQLGateway& gateway, const Operation& operation,
                                                 std::shared_ptr<MainQueue> queue,
                                                 TypedHandler<Operation> handler,
-                                                AnswerData use = AnswerData::decoded) {
-  return gateway.perform(makeGraphQLRequest(operation), std::move(queue),
+                                                AnswerData use = AnswerData::decoded,
+                                                appsync::UploadProgress progress = {}) {
+  return gateway.perform(makeGraphQLRequest(operation, std::move(progress)), std::move(queue),
                          typedHandler<Operation>(std::move(handler), use));
 }
 

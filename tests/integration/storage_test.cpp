@@ -95,7 +95,7 @@ class StorageIntegrationTest : public ::testing::Test {
                  const std::string& content) {
     const auto file = dir_.write("photo.jpg", content);
     std::promise<Outcome> done;
-    manager.upload({bucket_, key, "ap-northeast-1", file, "image/jpeg"},
+    manager.upload({bucket_, key, "ap-northeast-1", file, "image/jpeg"}, {},
                    [&done](bool success, std::optional<Error> error) {
                      done.set_value({success, std::move(error)});
                    });

@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "platform/appsync/client_error.h"
-#include "platform/appsync/complex_objects.h"
 #include "platform/appsync/graphql_operation.h"
 #include "platform/appsync/response_mapping.h"
 
@@ -201,7 +200,7 @@ struct GraphQLClient::Core : std::enable_shared_from_this<GraphQLClient::Core> {
     };
     std::shared_ptr<http::Cancellable> transfer;
     try {
-      transfer = objectManager->upload((*uploads)[index], completion);
+      transfer = objectManager->upload((*uploads)[index], request.uploadProgress, completion);
     } catch (const std::exception& e) {
       return completion(false, makeGraphQLClientError(kGraphQLClientUploadFailed,
                                                       std::string("Upload failed: ") + e.what()));
@@ -279,18 +278,18 @@ std::shared_ptr<http::Cancellable> GraphQLClient::perform(GraphQLRequest request
                                                           std::shared_ptr<MainQueue> queue,
                                                           ResultHandler handler) {
   auto operation = std::make_shared<GraphQLOperation>(std::move(queue), std::move(handler));
-  std::vector<S3UploadDescription> uploads;
-  if (request.variables) {
-    auto found = findUploads(*request.variables);
-    if (!found) {
-      operation->finish(std::nullopt, found.error());
+  for (const auto& upload : request.uploads) {
+    if (upload.localPath.empty()) {
+      operation->finish(std::nullopt, makeGraphQLClientError(
+                                          kGraphQLClientUploadFailed,
+                                          "The file to upload of " + upload.key +
+                                              " is not a local file; the mutation was not sent."));
       return operation;
     }
-    uploads = std::move(found).value();
   }
-  core_->uploadNext(operation, request,
-                    std::make_shared<const std::vector<S3UploadDescription>>(std::move(uploads)),
-                    0);
+  auto uploads =
+      std::make_shared<const std::vector<S3UploadDescription>>(std::move(request.uploads));
+  core_->uploadNext(operation, request, uploads, 0);
   return operation;
 }
 

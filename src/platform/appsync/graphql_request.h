@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/appsync/object_manager.h"
+
 namespace corvenza::appsync {
 
 /// One GraphQL operation as it goes on the wire.
@@ -20,6 +22,11 @@ struct GraphQLRequest {
   std::optional<nlohmann::json> variables;
   /// Sent as "operationName" when present.
   std::optional<std::string> operationName;
+  /// Files a mutation's variables name, uploaded (in order) before it is
+  /// sent; the typed operation that holds them says which they are.
+  std::vector<S3UploadDescription> uploads = {};
+  /// Hears the bytes of those uploads.
+  UploadProgress uploadProgress = {};
 };
 
 /// What the service answered.

@@ -4,6 +4,7 @@
 
 #include <corvenza/error.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -29,15 +30,21 @@ struct S3UploadDescription {
 /// the error that stopped the transfer.
 using ObjectCompletion = std::function<void(bool success, std::optional<Error> error)>;
 
+/// Hears how far an upload has gone, on a transport thread. Must be cheap.
+using UploadProgress = std::function<void(const S3UploadDescription& object,
+                                          std::uint64_t bytesSent, std::uint64_t bytesTotal)>;
+
 /// Uploads and downloads stored objects. Implementations must be thread-safe
 /// and must never call a completion inline from upload() or download().
 class ObjectManager {
  public:
   virtual ~ObjectManager() = default;
 
-  /// Uploads @p object's local file to its bucket and key. Returns a handle
-  /// that stops the transfer, or nullptr when the transfer cannot be stopped.
+  /// Uploads @p object's local file to its bucket and key, telling
+  /// @p progress (when set) how far it got. Returns a handle that stops the
+  /// transfer, or nullptr when the transfer cannot be stopped.
   virtual std::shared_ptr<http::Cancellable> upload(const S3UploadDescription& object,
+                                                    UploadProgress progress,
                                                     ObjectCompletion completion) = 0;
 
   /// Downloads @p bucket / @p key into the file @p to.

@@ -10,12 +10,10 @@ namespace corvenza::storage {
 
 S3ObjectManager::S3ObjectManager(std::shared_ptr<TransferUtility> transferUtility,
                                  std::function<std::string()> encryptionKey,
-                                 std::shared_ptr<dispatch::Executor> executor,
-                                 UploadProgressListener uploadProgress)
+                                 std::shared_ptr<dispatch::Executor> executor)
     : transferUtility_(std::move(transferUtility)),
       encryptionKey_(std::move(encryptionKey)),
-      executor_(executor ? std::move(executor) : dispatch::defaultExecutor()),
-      uploadProgress_(std::move(uploadProgress)) {}
+      executor_(executor ? std::move(executor) : dispatch::defaultExecutor()) {}
 
 namespace {
 
@@ -23,7 +21,7 @@ namespace {
 /// its end, rather than at every chunk the transport writes. A retried
 /// transfer starts again from zero and is reported afresh.
 http::ProgressCallback throttledProgress(appsync::S3UploadDescription object,
-                                         UploadProgressListener listener) {
+                                         appsync::UploadProgress listener) {
   auto lastReported = std::make_shared<std::atomic<std::uint64_t>>(0);
   auto reportedAny = std::make_shared<std::atomic<bool>>(false);
   return [object = std::move(object), listener = std::move(listener), lastReported,
@@ -69,7 +67,8 @@ std::shared_ptr<http::Cancellable> S3ObjectManager::start(
 }
 
 std::shared_ptr<http::Cancellable> S3ObjectManager::upload(
-    const appsync::S3UploadDescription& object, appsync::ObjectCompletion completion) {
+    const appsync::S3UploadDescription& object, appsync::UploadProgress progress,
+    appsync::ObjectCompletion completion) {
   if (!transferUtility_) {
     executor_->execute([completion] {
       completion(false, makeStorageError(kStorageInvalidLocation, "No transfer utility is set up"));
@@ -77,7 +76,7 @@ std::shared_ptr<http::Cancellable> S3ObjectManager::upload(
     return nullptr;
   }
   auto expression = uploadExpression();
-  if (uploadProgress_) expression.progressBlock = throttledProgress(object, uploadProgress_);
+  if (progress) expression.progressBlock = throttledProgress(object, std::move(progress));
   auto task = transferUtility_->uploadFile(
       object.localPath, object.bucket, object.key, object.mimeType, std::move(expression),
       [completion](std::optional<Error> error) { completion(!error, std::move(error)); });

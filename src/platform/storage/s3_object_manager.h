@@ -14,10 +14,6 @@
 
 namespace corvenza::storage {
 
-/// Hears how far an upload has gone, on a transport thread. Must be cheap.
-using UploadProgressListener = std::function<void(
-    const appsync::S3UploadDescription& object, std::uint64_t bytesSent, std::uint64_t bytesTotal)>;
-
 /// Thread-safe.
 class S3ObjectManager final : public appsync::ObjectManager {
  public:
@@ -26,8 +22,7 @@ class S3ObjectManager final : public appsync::ObjectManager {
   /// through @p executor (the default executor when absent), never inline.
   S3ObjectManager(std::shared_ptr<TransferUtility> transferUtility,
                   std::function<std::string()> encryptionKey,
-                  std::shared_ptr<dispatch::Executor> executor = nullptr,
-                  UploadProgressListener uploadProgress = {});
+                  std::shared_ptr<dispatch::Executor> executor = nullptr);
 
   /// "x-amz-server-side-encryption: aws:kms" and
   /// "x-amz-server-side-encryption-aws-kms-key-id: <key>" (empty when none is
@@ -37,8 +32,10 @@ class S3ObjectManager final : public appsync::ObjectManager {
   DownloadExpression downloadExpression() const;
 
   /// Completion: exactly once, on a transfer or executor thread; success with
-  /// no error, or failure with the error that stopped the transfer.
+  /// no error, or failure with the error that stopped the transfer. Progress
+  /// comes about every hundredth of the file and at its end.
   std::shared_ptr<http::Cancellable> upload(const appsync::S3UploadDescription& object,
+                                            appsync::UploadProgress progress,
                                             appsync::ObjectCompletion completion) override;
   std::shared_ptr<http::Cancellable> download(const std::string& bucket, const std::string& key,
                                               const std::filesystem::path& to,
@@ -53,7 +50,6 @@ class S3ObjectManager final : public appsync::ObjectManager {
   std::shared_ptr<TransferUtility> transferUtility_;
   std::function<std::string()> encryptionKey_;
   std::shared_ptr<dispatch::Executor> executor_;
-  UploadProgressListener uploadProgress_;
 };
 
 }  // namespace corvenza::storage

@@ -12,6 +12,7 @@ namespace corvenza::test {
 class FakeObjectManager final : public appsync::ObjectManager {
  public:
   std::shared_ptr<http::Cancellable> upload(const appsync::S3UploadDescription& object,
+                                            appsync::UploadProgress,
                                             appsync::ObjectCompletion completion) override {
     std::lock_guard lock(mutex_);
     uploads_.push_back(object);

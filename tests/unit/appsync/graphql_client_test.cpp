@@ -25,12 +25,16 @@ const GraphQLRequest kUpdate{
     "mutation Update($input: UpdateInput!) { update(input: $input) { id age } }",
     json{{"input", {{"id", "r1"}, {"age", 41}}}}, std::nullopt};
 
-json s3Input(const std::string& key) {
-  return json{{"bucket", "photos"},
-              {"key", key},
-              {"region", "ap-northeast-1"},
-              {"localUri", "file:///tmp/dir%20x/" + key},
-              {"mimeType", "image/jpeg"}};
+S3UploadDescription photo(const std::string& key) {
+  return {"photos", key, "ap-northeast-1", "/tmp/dir x/" + key, "image/jpeg"};
+}
+
+/// A mutation carrying @p uploads, as the typed layer hands it over.
+GraphQLRequest attaching(std::vector<S3UploadDescription> uploads) {
+  GraphQLRequest request{"mutation A($i: I!) { a(input: $i) { id } }", json{{"i", {{"id", "r1"}}}},
+                         std::nullopt};
+  request.uploads = std::move(uploads);
+  return request;
 }
 
 struct Outcome {
@@ -179,9 +183,7 @@ TEST_F(GraphQLClientTest, ReleasingTheClientStillAnswersOperationsInFlight) {
   auto client = makeClient();
   Outcome sent, uploading;
   client->fetch(kGet, CachePolicy::fetchIgnoringCacheData, queue, recordInto(sent));
-  client->perform(GraphQLRequest{"mutation A($i: I!) { a(input: $i) { id } }",
-                                 json{{"i", s3Input("front.jpg")}}, std::nullopt},
-                  queue, recordInto(uploading));
+  client->perform(attaching({photo("front.jpg")}), queue, recordInto(uploading));
   client.reset();
   transport->respond(200, R"({"data":{"getBodysizeEstimation":null}})");
   objects->complete(true);
@@ -195,17 +197,11 @@ TEST_F(GraphQLClientTest, ReleasingTheClientStillAnswersOperationsInFlight) {
 
 TEST_F(GraphQLClientTest, UploadsEveryFileBeforeSendingTheMutation) {
   auto client = makeClient();
-  GraphQLRequest attach{
-      "mutation Attach($input: AttachInput!) { attach(input: $input) { id } }",
-      json{{"input",
-            {{"id", "r1"},
-             {"images", {s3Input("front.jpg"), nullptr, {{"side", s3Input("side.jpg")}}}}}}},
-      std::nullopt};
+  auto attach = attaching({photo("front.jpg"), photo("side.jpg")});
   Outcome outcome;
   client->perform(attach, queue, recordInto(outcome));
   ASSERT_EQ(objects->uploads().size(), 1u);
-  EXPECT_EQ(objects->uploads()[0], (S3UploadDescription{"photos", "front.jpg", "ap-northeast-1",
-                                                        "/tmp/dir x/front.jpg", "image/jpeg"}));
+  EXPECT_EQ(objects->uploads()[0], photo("front.jpg"));
   EXPECT_TRUE(transport->requests().empty());
   objects->complete(true);
   ASSERT_EQ(objects->uploads().size(), 2u);
@@ -223,8 +219,7 @@ TEST_F(GraphQLClientTest, UploadsEveryFileBeforeSendingTheMutation) {
 
 TEST_F(GraphQLClientTest, FailedOrCancelledUploadKeepsTheMutationUnsent) {
   auto client = makeClient();
-  GraphQLRequest attach{"mutation A($i: I!) { a(input: $i) { id } }",
-                        json{{"i", {{"front", s3Input("front.jpg")}}}}, std::nullopt};
+  auto attach = attaching({photo("front.jpg")});
   const Error denied("CorvenzaStorageError", 403, std::nullopt, "Access denied");
   Outcome failed;
   client->perform(attach, queue, recordInto(failed));
@@ -241,7 +236,7 @@ TEST_F(GraphQLClientTest, FailedOrCancelledUploadKeepsTheMutationUnsent) {
   EXPECT_EQ(silent.error->code(), kGraphQLClientUploadFailed);
 
   auto remote = attach;
-  remote.variables->at("i").at("front")["localUri"] = "https://elsewhere.test/front.jpg";
+  remote.uploads[0].localPath.clear();  // its "localUri" named no local file
   Outcome notLocal;
   client->perform(remote, queue, recordInto(notLocal));
   queue->runPending();

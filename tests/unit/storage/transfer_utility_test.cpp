@@ -95,7 +95,7 @@ class TransferTest : public ::testing::Test {
 };
 
 TEST_F(TransferTest, UploadIsOneSignedPutWithFixedLengthAndBothEncryptionHeaders) {
-  manager_->upload(upload(photo_), record());
+  manager_->upload(upload(photo_), {}, record());
   ASSERT_EQ(transport_->requests().size(), 1u);
   const auto request = transport_->requests()[0];
   const auto& headers = request.headers;
@@ -123,7 +123,7 @@ TEST_F(TransferTest, KeyIdIsReadAtEveryUploadAndEmptyWhenNoneIsConfigured) {
                              "x-amz-server-side-encryption-aws-kms-key-id"),
             key_);
   key_.clear();
-  manager_->upload(upload(photo_), record());
+  manager_->upload(upload(photo_), {}, record());
   ASSERT_EQ(transport_->requests().size(), 1u);
   const auto headers = transport_->requests()[0].headers;
   EXPECT_EQ(http::findHeader(headers, "x-amz-server-side-encryption"), "aws:kms");
@@ -134,7 +134,7 @@ TEST_F(TransferTest, KeyIdIsReadAtEveryUploadAndEmptyWhenNoneIsConfigured) {
 }
 
 TEST_F(TransferTest, SuccessfulUploadReportsSuccessExactlyOnce) {
-  manager_->upload(upload(photo_), record());
+  manager_->upload(upload(photo_), {}, record());
   EXPECT_EQ(calls_, 0);
   transport_->respond(200, "", {{"ETag", "\"abc\""}});
   transport_->deliver();
@@ -146,7 +146,7 @@ TEST_F(TransferTest, SuccessfulUploadReportsSuccessExactlyOnce) {
 }
 
 TEST_F(TransferTest, UploadAnsweredWithoutAnETagIsNotTakenAsStored) {
-  manager_->upload(upload(photo_), record());
+  manager_->upload(upload(photo_), {}, record());
   transport_->respond(200, "{\"injected\": \"not an answer");
   transport_->deliver();
   executor_->runAll();
@@ -158,7 +158,7 @@ TEST_F(TransferTest, UploadAnsweredWithoutAnETagIsNotTakenAsStored) {
 }
 
 TEST_F(TransferTest, RefusalBecomesStorageErrorWithTheServiceCodeAndMessage) {
-  manager_->upload(upload(photo_), record());
+  manager_->upload(upload(photo_), {}, record());
   transport_->respond(403,
                       "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Error><Code>AccessDenied</Code>"
                       "<Message>Access &amp; more</Message><RequestId>R1</RequestId></Error>",
@@ -180,10 +180,10 @@ TEST_F(TransferTest, RefusalBecomesStorageErrorWithTheServiceCodeAndMessage) {
 }
 
 TEST_F(TransferTest, TransferThatCannotStartFailsThroughTheExecutorNotInline) {
-  manager_->upload(upload(dir_.path() / "missing.jpg"), record());
+  manager_->upload(upload(dir_.path() / "missing.jpg"), {}, record());
   auto emptyKey = upload(photo_);
   emptyKey.key.clear();
-  manager_->upload(emptyKey, record());
+  manager_->upload(emptyKey, {}, record());
   EXPECT_EQ(transport_->requests().size(), 0u);
   EXPECT_EQ(calls_, 0);
   EXPECT_EQ(executor_->runAll(), 2u);
@@ -213,7 +213,7 @@ TEST_F(TransferTest, DownloadIsAPlainGetAndReportsItsFailure) {
 }
 
 TEST_F(TransferTest, CancellingReachesTheTransportAndEndsWithTheCancelledError) {
-  auto handle = manager_->upload(upload(photo_), record());
+  auto handle = manager_->upload(upload(photo_), {}, record());
   ASSERT_TRUE(handle);
   handle->cancel();
   transport_->deliver();
@@ -226,14 +226,14 @@ TEST_F(TransferTest, CancellingReachesTheTransportAndEndsWithTheCancelledError) 
 
 TEST_F(TransferTest, UploadProgressReachesTheListenerAboutEveryHundredthAndAtTheEnd) {
   std::vector<std::pair<std::string, std::uint64_t>> heard;
-  auto manager = std::make_shared<storage::S3ObjectManager>(
-      utility_, [this] { return key_; }, executor_,
+  manager_->upload(
+      upload(photo_),
       [&heard](const appsync::S3UploadDescription& object, std::uint64_t sent,
                std::uint64_t total) {
         EXPECT_EQ(total, 1000u);
         heard.emplace_back(object.key, sent);
-      });
-  manager->upload(upload(photo_), record());
+      },
+      record());
   ASSERT_EQ(transport_->requests().size(), 1u);
   const auto sent = [this](std::uint64_t bytes, std::uint64_t total = 1000) {
     transport_->reportProgress(0, {bytes, total, 0, 0});

@@ -1,21 +1,16 @@
 #include "support/api_request.h"
 
 #include <corvenza/console.h>
-#include <curl/curl.h>
 
 #include <cctype>
-#include <memory>
 #include <nlohmann/json.hpp>
 
+#include "platform/encoding/url.h"
 #include "platform/http/http_transport.h"
 
 namespace corvenza::support {
 
 namespace {
-
-struct UrlDeleter {
-  void operator()(CURLU* url) const { curl_url_cleanup(url); }
-};
 
 bool isUnreserved(unsigned char c) {
   return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
@@ -128,15 +123,7 @@ std::string createQuery(const std::map<std::string, std::string>& parameters) {
 }
 
 bool isParsableUrl(std::string_view url) {
-  std::unique_ptr<CURLU, UrlDeleter> handle(curl_url());
-  if (!handle) return false;
-  const std::string text(url);
-  if (curl_url_set(handle.get(), CURLUPART_URL, text.c_str(), 0) != CURLUE_OK) return false;
-  char* host = nullptr;
-  if (curl_url_get(handle.get(), CURLUPART_HOST, &host, 0) != CURLUE_OK) return false;
-  const bool hasHost = host != nullptr && host[0] != '\0';
-  curl_free(host);
-  return hasHost;
+  return encoding::parseUrl(url, encoding::UrlReading::fetch).has_value();
 }
 
 BuiltRequest createRequest(const std::string& url, HTTPMethod method,

@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/appsync/realtime/realtime_auth.h"
+#include "platform/encoding/base64.h"
 
 extern char** environ;
 
@@ -259,7 +259,7 @@ bool HeadlessBrowser::waitFor(const std::string& expression, std::chrono::millis
 std::string HeadlessBrowser::screenshot() {
   const auto result = call("Page.captureScreenshot", {{"format", "png"}});
   if (!result.is_object() || !result.contains("data")) return {};
-  return appsync::base64Decode(result["data"].get<std::string>()).value_or("");
+  return encoding::base64Decode(result["data"].get<std::string>()).value_or("");
 }
 
 }  // namespace corvenza::test

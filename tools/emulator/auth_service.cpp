@@ -4,7 +4,7 @@
 #include <nlohmann/json.hpp>
 
 #include "bounded_json.h"
-#include "encoding.h"
+#include "platform/sigv4/crypto.h"
 
 namespace corvenza::emulator {
 
@@ -13,7 +13,7 @@ Response AuthService::handle(const Request& request) {
   if (request.method != "POST") return simpleError(405, "MethodNotAllowed", "use POST");
 
   const auto apiKey = request.header("x-api-key");
-  if (!apiKey || !constantTimeEquals(*apiKey, context_.options.apiKey)) {
+  if (!apiKey || !sigv4::constantTimeEquals(*apiKey, context_.options.apiKey)) {
     return simpleError(401, "Unauthorized", "missing or wrong x-api-key");
   }
 

@@ -3,6 +3,8 @@
 #include <iterator>
 
 #include "encoding.h"
+#include "platform/encoding/base64.h"
+#include "platform/sigv4/crypto.h"
 
 namespace corvenza::emulator {
 namespace {
@@ -14,7 +16,7 @@ constexpr std::string_view kSecretAlphabet =
 std::string makeSessionToken() {
   // Long, base64 with padding, and surely holding '/' and '+': clients must
   // carry such tokens through headers and query strings unharmed.
-  auto token = base64Encode(randomBytes(358));
+  auto token = encoding::base64Encode(randomBytes(358));
   token[20] = '/';
   token[41] = '+';
   return token;
@@ -51,7 +53,7 @@ detail::Result<IssuedCredentials> CredentialsRegistry::validate(const std::strin
   if (!credentials) {
     return credentialsError(kCredentialsUnknownKey, "the access key id is not known");
   }
-  if (!constantTimeEquals(credentials->sessionToken, sessionToken)) {
+  if (!sigv4::constantTimeEquals(credentials->sessionToken, sessionToken)) {
     return credentialsError(kCredentialsBadSessionToken,
                             "the session token does not belong to the access key id");
   }

@@ -17,6 +17,7 @@
 #include "http_server.h"
 #include "identity_service.h"
 #include "loopback.h"
+#include "platform/encoding/base64.h"
 #include "private_files.h"
 #include "realtime/realtime_service.h"
 #include "storage/storage_service.h"
@@ -52,7 +53,7 @@ detail::Result<std::string> loadOrMakeSecret(const std::filesystem::path& dataDi
       return secret;
     }
   }
-  auto secret = base64UrlEncode(randomBytes(32));
+  auto secret = encoding::base64UrlEncode(randomBytes(32));
   if (const auto failed = replacePrivateFile(file, secret + '\n')) {
     return setupError("cannot write the token key into the data directory: " + failed.message());
   }

@@ -1,8 +1,5 @@
 #include "encoding.h"
 
-#include <openssl/crypto.h>
-#include <openssl/evp.h>
-#include <openssl/hmac.h>
 #include <openssl/rand.h>
 
 #include <array>
@@ -10,63 +7,6 @@
 #include <cstdlib>
 
 namespace corvenza::emulator {
-namespace {
-
-constexpr std::string_view kBase64 =
-    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-constexpr std::string_view kBase64Url =
-    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
-
-std::string encode(std::string_view bytes, std::string_view alphabet, bool pad) {
-  std::string out;
-  out.reserve((bytes.size() + 2) / 3 * 4);
-  std::size_t i = 0;
-  for (; i + 3 <= bytes.size(); i += 3) {
-    const auto n = (static_cast<unsigned char>(bytes[i]) << 16) |
-                   (static_cast<unsigned char>(bytes[i + 1]) << 8) |
-                   static_cast<unsigned char>(bytes[i + 2]);
-    out += alphabet[(n >> 18) & 63];
-    out += alphabet[(n >> 12) & 63];
-    out += alphabet[(n >> 6) & 63];
-    out += alphabet[n & 63];
-  }
-  const auto rest = bytes.size() - i;
-  if (rest > 0) {
-    auto n = static_cast<unsigned char>(bytes[i]) << 16;
-    if (rest == 2) n |= static_cast<unsigned char>(bytes[i + 1]) << 8;
-    out += alphabet[(n >> 18) & 63];
-    out += alphabet[(n >> 12) & 63];
-    if (rest == 2) out += alphabet[(n >> 6) & 63];
-    if (pad) out.append(rest == 1 ? "==" : "=");
-  }
-  return out;
-}
-
-}  // namespace
-
-std::string base64Encode(std::string_view bytes) { return encode(bytes, kBase64, true); }
-
-std::string base64UrlEncode(std::string_view bytes) { return encode(bytes, kBase64Url, false); }
-
-std::optional<std::string> base64UrlDecode(std::string_view text) {
-  while (!text.empty() && text.back() == '=') text.remove_suffix(1);
-  if (text.size() % 4 == 1) return std::nullopt;
-  std::string out;
-  out.reserve(text.size() * 3 / 4);
-  unsigned int buffer = 0;
-  int bits = 0;
-  for (char c : text) {
-    const auto pos = kBase64Url.find(c);
-    if (pos == std::string_view::npos) return std::nullopt;
-    buffer = (buffer << 6) | static_cast<unsigned int>(pos);
-    bits += 6;
-    if (bits >= 8) {
-      bits -= 8;
-      out += static_cast<char>((buffer >> bits) & 0xFF);
-    }
-  }
-  return out;
-}
 
 std::string randomBytes(std::size_t count) {
   std::string out(count, '\0');
@@ -112,18 +52,5 @@ std::string uuidFromBytes(std::string_view bytes) {
 }
 
 std::string randomUuid() { return uuidFromBytes(randomBytes(16)); }
-
-std::string hmacSha256(std::string_view key, std::string_view data) {
-  std::array<unsigned char, EVP_MAX_MD_SIZE> digest{};
-  unsigned int length = 0;
-  HMAC(EVP_sha256(), key.data(), static_cast<int>(key.size()),
-       reinterpret_cast<const unsigned char*>(data.data()), data.size(), digest.data(), &length);
-  return std::string(reinterpret_cast<const char*>(digest.data()), length);
-}
-
-bool constantTimeEquals(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  return CRYPTO_memcmp(a.data(), b.data(), a.size()) == 0;
-}
 
 }  // namespace corvenza::emulator

@@ -3,7 +3,8 @@
 #include <utility>
 
 #include "bounded_json.h"
-#include "encoding.h"
+#include "platform/encoding/base64.h"
+#include "platform/sigv4/crypto.h"
 
 namespace corvenza::emulator {
 namespace {
@@ -25,8 +26,9 @@ std::string JwtSigner::sign(const std::string& subject, std::int64_t issuedAt,
                                  {"aud", audience_},
                                  {"iat", issuedAt},
                                  {"exp", issuedAt + durationSeconds}};
-  const auto signingInput = base64UrlEncode(header.dump()) + "." + base64UrlEncode(claims.dump());
-  return signingInput + "." + base64UrlEncode(hmacSha256(secret_, signingInput));
+  const auto signingInput =
+      encoding::base64UrlEncode(header.dump()) + "." + encoding::base64UrlEncode(claims.dump());
+  return signingInput + "." + encoding::base64UrlEncode(sigv4::hmacSha256(secret_, signingInput));
 }
 
 detail::Result<nlohmann::json> JwtSigner::verify(std::string_view token,
@@ -37,9 +39,10 @@ detail::Result<nlohmann::json> JwtSigner::verify(std::string_view token,
   if (secondDot == std::string_view::npos || token.find('.', secondDot + 1) != token.npos) {
     return jwtError(kJwtMalformed, "the token does not have three parts");
   }
-  const auto headerText = base64UrlDecode(token.substr(0, firstDot));
-  const auto claimsText = base64UrlDecode(token.substr(firstDot + 1, secondDot - firstDot - 1));
-  const auto signature = base64UrlDecode(token.substr(secondDot + 1));
+  const auto headerText = encoding::base64UrlDecode(token.substr(0, firstDot));
+  const auto claimsText =
+      encoding::base64UrlDecode(token.substr(firstDot + 1, secondDot - firstDot - 1));
+  const auto signature = encoding::base64UrlDecode(token.substr(secondDot + 1));
   if (!headerText || !claimsText || !signature) {
     return jwtError(kJwtMalformed, "a part of the token is not base64url");
   }
@@ -53,8 +56,8 @@ detail::Result<nlohmann::json> JwtSigner::verify(std::string_view token,
   if (alg == header.end() || !alg->is_string() || *alg != "HS256") {
     return jwtError(kJwtBadAlgorithm, "the token is not signed with HS256");
   }
-  const auto expected = hmacSha256(secret_, token.substr(0, secondDot));
-  if (!constantTimeEquals(expected, *signature)) {
+  const auto expected = sigv4::hmacSha256(secret_, token.substr(0, secondDot));
+  if (!sigv4::constantTimeEquals(expected, *signature)) {
     return jwtError(kJwtBadSignature, "the token's signature does not verify");
   }
   const auto iss = claims.find("iss");

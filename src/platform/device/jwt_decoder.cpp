@@ -4,6 +4,8 @@
 #include <cmath>
 #include <nlohmann/json.hpp>
 
+#include "platform/encoding/base64.h"
+
 namespace corvenza::device {
 
 namespace {
@@ -14,36 +16,6 @@ enum class JwtErrorCode { wrongPartCount = 1, invalidBase64 = 2, invalidJson = 3
 
 Error jwtError(JwtErrorCode code, std::string description) {
   return Error(kDomain, static_cast<int>(code), std::nullopt, std::move(description));
-}
-
-int base64UrlValue(char c) {
-  if (c >= 'A' && c <= 'Z') return c - 'A';
-  if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-  if (c >= '0' && c <= '9') return c - '0' + 52;
-  if (c == '-') return 62;
-  if (c == '_') return 63;
-  return -1;
-}
-
-// Unpadded base64url as tokens use it; trailing '=' padding is tolerated.
-std::optional<std::string> decodeBase64Url(std::string_view text) {
-  while (!text.empty() && text.back() == '=') text.remove_suffix(1);
-  if (text.size() % 4 == 1) return std::nullopt;
-  std::string out;
-  out.reserve(text.size() * 3 / 4);
-  std::uint32_t buffer = 0;
-  int bits = 0;
-  for (char c : text) {
-    const int value = base64UrlValue(c);
-    if (value < 0) return std::nullopt;
-    buffer = (buffer << 6) | static_cast<std::uint32_t>(value);
-    bits += 6;
-    if (bits >= 8) {
-      bits -= 8;
-      out.push_back(static_cast<char>((buffer >> bits) & 0xff));
-    }
-  }
-  return out;
 }
 
 std::optional<nlohmann::json> parseObject(std::string_view text) {
@@ -100,9 +72,9 @@ detail::Result<DecodedJwt> decodeJwt(std::string_view token) {
     return jwtError(JwtErrorCode::wrongPartCount, "The token does not have three parts.");
   }
 
-  const auto header = decodeBase64Url(parts[0]);
-  auto payload = decodeBase64Url(parts[1]);
-  if (!header || !payload || !decodeBase64Url(parts[2])) {
+  const auto header = encoding::base64UrlDecode(parts[0]);
+  auto payload = encoding::base64UrlDecode(parts[1]);
+  if (!header || !payload || !encoding::base64UrlDecode(parts[2])) {
     return jwtError(JwtErrorCode::invalidBase64, "A part of the token is not base64url.");
   }
   if (!parseObject(*header)) {

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <ctime>
 
+#include "platform/encoding/url.h"
 #include "platform/sigv4/signing_error.h"
 
 namespace corvenza::sigv4 {
@@ -93,47 +94,26 @@ std::optional<std::chrono::system_clock::time_point> parseAmzDate(std::string_vi
 }
 
 detail::Result<UrlParts> splitUrl(std::string_view url) {
-  const auto invalid = [] {
-    return signingError(SigningErrorCode::invalidUrl, "The request URL is not a valid URL.");
-  };
+  // libcurl also reads "https:///x" as host x and "http:/h" as host h; the
+  // URL a request is signed for names its host after "//".
   const auto schemeEnd = url.find("://");
-  if (schemeEnd == std::string_view::npos || schemeEnd == 0) return invalid();
+  const bool hostAfterSlashes =
+      schemeEnd != std::string_view::npos && url.substr(schemeEnd + 3).find('/') != 0;
+  auto parsed =
+      hostAfterSlashes ? encoding::parseUrl(url, encoding::UrlReading::asWritten) : std::nullopt;
+  if (!parsed) {
+    return signingError(SigningErrorCode::invalidUrl, "The request URL is not a valid URL.");
+  }
+  const auto& port = parsed->port;
+  const bool webScheme = parsed->scheme == "http" || parsed->scheme == "ws";
+  const bool secureScheme = parsed->scheme == "https" || parsed->scheme == "wss";
+  const bool defaultPort =
+      port.empty() || (webScheme && port == "80") || (secureScheme && port == "443");
   UrlParts parts;
-  parts.scheme = std::string(url.substr(0, schemeEnd));
-  std::transform(parts.scheme.begin(), parts.scheme.end(), parts.scheme.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  std::string_view rest = url.substr(schemeEnd + 3);
-  if (const auto hash = rest.find('#'); hash != std::string_view::npos) rest = rest.substr(0, hash);
-
-  const auto authorityEnd = rest.find_first_of("/?");
-  std::string_view authority = rest.substr(0, authorityEnd);
-  std::string_view tail =
-      authorityEnd == std::string_view::npos ? std::string_view{} : rest.substr(authorityEnd);
-  if (const auto at = authority.rfind('@'); at != std::string_view::npos) {
-    authority = authority.substr(at + 1);
-  }
-  // A port is whatever follows the last ':' outside an IPv6 bracket.
-  std::string_view hostName = authority;
-  std::string_view port;
-  const auto colon = authority.rfind(':');
-  const auto bracket = authority.rfind(']');
-  if (colon != std::string_view::npos && (bracket == std::string_view::npos || colon > bracket)) {
-    hostName = authority.substr(0, colon);
-    port = authority.substr(colon + 1);
-    if (!allDigits(port)) return invalid();
-  }
-  if (hostName.empty()) return invalid();
-  const bool defaultPort = port.empty() || (parts.scheme == "http" && port == "80") ||
-                           (parts.scheme == "https" && port == "443") ||
-                           (parts.scheme == "ws" && port == "80") ||
-                           (parts.scheme == "wss" && port == "443");
-  parts.host = std::string(hostName);
-  if (!defaultPort) parts.host += ":" + std::string(port);
-
-  const auto question = tail.find('?');
-  parts.path = std::string(tail.substr(0, question));
-  if (parts.path.empty()) parts.path = "/";
-  if (question != std::string_view::npos) parts.query = std::string(tail.substr(question + 1));
+  parts.scheme = std::move(parsed->scheme);
+  parts.host = defaultPort ? std::move(parsed->host) : parsed->host + ":" + port;
+  parts.path = std::move(parsed->path);
+  parts.query = std::move(parsed->query);
   return parts;
 }
 

@@ -33,8 +33,9 @@ struct UrlParts {
   std::string query;  ///< without the '?', fragment removed
 };
 
-/// Splits an absolute http or https URL. Fails (signing error "invalid URL")
-/// when there is no scheme or no host; the error does not quote the URL.
+/// Splits an absolute URL as written (encoding::parseUrl). Fails (signing
+/// error "invalid URL") when libcurl cannot read it or no host follows the
+/// "//"; the error does not quote the URL.
 detail::Result<UrlParts> splitUrl(std::string_view url);
 
 }  // namespace corvenza::sigv4

@@ -5,6 +5,8 @@
 #include <limits>
 
 #include "encoding.h"
+#include "platform/encoding/base64.h"
+#include "platform/sigv4/crypto.h"
 #include "platform/sqlite/database.h"
 
 namespace corvenza::emulator::estimation {
@@ -80,7 +82,7 @@ detail::Result<std::unique_ptr<EstimationStore>> EstimationStore::open(
   if (!key) return key.error();
   std::string tokenKey = key->value_or("");
   if (tokenKey.empty()) {
-    tokenKey = base64UrlEncode(randomBytes(32));
+    tokenKey = encoding::base64UrlEncode(randomBytes(32));
     if (auto stored = database->run(
             "INSERT INTO settings (name, value) VALUES ('page_token_key', ?1)", {tokenKey});
         !stored) {
@@ -201,8 +203,8 @@ detail::Result<std::optional<EstimationRecord>> EstimationStore::get(const std::
 std::string EstimationStore::makeToken(const std::string& owner,
                                        const EstimationRecord& last) const {
   const auto payload = tokenPayload(last);
-  const auto mac = hmacSha256(tokenKey_, owner + "\n" + payload).substr(0, kTokenMacBytes);
-  return base64UrlEncode(payload + "\n" + mac);
+  const auto mac = sigv4::hmacSha256(tokenKey_, owner + "\n" + payload).substr(0, kTokenMacBytes);
+  return encoding::base64UrlEncode(payload + "\n" + mac);
 }
 
 detail::Result<Page> EstimationStore::list(
@@ -213,13 +215,14 @@ detail::Result<Page> EstimationStore::list(
   std::string afterId;
   if (nextToken) {
     // The MAC is binary and may hold any byte: split by its fixed length.
-    const auto decoded = base64UrlDecode(*nextToken);
+    const auto decoded = encoding::base64UrlDecode(*nextToken);
     if (!decoded || decoded->size() < kTokenMacBytes + 1) return invalidToken();
     const auto newline = decoded->size() - kTokenMacBytes - 1;
     if ((*decoded)[newline] != '\n') return invalidToken();
     const auto payload = decoded->substr(0, newline);
-    const auto expected = hmacSha256(tokenKey_, owner + "\n" + payload).substr(0, kTokenMacBytes);
-    if (!constantTimeEquals(decoded->substr(newline + 1), expected)) return invalidToken();
+    const auto expected =
+        sigv4::hmacSha256(tokenKey_, owner + "\n" + payload).substr(0, kTokenMacBytes);
+    if (!sigv4::constantTimeEquals(decoded->substr(newline + 1), expected)) return invalidToken();
     const auto slash = payload.find('/');
     if (slash == std::string::npos) return invalidToken();
     const auto [end, ec] = std::from_chars(payload.data(), payload.data() + slash, afterCreatedAt);

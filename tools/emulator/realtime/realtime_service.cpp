@@ -15,7 +15,7 @@
 #include "gql/estimation_backend.h"
 #include "gql/graphql_service.h"
 #include "log.h"
-#include "platform/appsync/realtime/realtime_auth.h"
+#include "platform/encoding/base64.h"
 #include "platform/sigv4/encoding.h"
 #include "realtime/websocket_upgrade.h"
 #include "sigv4_verifier.h"
@@ -128,7 +128,7 @@ struct RealtimeService::Connection : std::enable_shared_from_this<Connection> {
 
   void start(beast::http::request<beast::http::string_body> request) {
     const auto target = std::string(request.target());
-    auto blobText = appsync::base64Decode(sigv4::percentDecode(queryParameter(target, "header")));
+    auto blobText = encoding::base64Decode(sigv4::percentDecode(queryParameter(target, "header")));
     Json blob = blobText ? parseBoundedJson(*blobText) : Json();
     const auto path = target.substr(0, target.find('?'));
     const auto apiPath = path.substr(0, path.rfind("/realtime"));

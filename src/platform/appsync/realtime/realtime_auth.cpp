@@ -1,5 +1,6 @@
 #include "platform/appsync/realtime/realtime_auth.h"
 
+#include "platform/encoding/base64.h"
 #include "platform/http/http_types.h"
 #include "platform/sigv4/encoding.h"
 #include "platform/sigv4/signer.h"
@@ -10,8 +11,6 @@ namespace {
 
 constexpr std::string_view kStandardApi = "appsync-api";
 constexpr std::string_view kStandardRealtime = "appsync-realtime-api";
-constexpr const char* kAlphabet =
-    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
 detail::Result<nlohmann::json> sign(const RealtimeEndpoint& endpoint, std::string url,
                                     std::string body, const sigv4::Credentials& credentials,
@@ -96,49 +95,7 @@ detail::Result<nlohmann::json> startAuthorization(const RealtimeEndpoint& endpoi
 }
 
 std::string handshakeQuery(const nlohmann::json& authorization) {
-  return "?header=" + base64Encode(authorization.dump()) + "&payload=e30=";
-}
-
-std::string base64Encode(std::string_view bytes) {
-  std::string out;
-  out.reserve((bytes.size() + 2) / 3 * 4);
-  std::size_t i = 0;
-  for (; i + 2 < bytes.size(); i += 3) {
-    unsigned v = (static_cast<unsigned char>(bytes[i]) << 16) |
-                 (static_cast<unsigned char>(bytes[i + 1]) << 8) |
-                 static_cast<unsigned char>(bytes[i + 2]);
-    out += kAlphabet[(v >> 18) & 63];
-    out += kAlphabet[(v >> 12) & 63];
-    out += kAlphabet[(v >> 6) & 63];
-    out += kAlphabet[v & 63];
-  }
-  if (i < bytes.size()) {
-    unsigned v = static_cast<unsigned char>(bytes[i]) << 16;
-    if (i + 1 < bytes.size()) v |= static_cast<unsigned char>(bytes[i + 1]) << 8;
-    out += kAlphabet[(v >> 18) & 63];
-    out += kAlphabet[(v >> 12) & 63];
-    out += i + 1 < bytes.size() ? kAlphabet[(v >> 6) & 63] : '=';
-    out += '=';
-  }
-  return out;
-}
-
-std::optional<std::string> base64Decode(std::string_view text) {
-  while (!text.empty() && text.back() == '=') text.remove_suffix(1);
-  std::string out;
-  unsigned buffer = 0;
-  int bits = 0;
-  for (char c : text) {
-    const char* at = std::char_traits<char>::find(kAlphabet, 64, c);
-    if (!at) return std::nullopt;
-    buffer = (buffer << 6) | static_cast<unsigned>(at - kAlphabet);
-    bits += 6;
-    if (bits >= 8) {
-      bits -= 8;
-      out += static_cast<char>((buffer >> bits) & 0xFF);
-    }
-  }
-  return out;
+  return "?header=" + encoding::base64Encode(authorization.dump()) + "&payload=e30=";
 }
 
 }  // namespace corvenza::appsync

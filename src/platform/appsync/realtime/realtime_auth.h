@@ -45,9 +45,4 @@ detail::Result<nlohmann::json> startAuthorization(const RealtimeEndpoint& endpoi
 /// "?header=<base64 blob>&payload=e30=" for the socket URL.
 std::string handshakeQuery(const nlohmann::json& authorization);
 
-/// Standard base64 with padding.
-std::string base64Encode(std::string_view bytes);
-/// Standard base64 (padding optional); nothing on a stray character.
-std::optional<std::string> base64Decode(std::string_view text);
-
 }  // namespace corvenza::appsync

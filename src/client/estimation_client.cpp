@@ -1,6 +1,7 @@
 #include <corvenza/estimation_client.h>
 
 #include "client/client_setup.h"
+#include "creation/create_estimation_request.h"
 #include "requests/client_state.h"
 #include "requests/operations.h"
 #include "requests/subscriptions.h"
@@ -51,7 +52,7 @@ EstimationClient::~EstimationClient() {
 
 void EstimationClient::createEstimationRequest(const EstimationParameter& parameter,
                                                RequestCallback callback) {
-  requests::createEstimationRequest(state_, parameter, std::move(callback));
+  creation::createEstimationRequest(state_, parameter, std::move(callback));
 }
 
 void EstimationClient::getEstimationRequest(const std::string& id, RequestCallback callback) {

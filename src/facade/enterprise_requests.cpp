@@ -4,6 +4,7 @@
 #include <corvenza/default_token_provider.h>
 #include <corvenza/enterprise.h>
 
+#include "creation/create_estimation_request.h"
 #include "requests/operations.h"
 #include "requests/subscriptions.h"
 
@@ -74,7 +75,7 @@ void CorvenzaEnterprise::clearCredentials() { requests::signOut(shared().impl())
 
 void CorvenzaEnterprise::Instance::createEstimationRequest(
     const EstimationParameter& estimationParameter, RequestCallback callback) {
-  requests::createEstimationRequest(state_, estimationParameter, std::move(callback));
+  creation::createEstimationRequest(state_, estimationParameter, std::move(callback));
 }
 void CorvenzaEnterprise::Instance::getEstimationRequest(const std::string& id,
                                                         RequestCallback callback) {

@@ -4,7 +4,6 @@
 
 #include <corvenza/console.h>
 #include <corvenza/creation_queue.h>
-#include <corvenza/default_token_provider.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
@@ -18,16 +17,13 @@
 #include <random>
 #include <set>
 
-#include "auth/developer_identity_provider.h"
 #include "core/unique_fd.h"
+#include "creation/creation_context.h"
+#include "creation/step_sender.h"
 #include "graphql/operations.h"
-#include "platform/identity/credentials_provider.h"
 #include "platform/image/photo_preparation.h"
 #include "queue/failure_kind.h"
 #include "queue/queue_store.h"
-#include "requests/client_state.h"
-#include "requests/creation_preflight.h"
-#include "requests/file_util.h"
 #include "requests/graphql_gateway.h"
 #include "requests/operation_guard.h"
 #include "requests/request_support.h"
@@ -82,8 +78,11 @@ Error stepTimeoutError(const std::string& step, std::chrono::milliseconds limit)
 }  // namespace
 
 struct CreationQueue::Impl : std::enable_shared_from_this<CreationQueue::Impl> {
+  explicit Impl(std::shared_ptr<EstimationClient> c)
+      : client(std::move(c)), context({client, &client->state()}) {}
+
   std::shared_ptr<EstimationClient> client;
-  std::shared_ptr<requests::ClientState> state;
+  creation::CreationContext context;
   CreationQueueOptions options;
   std::unique_ptr<queue::QueueStore> store;
 
@@ -149,7 +148,7 @@ struct CreationQueue::Impl : std::enable_shared_from_this<CreationQueue::Impl> {
     entries = std::move(merged);
   }
 
-  std::shared_ptr<MainQueue> queue() const { return state->queue(); }
+  std::shared_ptr<MainQueue> queue() const { return context.queue(); }
 
   StoredEntry* find(const std::string& id) {
     for (auto& e : entries) {
@@ -322,19 +321,7 @@ struct CreationQueue::Impl : std::enable_shared_from_this<CreationQueue::Impl> {
       std::lock_guard lock(mutex);
       if (++proofRefreshes[id] > 2) return false;
     }
-    std::shared_ptr<identity::CredentialsProvider> credentials;
-    std::shared_ptr<CorvenzaTokenProvider> provider;
-    {
-      std::lock_guard lock(state->mutex);
-      credentials = state->cognitoCredentialsProvider;
-      provider = state->tokenProvider;
-    }
-    if (credentials) credentials->clearCredentials();
-    if (stale == queue::StaleProof::token) {
-      if (auto keychain = std::dynamic_pointer_cast<DefaultTokenProvider>(provider)) {
-        keychain->clear();
-      }
-    }
+    context.forgetProof(stale == queue::StaleProof::token);
     return true;
   }
 
@@ -376,7 +363,7 @@ struct CreationQueue::Impl : std::enable_shared_from_this<CreationQueue::Impl> {
     if (!record(entry)) return;
     if (giveUp) return release(id);
     // Offline, wait at least a second between looks at the network.
-    if (requests::readCachePolicy(*state) == appsync::CachePolicy::returnCacheDataDontFetch) {
+    if (context.offline()) {
       delay = std::max(delay, std::chrono::milliseconds(1000));
     }
     std::weak_ptr<Impl> weak = shared_from_this();
@@ -397,7 +384,56 @@ struct CreationQueue::Impl : std::enable_shared_from_this<CreationQueue::Impl> {
         });
   }
 
-  std::shared_ptr<requests::GraphQLGateway> gateway() { return requests::graphQLClient(*state); }
+  std::shared_ptr<requests::GraphQLGateway> gateway() { return context.gateway(); }
+
+  // The engine's input for @p step of @p entry.
+  static creation::StepInput inputFor(const StoredEntry& entry, creation::CreationStep step) {
+    creation::StepInput input;
+    input.step = step;
+    const auto& v = entry.view;
+    input.heightInCm = v.heightInCm;
+    input.weightInKg = v.weightInKg;
+    input.age = v.age;
+    input.gender = v.gender;
+    input.failOnAutomaticEstimationFailure = v.failOnAutomaticEstimationFailure;
+    input.requestId = v.requestId.value_or("");
+    return input;
+  }
+
+  // What fails the entry in a step's outcome; nothing when it was answered.
+  std::optional<Error> problemOf(const creation::StepOutcome& out,
+                                 creation::CreationStep step) const {
+    const std::string name(creation::stepName(step));
+    switch (out.kind) {
+      case creation::StepOutcome::Kind::answered:
+        return std::nullopt;
+      case creation::StepOutcome::Kind::timedOut:
+        return stepTimeoutError(name, options.stepTimeout);
+      case creation::StepOutcome::Kind::refused:
+      case creation::StepOutcome::Kind::failed:
+        break;
+    }
+    // An errors member with nothing in it says nothing: an unreadable answer.
+    if (out.errors.empty()) return makeInvalidResponseError();
+    return out.errors.front().withUserInfo({{error_info::kStep, name}});
+  }
+
+  // Sends one creation step of @p entry; an answered one goes on to @p next.
+  void send(StoredEntry entry, creation::StepInput input,
+            std::function<void(Impl&, creation::StepOutcome)> next) {
+    std::weak_ptr<Impl> weak = shared_from_this();
+    const auto step = input.step;
+    creation::sendStep(context, std::move(input),
+                       std::chrono::duration<double>(options.stepTimeout),
+                       [weak, entry, step, next = std::move(next)](creation::StepOutcome out) {
+                         auto self = weak.lock();
+                         if (!self) return;
+                         if (auto problem = self->problemOf(out, step)) {
+                           return self->fail(entry, *problem);
+                         }
+                         next(*self, std::move(out));
+                       });
+  }
 
   // An outcome with errors fails the entry; true when it did.
   template <typename Data>
@@ -421,40 +457,20 @@ struct CreationQueue::Impl : std::enable_shared_from_this<CreationQueue::Impl> {
   // --- the steps -----------------------------------------------------------
 
   void create(StoredEntry entry) {
-    auto client = gateway();
-    if (!client) return fail(entry, requests::notInitializedError());
+    if (!gateway()) return fail(entry, requests::notInitializedError());
     // A request whose photos could not go anywhere would be left half-made.
-    if (auto unusable = requests::checkPhotoStorage(*state)) return fail(entry, *unusable);
+    if (auto unusable = context.checkPhotoStorage()) return fail(entry, *unusable);
     // Written before sending: if the answer is lost, a later attempt looks
     // for the request this one may have made.
     entry.createSentAtMs = nowMs();
     if (!record(entry, /*quietly=*/true)) return;
-    const auto& v = entry.view;
-    graphql::CreateBodysizeEstimationInput input(
-        std::int64_t{v.age}, v.failOnAutomaticEstimationFailure,
-        graphql::InputValue<Gender>(v.gender), v.heightInCm, v.weightInKg);
-    using Mutation = graphql::CreateBodysizeEstimationMutation;
-    auto g = guard(entry, "create");
-    std::weak_ptr<Impl> weak = shared_from_this();
-    g->attach(requests::performTyped<Mutation>(
-        *client, Mutation(std::move(input)), queue(),
-        [weak, g, entry](std::optional<requests::TypedResult<Mutation::Data>> result,
-                         std::optional<Error> error) mutable {
-          auto self = weak.lock();
-          if (!self || !g->settle()) return;
-          auto created =
-              result && result->data ? result->data->createBodysizeEstimation() : std::nullopt;
-          if (!created) {
-            if (!self->failed(entry, result, error, "create")) {
-              self->fail(entry, makeInvalidResponseError());
-            }
-            return;
-          }
-          entry.view.requestId = created->fragments().bodysizeEstimationMinimumOutput().id();
-          entry.createSentAtMs.reset();
-          self->markVerified(entry.view.queueId);
-          self->advance(entry, State::created);
-        }));
+    send(entry, inputFor(entry, creation::CreationStep::create),
+         [entry](Impl& self, creation::StepOutcome out) mutable {
+           entry.view.requestId = out.requestId;
+           entry.createSentAtMs.reset();
+           self.markVerified(entry.view.queueId);
+           self.advance(entry, State::created);
+         });
   }
 
   void markVerified(const std::string& id) {
@@ -594,19 +610,8 @@ struct CreationQueue::Impl : std::enable_shared_from_this<CreationQueue::Impl> {
   }
 
   void attach(StoredEntry entry, bool front) {
-    auto client = gateway();
-    if (!client) return fail(entry, requests::notInitializedError());
-    std::string identityId;
-    std::string bucket;
-    std::string region;
-    {
-      std::lock_guard lock(state->mutex);
-      if (state->developerIdentityProvider) {
-        identityId = state->developerIdentityProvider->identityId();
-      }
-      bucket = state->imageBucketName;
-      region = state->imageBucketRegion;
-    }
+    if (!gateway()) return fail(entry, requests::notInitializedError());
+    const auto identityId = context.identityId();
     if (identityId.empty()) {
       // Fresh credentials (after a refusal) bring the identity back: read the
       // request once more, which fetches them, before giving up.
@@ -619,50 +624,21 @@ struct CreationQueue::Impl : std::enable_shared_from_this<CreationQueue::Impl> {
       if (again) return step(entry.view.queueId);
       return fail(entry, CorvenzaError(CorvenzaErrorReason::notSignedIn));
     }
-    const auto& requestId = *entry.view.requestId;
-    const std::string name = front ? "front.jpg" : "side.jpg";
+    auto input = inputFor(
+        entry, front ? creation::CreationStep::frontPhoto : creation::CreationStep::sidePhoto);
+    input.identityId = identityId;
     // The stored photo is uploaded as it is; it stays until the entry ends.
-    graphql::S3ObjectInput input(bucket, requests::FileUtil::bucketKey(identityId, requestId, name),
-                                 (front ? entry.frontFile : entry.sideFile).string(), "image/jpeg",
-                                 region);
-    const std::string stepName = front ? "front photo" : "side photo";
-    auto g = guard(entry, stepName);
-    std::weak_ptr<Impl> weak = shared_from_this();
-    auto handler = [weak, g, entry, front, stepName](auto result,
-                                                     std::optional<Error> error) mutable {
-      auto self = weak.lock();
-      if (!self || !g->settle()) return;
-      if (self->failed(entry, result, error, stepName)) return;
-      self->advance(entry, front ? State::frontAttached : State::sideAttached);
-    };
-    if (front) {
-      using Mutation = graphql::AttachFrontImageMutation;
-      g->attach(requests::performTyped<Mutation>(
-          *client, Mutation(requestId, std::move(input)), queue(), std::move(handler),
-          requests::AnswerData::ignored, uploadProgress(entry.view.queueId, true)));
-    } else {
-      using Mutation = graphql::AttachSideImageMutation;
-      g->attach(requests::performTyped<Mutation>(
-          *client, Mutation(requestId, std::move(input)), queue(), std::move(handler),
-          requests::AnswerData::ignored, uploadProgress(entry.view.queueId, false)));
-    }
+    input.photo = front ? entry.frontFile : entry.sideFile;
+    input.progress = uploadProgress(entry.view.queueId, front);
+    send(entry, std::move(input), [entry, front](Impl& self, creation::StepOutcome) {
+      self.advance(entry, front ? State::frontAttached : State::sideAttached);
+    });
   }
 
   void readBack(StoredEntry entry) {
-    auto client = gateway();
-    if (!client) return fail(entry, requests::notInitializedError());
-    auto g = guard(entry, "read back");
-    std::weak_ptr<Impl> weak = shared_from_this();
-    g->attach(requests::readEstimationRequest(
-        *client, appsync::CachePolicy::fetchIgnoringCacheData, queue(), *entry.view.requestId, {},
-        [weak, g, entry](std::shared_ptr<EstimationRequest> record,
-                         std::optional<Errors> errors) mutable {
-          auto self = weak.lock();
-          if (!self || !g->settle()) return;
-          if (errors && !errors->empty()) return self->fail(entry, errors->front());
-          if (!record) return self->fail(entry, makeInvalidResponseError());
-          self->advance(entry, State::done);
-        }));
+    if (!gateway()) return fail(entry, requests::notInitializedError());
+    send(entry, inputFor(entry, creation::CreationStep::readBack),
+         [entry](Impl& self, creation::StepOutcome) { self.advance(entry, State::done); });
   }
 
   // Tells the upload listener of entry @p id's photo, on the main queue.
@@ -702,9 +678,7 @@ std::shared_ptr<CreationQueue> CreationQueue::open(std::shared_ptr<EstimationCli
   if (!loaded) throw CorvenzaException(loaded.error());
   (*store)->removeStrayPhotos(*loaded, std::chrono::minutes(10));
 
-  auto impl = std::make_shared<Impl>();
-  impl->state = std::shared_ptr<requests::ClientState>(client, &client->state());
-  impl->client = std::move(client);
+  auto impl = std::make_shared<Impl>(std::move(client));
   impl->options = std::move(options);
   impl->store = std::move(store.value());
   impl->entries = std::move(loaded.value());

@@ -110,8 +110,4 @@ struct ClientState {
   }
 };
 
-/// Hands the bytes of the photo being uploaded to the delegate, on the main
-/// queue, with the creation's current progress. Callable from any thread.
-void reportUploadProgress(ClientState& state, std::uint64_t bytesSent, std::uint64_t bytesTotal);
-
 }  // namespace corvenza::requests

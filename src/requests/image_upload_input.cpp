@@ -20,10 +20,7 @@ bool holdsPicture(const Image& image) {
 
 }  // namespace
 
-detail::Result<graphql::S3ObjectInput> prepareImageUploadInput(
-    const ClientState& state, const std::string& requestId, const Image& image, bool isFront,
-    const std::optional<std::string>& identityId) {
-  const std::string name = isFront ? "front.jpg" : "side.jpg";
+detail::Result<std::filesystem::path> writeUploadPhoto(const Image& image, bool isFront) {
   if (!holdsPicture(image)) {
     return image::makeImageError(ImageErrorCode::undecodable, "The photo holds no picture");
   }
@@ -32,21 +29,22 @@ detail::Result<graphql::S3ObjectInput> prepareImageUploadInput(
   if (jpeg->empty()) {
     return image::makeImageError(ImageErrorCode::encodingFailed, "JPEG encoding yielded no data");
   }
-
-  StorageBackedS3ObjectProxy object(name, std::move(jpeg.value()), kMimeType);
+  StorageBackedS3ObjectProxy object(isFront ? "front.jpg" : "side.jpg", std::move(jpeg.value()),
+                                    kMimeType);
   if (object.storeError()) return *object.storeError();
+  return std::filesystem::path(*object.localPath());
+}
 
-  const auto key = identityId && !identityId->empty()
-                       ? FileUtil::bucketKey(*identityId, requestId, name)
-                       : FileUtil::generateBucketKeyPathFor(state, requestId, name);
-  std::string region;
-  std::string bucket;
-  {
-    std::lock_guard lock(state.mutex);
-    region = state.imageBucketRegion;
-    bucket = state.imageBucketName;
-  }
-  return object.generateS3ObjectInput(region, bucket, key);
+detail::Result<graphql::S3ObjectInput> prepareImageUploadInput(const ClientState& state,
+                                                               const std::string& requestId,
+                                                               const Image& image, bool isFront) {
+  auto file = writeUploadPhoto(image, isFront);
+  if (!file) return file.error();
+  const auto key =
+      FileUtil::generateBucketKeyPathFor(state, requestId, isFront ? "front.jpg" : "side.jpg");
+  std::lock_guard lock(state.mutex);
+  return graphql::S3ObjectInput(state.imageBucketName, key, file->string(), kMimeType,
+                                state.imageBucketRegion);
 }
 
 }  // namespace corvenza::requests

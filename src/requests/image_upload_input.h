@@ -4,7 +4,7 @@
 
 #include <corvenza/image.h>
 
-#include <optional>
+#include <filesystem>
 #include <string>
 
 #include "core/result.h"
@@ -13,15 +13,18 @@
 
 namespace corvenza::requests {
 
+/// The front (@p isFront) or side photo as it is uploaded: scaled to at most
+/// 1080 points wide, JPEG at the best quality, in a fresh private temporary
+/// file (whose path comes back). Fails when the photo holds no picture or
+/// cannot be encoded or written.
+detail::Result<std::filesystem::path> writeUploadPhoto(const Image& image, bool isFront);
+
 /// The S3ObjectInput of the front (@p isFront) or side photo of request
-/// @p requestId: the photo scaled to at most 1080 points wide, JPEG at the
-/// best quality, in a fresh private temporary file, to be stored under
+/// @p requestId: writeUploadPhoto()'s file, to be stored under
 /// "<identity id>/<request id>/front.jpg" (or "side.jpg") in @p state's
-/// bucket and region, the identity being @p identityId (a creation fixes it
-/// when it starts) or else @p state's now. Fails when the photo cannot be
-/// encoded or written.
-detail::Result<graphql::S3ObjectInput> prepareImageUploadInput(
-    const ClientState& state, const std::string& requestId, const Image& image, bool isFront,
-    const std::optional<std::string>& identityId = std::nullopt);
+/// bucket and region, the identity being @p state's.
+detail::Result<graphql::S3ObjectInput> prepareImageUploadInput(const ClientState& state,
+                                                               const std::string& requestId,
+                                                               const Image& image, bool isFront);
 
 }  // namespace corvenza::requests

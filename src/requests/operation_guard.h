@@ -26,9 +26,11 @@ class OperationGuard : public std::enable_shared_from_this<OperationGuard> {
   void attach(std::shared_ptr<http::Cancellable> operation);
   /// True exactly once, for whoever answers first; the time-out is then off.
   bool settle();
+  /// The time-out's work item while it is pending.
+  std::shared_ptr<DispatchWorkItem> timeoutItem() const;
 
  private:
-  std::mutex mutex_;
+  mutable std::mutex mutex_;
   bool settled_ = false;
   std::shared_ptr<http::Cancellable> operation_;
   // Weak: the queue owns the time-out until it is due, and the time-out owns

@@ -16,8 +16,6 @@ namespace corvenza::requests {
 
 using StatePtr = std::shared_ptr<ClientState>;
 
-void createEstimationRequest(const StatePtr& state, const EstimationParameter& parameter,
-                             RequestCallback callback);
 void getEstimationRequest(const StatePtr& state, const std::string& id, RequestCallback callback);
 void listEstimationRequests(const StatePtr& state, std::optional<int> limit,
                             std::optional<std::string> nextToken, ListCallback callback);

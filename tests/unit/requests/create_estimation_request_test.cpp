@@ -138,15 +138,17 @@ TEST_F(CreateTest, UploadBytesReachTheDelegateOnTheMainQueueWithTheStageTheyBelo
   CorvenzaEnterprise::createEstimationRequest(parameter_, out.callback());
   gateway_->answerJson(0, created("req-1"));
   drain();
-  // Upload progress arrives on a transport thread.
-  std::thread([] {
-    requests::reportUploadProgress(CorvenzaEnterprise::shared().impl(), 40, 80);
-  }).join();
+  // Each attach carries its photo's upload; its bytes arrive on a transport thread.
+  const auto front = gateway_->call(1).request;
+  ASSERT_EQ(front.uploads.size(), 1u);
+  ASSERT_TRUE(front.uploadProgress);
+  std::thread([&] { front.uploadProgress(front.uploads[0], 40, 80); }).join();
   EXPECT_TRUE(delegate_->uploads.empty());
   drain();
   gateway_->answerJson(1, attached("attachFrontImage", "req-1"));
   drain();
-  requests::reportUploadProgress(CorvenzaEnterprise::shared().impl(), 80, 80);
+  const auto side = gateway_->call(2).request;
+  side.uploadProgress(side.uploads.at(0), 80, 80);
   drain();
   using Upload = RecordingDelegate::Upload;
   EXPECT_EQ(delegate_->uploads,
@@ -381,6 +383,9 @@ TEST_F(CreateTemporaryFilesTest, PhotoFilesAreRemovedWhenTheCreationEndsWhatever
     const auto both = photoFiles();
     ASSERT_EQ(both.size(), 2u);
     expectAllGone(both);
+    gateway_->answerJson(3, {{"data", {{"getBodysizeEstimation", fullObject("ok", "requested")}}}});
+    drain();
+    ASSERT_EQ(out.calls, 1);
   }
   {
     SCOPED_TRACE("failed side attach");

@@ -7,8 +7,11 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include <chrono>
 #include <filesystem>
+#include <optional>
 #include <string>
+#include <thread>
 
 extern char** environ;
 
@@ -37,6 +40,24 @@ class BackgroundProcess {
   bool running() {
     if (pid_ > 0 && ::waitpid(pid_, nullptr, WNOHANG) == pid_) pid_ = -1;
     return pid_ > 0;
+  }
+  bool started() const { return pid_ > 0; }
+  void kill(int signal) const {
+    if (pid_ > 0) ::kill(pid_, signal);
+  }
+  /// The exit code, or nothing when it did not exit normally within @p limit.
+  std::optional<int> wait(std::chrono::seconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (pid_ > 0 && std::chrono::steady_clock::now() < deadline) {
+      int status = 0;
+      if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+        pid_ = -1;
+        if (WIFEXITED(status)) return WEXITSTATUS(status);
+        return std::nullopt;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return std::nullopt;
   }
 
  private:

@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 #include <thread>
 
+#include "integration/background_process.h"
 #include "integration/cli_fixture.h"
 #include "integration/fault_control.h"
 
@@ -74,18 +75,14 @@ TEST_F(CliLocalChecksTest, APhotoAKilledCreateLeftIsRemovedByTheNextOne) {
   const auto command =
       environment("CORVENZA_USER_ID=killed TMPDIR=" + shellQuoted(tmp().string())) + " exec " +
       shellQuoted(CORVENZA_CLI_PATH) + " " + createArgs();
-  const pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    ::execl("/bin/sh", "sh", "-c", (command + " >/dev/null 2>&1").c_str(), nullptr);
-    ::_exit(127);
-  }
+  BackgroundProcess killed(command, home_.path() / "killed.log");
+  ASSERT_TRUE(killed.started());
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
   while (faults.fired() == 0 && std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
-  ::kill(child, SIGKILL);
-  ::waitpid(child, nullptr, 0);
+  killed.kill(SIGKILL);
+  killed.wait(std::chrono::seconds(10));
   faults.clear();
   const auto photos = [&] {
     std::size_t count = 0;

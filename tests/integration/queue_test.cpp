@@ -5,7 +5,6 @@
 
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -17,59 +16,17 @@
 #include <sstream>
 #include <thread>
 
+#include "integration/background_process.h"
 #include "integration/cli_fixture.h"
 #include "integration/emulator_http_client.h"
 #include "integration/fault_control.h"
-
-extern char** environ;
 
 namespace corvenza::test {
 namespace {
 
 using json = nlohmann::json;
 
-/// A process started in the background through /bin/sh.
-class Background {
- public:
-  Background(const std::string& command, const std::filesystem::path& log) {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    std::string shell = "/bin/sh";
-    std::string dashC = "-c";
-    std::string text = command;
-    char* argv[] = {shell.data(), dashC.data(), text.data(), nullptr};
-    if (posix_spawn(&pid_, "/bin/sh", &actions, nullptr, argv, environ) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
-  }
-  ~Background() {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGKILL);
-      ::waitpid(pid_, nullptr, 0);
-    }
-  }
-  void kill(int signal) const { ::kill(pid_, signal); }
-  /// The exit code, or nothing when it did not exit normally within @p limit.
-  std::optional<int> wait(std::chrono::seconds limit) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < deadline) {
-      int status = 0;
-      const auto done = ::waitpid(pid_, &status, WNOHANG);
-      if (done == pid_) {
-        pid_ = -1;
-        if (WIFEXITED(status)) return WEXITSTATUS(status);
-        return std::nullopt;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return std::nullopt;
-  }
-  bool started() const { return pid_ > 0; }
-
- private:
-  pid_t pid_ = -1;
-};
+using Background = BackgroundProcess;
 
 class QueueTest : public CliSuite {
  protected:

@@ -7,10 +7,10 @@
 #include <nlohmann/json_fwd.hpp>
 #include <string>
 
+#include "context/emulator_context.h"
+#include "context/emulator_options.h"
 #include "core/result.h"
-#include "emulator_context.h"
-#include "emulator_options.h"
-#include "router.h"
+#include "server/router.h"
 
 namespace corvenza::emulator {
 

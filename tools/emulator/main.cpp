@@ -9,10 +9,10 @@
 #include <iostream>
 #include <nlohmann/json.hpp>
 
+#include "base/log.h"
 #include "bundle_writer.h"
 #include "emulator.h"
 #include "faults/fault_parse.h"
-#include "log.h"
 
 int main(int argc, char** argv) {
   using corvenza::emulator::EmulatorOptions;

@@ -1,7 +1,7 @@
 // JSON from clients is refused, not parsed, when it nests too deep to be
 // copied and printed safely.
 
-#include "bounded_json.h"
+#include "base/bounded_json.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "credentials_registry.h"
+#include "context/credentials_registry.h"
 
 #include <gtest/gtest.h>
 

@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "http_server.h"
+#include "server/http_server.h"
 #include "testkit/raw_connection.h"
 
 namespace corvenza::emulator {

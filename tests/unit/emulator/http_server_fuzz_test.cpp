@@ -12,8 +12,8 @@
 #include <thread>
 #include <vector>
 
-#include "http_server.h"
-#include "realtime/websocket_upgrade.h"
+#include "base/websocket_upgrade.h"
+#include "server/http_server.h"
 #include "testkit/raw_connection.h"
 
 namespace corvenza::emulator {

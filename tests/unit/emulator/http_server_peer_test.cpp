@@ -4,7 +4,7 @@
 #include <curl/curl.h>
 #include <gtest/gtest.h>
 
-#include "http_server.h"
+#include "server/http_server.h"
 
 namespace corvenza::emulator {
 namespace {

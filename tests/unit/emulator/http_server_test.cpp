@@ -1,7 +1,7 @@
 // The server end to end on loopback: requests reach the mounted service whole
 // and answers come back on kept-alive connections, from several clients at once.
 
-#include "http_server.h"
+#include "server/http_server.h"
 
 #include <curl/curl.h>
 #include <gtest/gtest.h>

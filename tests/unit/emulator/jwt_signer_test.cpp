@@ -1,8 +1,8 @@
-#include "jwt_signer.h"
+#include "context/jwt_signer.h"
 
 #include <gtest/gtest.h>
 
-#include "encoding.h"
+#include "base/random.h"
 #include "platform/encoding/base64.h"
 
 namespace corvenza::emulator {

@@ -1,4 +1,4 @@
-#include "router.h"
+#include "server/router.h"
 
 #include <gtest/gtest.h>
 

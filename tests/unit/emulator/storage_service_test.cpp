@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <memory>
 
-#include "emulator_context.h"
+#include "context/emulator_context.h"
 #include "platform/sigv4/encoding.h"
 #include "platform/sigv4/signer.h"
 #include "testkit/temp_dir.h"

@@ -14,7 +14,7 @@
 #include "dashboard/dashboard_service.h"
 #include "emulator.h"
 #include "estimation/estimation_fields.h"
-#include "gql/estimation_backend.h"
+#include "gateway/estimation_backend.h"
 #include "storage/object_store.h"
 #include "storage/thumbnail_maker.h"
 #include "testkit/example_photos.h"

@@ -3,10 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include "base/loopback.h"
 #include "dashboard/html.h"
 #include "dashboard/paging.h"
 #include "dashboard/request_id.h"
-#include "loopback.h"
 
 namespace corvenza::emulator::dashboard {
 namespace {

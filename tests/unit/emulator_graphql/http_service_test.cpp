@@ -5,8 +5,8 @@
 #include <nlohmann/json.hpp>
 
 #include "client_documents.h"
-#include "emulator_context.h"
-#include "gql/estimation_backend.h"
+#include "context/emulator_context.h"
+#include "gateway/estimation_backend.h"
 #include "platform/sigv4/signer.h"
 
 namespace corvenza::emulator::testing {

@@ -12,7 +12,7 @@
 
 #include "client_documents.h"
 #include "estimation/estimation_store.h"
-#include "gql/graphql_service.h"
+#include "gateway/graphql_service.h"
 
 namespace corvenza::emulator::testing {
 

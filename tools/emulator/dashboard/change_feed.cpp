@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <charconv>
 
+#include "base/random.h"
 #include "dashboard/server_sent_events.h"
-#include "encoding.h"
 
 namespace corvenza::emulator::dashboard {
 

@@ -20,7 +20,7 @@
 #include <thread>
 #include <vector>
 
-#include "service.h"
+#include "base/service.h"
 
 namespace corvenza::emulator::dashboard {
 

@@ -2,6 +2,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "base/log.h"
+#include "base/loopback.h"
 #include "dashboard/assets.h"
 #include "dashboard/html.h"
 #include "dashboard/page_layout.h"
@@ -9,8 +11,6 @@
 #include "dashboard/request_id.h"
 #include "dashboard/request_page.h"
 #include "dashboard/requests_page.h"
-#include "log.h"
-#include "loopback.h"
 
 namespace corvenza::emulator::dashboard {
 namespace {

@@ -14,10 +14,10 @@
 #include <filesystem>
 #include <memory>
 
+#include "base/service.h"
 #include "dashboard/change_feed.h"
 #include "dashboard/photo_source.h"
 #include "estimation/estimation_store.h"
-#include "service.h"
 
 namespace corvenza::emulator::dashboard {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "http_message.h"
+#include "base/http_message.h"
 
 namespace corvenza::emulator::dashboard {
 

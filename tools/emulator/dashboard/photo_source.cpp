@@ -5,7 +5,7 @@
 #include <span>
 #include <vector>
 
-#include "bounded_picture.h"
+#include "base/bounded_picture.h"
 #include "dashboard/html.h"
 
 namespace corvenza::emulator::dashboard {

@@ -9,8 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "base/http_message.h"
 #include "estimation/estimation_record.h"
-#include "http_message.h"
 #include "storage/object_store.h"
 
 namespace corvenza::emulator::dashboard {

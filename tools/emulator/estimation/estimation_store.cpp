@@ -4,7 +4,7 @@
 #include <charconv>
 #include <limits>
 
-#include "encoding.h"
+#include "base/random.h"
 #include "platform/encoding/base64.h"
 #include "platform/sigv4/crypto.h"
 #include "platform/sqlite/database.h"

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
+#include "base/log.h"
 #include "estimation/body_model.h"
-#include "log.h"
 
 namespace corvenza::emulator::estimation {
 

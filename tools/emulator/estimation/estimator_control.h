@@ -3,8 +3,8 @@
 // {"id": "<request id>"} below the mount point decides that request now
 // instead of after the estimation delay.
 
+#include "base/service.h"
 #include "estimation/estimator.h"
-#include "service.h"
 
 namespace corvenza::emulator::estimation {
 

@@ -2,7 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "bounded_json.h"
+#include "base/bounded_json.h"
 #include "faults/fault_parse.h"
 
 namespace corvenza::emulator::faults {

@@ -4,8 +4,8 @@
 // Every answer is {"faults": [...]}, the whole table as FaultTable::list()
 // gives it; POST also returns the new faults' "ids".
 
+#include "base/http_message.h"
 #include "faults/fault_table.h"
-#include "http_message.h"
 
 namespace corvenza::emulator::faults {
 

@@ -6,7 +6,7 @@
 #include <set>
 #include <utility>
 
-#include "bounded_json.h"
+#include "base/bounded_json.h"
 #include "gql/schema.h"
 
 namespace corvenza::emulator::faults {

@@ -2,7 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "storage/s3_error.h"
+#include "base/s3_error.h"
 
 namespace corvenza::emulator::faults {
 namespace {

@@ -3,8 +3,8 @@
 
 #include <string>
 
+#include "base/http_message.h"
 #include "faults/fault.h"
-#include "http_message.h"
 
 namespace corvenza::emulator::faults {
 

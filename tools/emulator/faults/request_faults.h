@@ -4,9 +4,9 @@
 
 #include <optional>
 
+#include "base/http_message.h"
 #include "faults/fault.h"
 #include "faults/fault_table.h"
-#include "http_message.h"
 
 namespace corvenza::emulator::faults {
 

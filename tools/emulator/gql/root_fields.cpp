@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "bounded_json.h"
+#include "base/bounded_json.h"
 #include "gql/parser.h"
 
 namespace corvenza::emulator::gql {

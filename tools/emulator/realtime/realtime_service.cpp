@@ -10,14 +10,14 @@
 #include <new>
 #include <nlohmann/json.hpp>
 
-#include "bounded_json.h"
+#include "base/bounded_json.h"
+#include "base/log.h"
+#include "base/websocket_upgrade.h"
 #include "faults/fault_responses.h"
-#include "gql/estimation_backend.h"
-#include "gql/graphql_service.h"
-#include "log.h"
+#include "gateway/estimation_backend.h"
+#include "gateway/graphql_service.h"
 #include "platform/encoding/base64.h"
 #include "platform/sigv4/encoding.h"
-#include "realtime/websocket_upgrade.h"
 #include "sigv4_verifier.h"
 
 namespace corvenza::emulator {

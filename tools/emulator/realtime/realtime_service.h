@@ -10,8 +10,8 @@
 #include <mutex>
 #include <vector>
 
-#include "emulator_context.h"
-#include "service.h"
+#include "base/service.h"
+#include "context/emulator_context.h"
 
 namespace corvenza::emulator {
 

@@ -7,7 +7,7 @@
 #include <sstream>
 #include <system_error>
 
-#include "private_files.h"
+#include "base/private_files.h"
 
 namespace corvenza::emulator {
 namespace {

@@ -1,9 +1,9 @@
 #include "storage/storage_service.h"
 
+#include "base/s3_error.h"
 #include "platform/sigv4/encoding.h"
 #include "sigv4_verifier.h"
 #include "storage/key_ownership.h"
-#include "storage/s3_error.h"
 
 namespace corvenza::emulator {
 namespace {

@@ -10,8 +10,8 @@
 #include <string>
 #include <variant>
 
-#include "emulator_context.h"
-#include "service.h"
+#include "base/service.h"
+#include "context/emulator_context.h"
 #include "storage/object_store.h"
 
 namespace corvenza::emulator {

@@ -5,8 +5,8 @@
 #include <new>
 #include <span>
 
-#include "bounded_picture.h"
-#include "log.h"
+#include "base/bounded_picture.h"
+#include "base/log.h"
 #include "storage/object_store.h"
 
 namespace corvenza::emulator {

@@ -1,0 +1,34 @@
+#include "base/http_message.h"
+
+#include <nlohmann/json.hpp>
+#include <utility>
+
+namespace corvenza::emulator {
+
+Request makeRequest(std::string method, std::string target, http::HttpHeaders headers,
+                    std::string body) {
+  Request request;
+  request.method = std::move(method);
+  request.target = std::move(target);
+  const auto question = request.target.find('?');
+  request.path = request.target.substr(0, question);
+  if (question != std::string::npos) request.query = request.target.substr(question + 1);
+  request.headers = std::move(headers);
+  request.body = std::move(body);
+  request.subpath = request.path;
+  return request;
+}
+
+Response jsonResponse(int status, const nlohmann::json& body, std::string contentType) {
+  Response response;
+  response.status = status;
+  response.headers.emplace_back("Content-Type", std::move(contentType));
+  response.body = body.dump();
+  return response;
+}
+
+Response simpleError(int status, std::string_view code, std::string_view message) {
+  return jsonResponse(status, {{"error", code}, {"message", message}});
+}
+
+}  // namespace corvenza::emulator

@@ -120,6 +120,8 @@ class EstimationClient {
   EstimationProgressType estimationProgress() const;
 
   std::shared_ptr<CorvenzaTokenProvider> tokenProvider() const;
+  /// The GraphQL service this client talks to (from its configuration).
+  std::string graphQLEndpoint() const;
   /// The queue this client's callbacks run on.
   std::shared_ptr<MainQueue> mainQueue() const;
 

@@ -110,4 +110,9 @@ std::shared_ptr<CorvenzaTokenProvider> EstimationClient::tokenProvider() const {
 
 std::shared_ptr<MainQueue> EstimationClient::mainQueue() const { return state_->queue(); }
 
+std::string EstimationClient::graphQLEndpoint() const {
+  std::lock_guard lock(state_->mutex);
+  return state_->graphQLEndpoint;
+}
+
 }  // namespace corvenza

@@ -171,6 +171,7 @@ std::unique_ptr<Session> Session::startClient(
   clientOptions.cacheDirectory = cacheFor(session->account_);
   try {
     session->client_ = EstimationClient::create(std::move(clientOptions));
+    setServiceEndpoint(session->client_->graphQLEndpoint());
   } catch (const CorvenzaException& e) {
     std::cerr << "corvenza: start-up failed: " << startupFailure(e.error()) << " ["
               << e.error().domain() << " " << e.error().code() << "]\n";

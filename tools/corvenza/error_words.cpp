@@ -6,6 +6,9 @@ namespace corvenza::cli {
 
 namespace {
 
+// The storage error of a bucket, key or endpoint that cannot be used.
+constexpr int kStorageInvalidLocation = 2;
+
 std::string info(const Error& error, const char* key) {
   return error.userInfoValue(key).value_or("");
 }
@@ -75,7 +78,10 @@ std::string what(const Error& error, const ErrorContext& context) {
     return "the authentication service gave no usable token";
   }
   if (domain == CorvenzaError::kDomain && error.code() == 1995) {
-    return "no answer from " + serviceHost() + " within 45 s while " + stalledWords(error, context);
+    // The queue's steps may have a limit of their own.
+    const auto limit = info(error, "limitSeconds");
+    return "no answer from " + serviceHost() + " within " + (limit.empty() ? "45" : limit) +
+           " s while " + stalledWords(error, context);
   }
   if (domain == CorvenzaError::kDomain && error.code() == 1998) {
     return "the library was not started (no usable configuration)";
@@ -86,6 +92,10 @@ std::string what(const Error& error, const ErrorContext& context) {
     return "the identity service refused to sign in: " + error.localizedDescription();
   }
   if (domain == "CorvenzaStorageError") {
+    // A location that cannot be used is this side's set-up, not a refusal.
+    if (error.code() == kStorageInvalidLocation) {
+      return "photo storage is not set up: " + error.localizedDescription();
+    }
     return "object storage refused the photo: " + error.localizedDescription();
   }
   if (domain == "CorvenzaGraphQLClientError") {
@@ -109,8 +119,19 @@ std::string what(const Error& error, const ErrorContext& context) {
 
 }  // namespace
 
+namespace {
+// Set by a command that runs a client of its own rather than the facade.
+std::string& endpointOverride() {
+  static std::string endpoint;
+  return endpoint;
+}
+}  // namespace
+
+void setServiceEndpoint(std::string endpoint) { endpointOverride() = std::move(endpoint); }
+
 std::string serviceHost() {
-  const auto host = hostOf(CorvenzaEnterprise::shared().graphQLEndpoint());
+  const auto& own = endpointOverride();
+  const auto host = hostOf(own.empty() ? CorvenzaEnterprise::shared().graphQLEndpoint() : own);
   return host.empty() ? "the service" : host;
 }
 

@@ -22,7 +22,9 @@ struct ErrorContext {
 /// scripts, e.g. "no request abc for this user (CorvenzaError 2000)".
 std::string describeError(const Error& error, const ErrorContext& context = {});
 
-/// The host of the GraphQL service the tool talks to, for messages.
+/// The host of the GraphQL service the tool talks to, for messages: the
+/// facade's, unless a command running a client of its own named its endpoint.
 std::string serviceHost();
+void setServiceEndpoint(std::string endpoint);
 
 }  // namespace corvenza::cli

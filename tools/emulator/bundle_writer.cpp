@@ -2,6 +2,8 @@
 
 #include <fstream>
 
+#include "base/private_files.h"
+
 namespace corvenza::emulator {
 
 namespace {
@@ -54,7 +56,12 @@ detail::Status writeBundle(const std::filesystem::path& directory,
   if (const auto dashboard = text("dashboard"); !dashboard.empty()) {
     env += "export CORVENZA_DASHBOARD_URL=" + shellQuoted(dashboard) + "\n";
   }
-  return writeFile(directory / "emulator.env", env);
+  // It holds the API key.
+  if (const auto error = replacePrivateFile(directory / "emulator.env", env)) {
+    return Error("CorvenzaEmulatorError", 1, std::nullopt,
+                 "cannot write " + (directory / "emulator.env").string() + ": " + error.message());
+  }
+  return detail::okStatus();
 }
 
 }  // namespace corvenza::emulator

@@ -10,7 +10,8 @@
 namespace corvenza::emulator {
 
 /// Writes DIR/corvenza-config.json and DIR/emulator.env from the emulator's
-/// ready line (@p endpoints). Creates DIR when missing.
+/// ready line (@p endpoints). Creates DIR when missing; emulator.env, which
+/// holds the API key, is its owner's only (0600).
 detail::Status writeBundle(const std::filesystem::path& directory,
                            const nlohmann::ordered_json& endpoints);
 

@@ -21,7 +21,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-const std::string kJson = "Content-Type: application/json\r\n";
+const std::string kJsonHeaderLine = "Content-Type: application/json\r\n";
 
 class LoopbackOnlyTest : public ::testing::Test {
  protected:
@@ -50,18 +50,19 @@ class LoopbackOnlyTest : public ::testing::Test {
 TEST_F(LoopbackOnlyTest, EveryRouteAnswersOnlyThisMachine) {
   const std::vector<std::array<std::string, 3>> routes = {
       // request, headers, body
-      {"POST /auth/token", "x-api-key: corvenza-emulator-key\r\n" + kJson, R"({"user_id":"m"})"},
+      {"POST /auth/token", "x-api-key: corvenza-emulator-key\r\n" + kJsonHeaderLine,
+       R"({"user_id":"m"})"},
       {"POST /identity/", "X-Amz-Target: AWSCognitoIdentityService.GetId\r\n", "{}"},
-      {"POST /graphql", kJson, R"({"query":"{ __typename }"})"},
+      {"POST /graphql", kJsonHeaderLine, R"({"query":"{ __typename }"})"},
       {"GET /graphql/realtime",
        "Connection: Upgrade\r\nUpgrade: websocket\r\nSec-WebSocket-Version: 13\r\n"
        "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n",
        ""},
       {"GET /s3/corvenza-photos/someone/photo.jpg", "", ""},
       {"GET /_control/faults", "", ""},
-      {"POST /_control/clock", kJson, R"({"advance_seconds":0})"},
+      {"POST /_control/clock", kJsonHeaderLine, R"({"advance_seconds":0})"},
       {"POST /_control/drop-realtime-connections", "", ""},
-      {"POST /_control/estimator/complete", kJson,
+      {"POST /_control/estimator/complete", kJsonHeaderLine,
        R"({"id":"0f8fad5b-d9cb-469f-a165-70867728950e"})"},
       {"GET /dashboard/", "", ""}};
   for (const auto& [request, headers, body] : routes) {

@@ -7,7 +7,9 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 
+#include "bundle_writer.h"
 #include "emulator.h"
 #include "storage/object_store.h"
 #include "testkit/temp_dir.h"
@@ -52,6 +54,22 @@ TEST(PrivateDataTest, NothingInTheDataDirectoryIsOpenToOtherUsers) {
       EXPECT_EQ(modeOf(entry.path()) & 077, 0u) << entry.path();
     }
   }
+}
+
+// emulator.env holds the API key: written whole and for its owner only, also
+// over a readable one an earlier run left.
+TEST(PrivateDataTest, TheBundlesEnvironmentFileIsItsOwnersOnly) {
+  test::TempDir dir;
+  std::ofstream(dir.path() / "emulator.env") << "export CORVENZA_API_KEY='old'\n";
+  ::chmod((dir.path() / "emulator.env").c_str(), 0644);
+  const auto mask = ::umask(0);
+  const auto written = writeBundle(dir.path(), {{"api_key", "k"}, {"graphql", "http://g"}});
+  ::umask(mask);
+  ASSERT_TRUE(written.ok());
+  EXPECT_EQ(modeOf(dir.path() / "emulator.env"), 0600u);
+  std::ifstream in(dir.path() / "emulator.env");
+  const std::string env((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_NE(env.find("export CORVENZA_API_KEY='k'"), std::string::npos) << env;
 }
 
 }  // namespace

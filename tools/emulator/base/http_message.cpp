@@ -19,6 +19,20 @@ Request makeRequest(std::string method, std::string target, http::HttpHeaders he
   return request;
 }
 
+std::optional<std::string_view> queryValue(std::string_view query, std::string_view name) {
+  while (!query.empty()) {
+    const auto amp = query.find('&');
+    const auto pair = query.substr(0, amp);
+    const auto eq = pair.find('=');
+    if (pair.substr(0, eq) == name) {
+      return eq == std::string_view::npos ? std::string_view() : pair.substr(eq + 1);
+    }
+    if (amp == std::string_view::npos) break;
+    query.remove_prefix(amp + 1);
+  }
+  return std::nullopt;
+}
+
 Response jsonResponse(int status, const nlohmann::json& body, std::string contentType) {
   Response response;
   response.status = status;

@@ -43,6 +43,9 @@ struct Response {
 Request makeRequest(std::string method, std::string target, http::HttpHeaders headers = {},
                     std::string body = {});
 
+/// The raw value of @p name in @p query ("a=1&b=2"), undecoded; nothing when absent.
+std::optional<std::string_view> queryValue(std::string_view query, std::string_view name);
+
 /// A response with @p body serialised as JSON and the given content type.
 Response jsonResponse(int status, const nlohmann::json& body,
                       std::string contentType = "application/json");

@@ -46,6 +46,14 @@ std::optional<IssuedCredentials> CredentialsRegistry::find(const std::string& ac
   return it->second;
 }
 
+std::optional<sigv4::Credentials> CredentialsRegistry::signingCredentials(
+    std::string_view accessKeyId) const {
+  const auto issued = find(std::string(accessKeyId));
+  if (!issued) return std::nullopt;
+  return sigv4::Credentials{issued->accessKeyId, issued->secretKey, issued->sessionToken,
+                            issued->expiration};
+}
+
 detail::Result<IssuedCredentials> CredentialsRegistry::validate(const std::string& accessKeyId,
                                                                 const std::string& sessionToken,
                                                                 TimePoint now) const {

@@ -10,6 +10,7 @@
 #include <unordered_map>
 
 #include "core/result.h"
+#include "platform/sigv4/credentials.h"
 
 namespace corvenza::emulator {
 
@@ -42,6 +43,8 @@ class CredentialsRegistry {
 
   /// The credentials of @p accessKeyId, expired or not.
   std::optional<IssuedCredentials> find(const std::string& accessKeyId) const;
+  /// find() as the signature verifier looks keys up.
+  std::optional<sigv4::Credentials> signingCredentials(std::string_view accessKeyId) const;
 
   /// The credentials of @p accessKeyId when they exist, carry @p sessionToken
   /// and have not expired at @p now.

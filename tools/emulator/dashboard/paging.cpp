@@ -27,20 +27,6 @@ std::optional<std::int64_t> boundedNumber(std::string_view text, std::int64_t lo
 
 }  // namespace
 
-std::optional<std::string_view> queryValue(std::string_view query, std::string_view name) {
-  while (!query.empty()) {
-    const auto amp = query.find('&');
-    const auto pair = query.substr(0, amp);
-    const auto eq = pair.find('=');
-    if (pair.substr(0, eq) == name) {
-      return eq == std::string_view::npos ? std::string_view() : pair.substr(eq + 1);
-    }
-    if (amp == std::string_view::npos) break;
-    query.remove_prefix(amp + 1);
-  }
-  return std::nullopt;
-}
-
 Paging parsePaging(std::string_view query) {
   Paging paging;
   if (const auto page = queryValue(query, "page")) {

@@ -3,8 +3,6 @@
 // that no value a browser sends can make a huge or negative offset.
 
 #include <cstdint>
-#include <optional>
-#include <string>
 #include <string_view>
 
 namespace corvenza::emulator::dashboard {
@@ -20,9 +18,6 @@ struct Paging {
 
   std::int64_t offset() const { return (page - 1) * perPage; }
 };
-
-/// The raw value of @p name in @p query ("a=1&b=2"), undecoded; nothing when absent.
-std::optional<std::string_view> queryValue(std::string_view query, std::string_view name);
 
 /// "page" (1 to kMaxPage) and "per_page" (1 to kMaxPerPage) from @p query:
 /// out-of-range numbers are clamped, anything that is not a decimal number

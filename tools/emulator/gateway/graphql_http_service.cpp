@@ -34,11 +34,8 @@ Response GraphQLHttpService::handle(const Request& request) {
 
   sigv4::VerifierOptions options;
   options.service = "appsync";
-  options.lookup = [this](std::string_view accessKeyId) -> std::optional<sigv4::Credentials> {
-    auto issued = context_.credentials.find(std::string(accessKeyId));
-    if (!issued) return std::nullopt;
-    return sigv4::Credentials{issued->accessKeyId, issued->secretKey, issued->sessionToken,
-                              issued->expiration};
+  options.lookup = [this](std::string_view accessKeyId) {
+    return context_.credentials.signingCredentials(accessKeyId);
   };
   const sigv4::ReceivedRequest received{request.method, request.target, request.headers,
                                         request.body, std::nullopt};

@@ -44,24 +44,6 @@ std::string stringMember(const Json& object, const char* key) {
   return it != object.end() && it->is_string() ? it->get<std::string>() : std::string();
 }
 
-std::string queryParameter(const std::string& target, const std::string& name) {
-  auto q = target.find('?');
-  if (q == std::string::npos) return {};
-  std::string_view query(target);
-  query.remove_prefix(q + 1);
-  while (!query.empty()) {
-    auto amp = query.find('&');
-    auto pair = query.substr(0, amp);
-    auto eq = pair.find('=');
-    if (pair.substr(0, eq) == name) {
-      return eq == std::string_view::npos ? std::string() : std::string(pair.substr(eq + 1));
-    }
-    if (amp == std::string_view::npos) break;
-    query.remove_prefix(amp + 1);
-  }
-  return {};
-}
-
 // Answers an upgrade 429 instead of switching protocols, then hangs up.
 void refuseUpgrade(std::unique_ptr<WebSocketUpgrade> upgrade) {
   auto reply = std::make_shared<beast::http::response<beast::http::string_body>>(
@@ -103,11 +85,8 @@ struct RealtimeService::Connection : std::enable_shared_from_this<Connection> {
     sigv4::VerifierOptions options;
     options.service = "appsync";
     auto& context = service.context_;
-    options.lookup = [&context](std::string_view key) -> std::optional<sigv4::Credentials> {
-      auto issued = context.credentials.find(std::string(key));
-      if (!issued) return std::nullopt;
-      return sigv4::Credentials{issued->accessKeyId, issued->secretKey, issued->sessionToken,
-                                issued->expiration};
+    options.lookup = [&context](std::string_view key) {
+      return context.credentials.signingCredentials(key);
     };
     const auto now = context.clock.now();
     auto verification = sigv4::verifyRequest(received, options, now);
@@ -127,11 +106,11 @@ struct RealtimeService::Connection : std::enable_shared_from_this<Connection> {
   }
 
   void start(beast::http::request<beast::http::string_body> request) {
-    const auto target = std::string(request.target());
-    auto blobText = encoding::base64Decode(sigv4::percentDecode(queryParameter(target, "header")));
+    const auto target = makeRequest("GET", std::string(request.target()));
+    const auto header = queryValue(target.query, "header").value_or("");
+    auto blobText = encoding::base64Decode(sigv4::percentDecode(header));
     Json blob = blobText ? parseBoundedJson(*blobText) : Json();
-    const auto path = target.substr(0, target.find('?'));
-    const auto apiPath = path.substr(0, path.rfind("/realtime"));
+    const auto apiPath = target.path.substr(0, target.path.rfind("/realtime"));
     auto who = authenticate(blob, apiPath + "/connect", "{}");
     if (auto* identity = std::get_if<std::string>(&who)) identityId = *identity;
     refusal = std::get_if<Json>(&who) ? std::optional<Json>(std::get<Json>(who)) : std::nullopt;

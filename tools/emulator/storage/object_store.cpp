@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "base/private_files.h"
+#include "platform/sigv4/crypto.h"
 
 namespace corvenza::emulator {
 namespace {
@@ -16,13 +17,7 @@ std::string md5Hex(const std::string& data) {
   unsigned char digest[EVP_MAX_MD_SIZE];
   unsigned int length = 0;
   EVP_Digest(data.data(), data.size(), digest, &length, EVP_md5(), nullptr);
-  static constexpr char kHex[] = "0123456789abcdef";
-  std::string out;
-  for (unsigned int i = 0; i < length; ++i) {
-    out += kHex[digest[i] >> 4];
-    out += kHex[digest[i] & 0xf];
-  }
-  return out;
+  return sigv4::hex(std::string_view(reinterpret_cast<const char*>(digest), length));
 }
 
 Error storeError(std::string description) {

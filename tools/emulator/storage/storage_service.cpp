@@ -122,11 +122,8 @@ std::variant<std::string, Response> StorageService::authenticate(const Request& 
   received.body = request.body;
 
   sigv4::VerifierOptions options;
-  options.lookup = [this](std::string_view accessKeyId) -> std::optional<sigv4::Credentials> {
-    auto issued = context_.credentials.find(std::string(accessKeyId));
-    if (!issued) return std::nullopt;
-    return sigv4::Credentials{issued->accessKeyId, issued->secretKey, issued->sessionToken,
-                              issued->expiration};
+  options.lookup = [this](std::string_view accessKeyId) {
+    return context_.credentials.signingCredentials(accessKeyId);
   };
   options.storageRules = true;
   options.normalizePath = false;

@@ -167,8 +167,11 @@ class CorvenzaEnterprise {
   /// The main queue in use (created on first use).
   static std::shared_ptr<MainQueue> mainQueue();
 
-  /// Stops the library's own threads (the default main queue). For tools and
-  /// tests that end the process cleanly; the library is unusable afterwards.
+  /// Stops and joins the threads the library started for the process: the
+  /// default main queue's, the shared HTTP transport's, the executor's and the
+  /// retry timer's (a client's real-time thread is joined when the client
+  /// goes). For tools and tests that end the process cleanly; the library is
+  /// not meant to be used afterwards.
   static void shutdown();
 
   CorvenzaEnterprise() = delete;

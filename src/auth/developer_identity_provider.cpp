@@ -35,28 +35,33 @@ std::shared_ptr<CorvenzaTokenProvider> DeveloperAuthenticatedIdentityProvider::t
 
 void DeveloperAuthenticatedIdentityProvider::setTokenProvider(
     std::shared_ptr<CorvenzaTokenProvider> provider) {
+  auto cache = TokenCache::of(provider);
   std::lock_guard lock(mutex_);
   tokenProvider_ = std::move(provider);
+  tokenCache_ = std::move(cache);
+}
+
+std::shared_ptr<TokenCache> DeveloperAuthenticatedIdentityProvider::tokenCache() const {
+  std::lock_guard lock(mutex_);
+  return tokenCache_;
 }
 
 std::string DeveloperAuthenticatedIdentityProvider::accountKey() const {
-  auto provider = std::dynamic_pointer_cast<DefaultTokenProvider>(tokenProvider());
-  return provider ? provider->keychainAccount() : std::string();
+  auto cache = tokenCache();
+  return cache ? cache->account() : std::string();
 }
 
 dispatch::Task<std::string> DeveloperAuthenticatedIdentityProvider::token() {
+  if (auto cache = tokenCache()) return tokenFromCache(std::move(cache));
   auto provider = tokenProvider();
-  if (auto keychainProvider = std::dynamic_pointer_cast<DefaultTokenProvider>(provider)) {
-    return tokenFromDefaultProvider(std::move(keychainProvider));
-  }
   std::optional<CorvenzaToken> token = provider ? provider->token() : std::nullopt;
   if (!token) return dispatch::Task<std::string>::failed(makeTokenFetchError());
   setIdentityId(token->identityId);
   return dispatch::Task<std::string>::completed(token->jwtToken);
 }
 
-dispatch::Task<std::string> DeveloperAuthenticatedIdentityProvider::tokenFromDefaultProvider(
-    std::shared_ptr<DefaultTokenProvider> provider) {
+dispatch::Task<std::string> DeveloperAuthenticatedIdentityProvider::tokenFromCache(
+    std::shared_ptr<TokenCache> provider) {
   auto executor = options_.executor ? options_.executor : dispatch::defaultExecutor();
   std::weak_ptr<CredentialsProviderHelper> weak = weak_from_this();
   auto limit = options_.waitLimit;

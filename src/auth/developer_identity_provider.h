@@ -11,6 +11,7 @@
 #include <mutex>
 #include <string>
 
+#include "auth/token_cache.h"
 #include "platform/dispatch/executor.h"
 #include "platform/identity/credentials_provider_helper.h"
 
@@ -19,7 +20,8 @@ namespace corvenza::auth {
 class DeveloperAuthenticatedIdentityProvider final : public identity::CredentialsProviderHelper {
  public:
   struct Options {
-    /// Where a DefaultTokenProvider is waited for; dispatch::defaultExecutor() when null.
+    /// Where a DefaultTokenProvider is waited for; the client hands its own.
+    /// dispatch::defaultExecutor() when null, for a bridge used on its own.
     std::shared_ptr<dispatch::Executor> executor;
     /// How long a DefaultTokenProvider may take to answer.
     std::chrono::milliseconds waitLimit{60'000};
@@ -35,6 +37,8 @@ class DeveloperAuthenticatedIdentityProvider final : public identity::Credential
 
   std::shared_ptr<CorvenzaTokenProvider> tokenProvider() const;
   void setTokenProvider(std::shared_ptr<CorvenzaTokenProvider> provider);
+  /// The provider's store of its token, when it keeps one.
+  std::shared_ptr<TokenCache> tokenCache() const;
 
   /// The JSON Web Token of the provider's token; identityId() is set to the
   /// token's identity id before the task finishes.
@@ -53,12 +57,12 @@ class DeveloperAuthenticatedIdentityProvider final : public identity::Credential
   std::string accountKey() const override;
 
  private:
-  dispatch::Task<std::string> tokenFromDefaultProvider(
-      std::shared_ptr<DefaultTokenProvider> provider);
+  dispatch::Task<std::string> tokenFromCache(std::shared_ptr<TokenCache> provider);
 
   const Options options_;
   mutable std::mutex mutex_;
   std::shared_ptr<CorvenzaTokenProvider> tokenProvider_;
+  std::shared_ptr<TokenCache> tokenCache_;
 };
 
 }  // namespace corvenza::auth

@@ -5,6 +5,7 @@
 #include <corvenza/request_callbacks.h>
 
 #include "auth/developer_identity_provider.h"
+#include "auth/token_cache.h"
 #include "core/config_file.h"
 #include "platform/appsync/graphql_client.h"
 #include "platform/appsync/realtime/realtime_client.h"
@@ -28,27 +29,13 @@ namespace {
 // use, else (before any were fetched, as offline) the identity of the token
 // the provider keeps for its current user.
 std::string signedInIdentity(identity::CredentialsProvider* credentials,
-                             const std::shared_ptr<CorvenzaTokenProvider>& provider) {
+                             const std::shared_ptr<CorvenzaTokenProvider>& provider,
+                             const std::shared_ptr<auth::TokenCache>& cache) {
   if (credentials) {
     if (auto id = credentials->identityId(); !id.empty()) return id;
   }
-  if (!provider) return {};
-  auto token = provider->token();
-  if (!token) {
-    if (auto keychain = std::dynamic_pointer_cast<DefaultTokenProvider>(provider)) {
-      keychain->loadFromKeyChain();
-      token = keychain->token();
-    }
-  }
+  auto token = cache ? cache->storedToken() : provider ? provider->token() : std::nullopt;
   return token ? token->identityId : std::string();
-}
-
-// The transport a client was handed, else the process's shared one. Resolved
-// here, at the top, so that nothing below looks one up.
-std::shared_ptr<http::HttpTransport> transportOf(requests::ClientState& state) {
-  std::lock_guard lock(state.mutex);
-  if (!state.transport) state.transport = http::sharedTransport();
-  return state.transport;
 }
 
 }  // namespace
@@ -84,102 +71,98 @@ CorvenzaConfig readConfiguration(const std::filesystem::path& directory) {
   return *config;
 }
 
-void applyConfiguration(requests::ClientState& state, const CorvenzaConfig& config) {
-  std::lock_guard lock(state.mutex);
-  state.cognitoIDPoolID = config.idPoolId;
-  state.cognitoIDPoolRegion = AWSRegionType::regionTypeForString(config.idPoolRegion);
-  state.graphQLEndpoint = config.graphQlEndpoint;
-  state.graphQLRegion = AWSRegionType::regionTypeForString(config.graphQlRegion);
-  state.imageBucketName = config.bucketName;
-  state.imageBucketRegion = config.bucketRegion;
-  state.encryptionKey = config.encryptionKey;
+void applyConfiguration(requests::ClientState& state, const CorvenzaConfig& config,
+                        std::optional<std::filesystem::path> cacheFile) {
+  requests::ClientSettings settings;
+  settings.cognitoIDPoolID = config.idPoolId;
+  settings.cognitoIDPoolRegion = AWSRegionType::regionTypeForString(config.idPoolRegion);
+  settings.graphQLEndpoint = config.graphQlEndpoint;
+  settings.graphQLRegion = AWSRegionType::regionTypeForString(config.graphQlRegion);
+  settings.imageBucketName = config.bucketName;
+  settings.imageBucketRegion = config.bucketRegion;
+  settings.encryptionKey = config.encryptionKey;
+  settings.cacheFile = std::move(cacheFile);
+  state.setSettings(std::move(settings));
+}
+
+void useTokenProvider(requests::ClientState& state,
+                      std::shared_ptr<CorvenzaTokenProvider> provider) {
+  auto services = *state.services();
+  services.tokenCache = auth::TokenCache::of(provider);
+  services.tokenProvider = std::move(provider);
+  state.setServices(std::move(services));
 }
 
 void buildIdentity(requests::ClientState& state) {
-  AWSRegionType region;
-  std::string poolId;
-  std::shared_ptr<CorvenzaTokenProvider> provider;
-  {
-    std::lock_guard lock(state.mutex);
-    region = state.cognitoIDPoolRegion;
-    poolId = state.cognitoIDPoolID;
-    provider = state.tokenProvider;
-  }
-  auto transport = transportOf(state);
+  const auto settings = state.settings();
+  auto services = *state.services();
+  const auto region = settings->cognitoIDPoolRegion;
+  const auto& runtime = state.runtime();
 
+  auth::DeveloperAuthenticatedIdentityProvider::Options bridgeOptions;
+  bridgeOptions.executor = runtime.executor;
   auto bridge = std::make_shared<auth::DeveloperAuthenticatedIdentityProvider>(
-      region, poolId, /*useEnhancedFlow=*/true);
-  bridge->setTokenProvider(std::move(provider));
+      region, settings->cognitoIDPoolID, /*useEnhancedFlow=*/true, bridgeOptions);
+  bridge->setTokenProvider(services.tokenProvider);
 
   // The credentials call is idempotent, so throttling and transient failures
   // are retried; a clock-skew refusal corrects the signers' clock.
   http::RetryOptions retries;
-  retries.skew = [](const http::HttpHeaders& headers) {
-    return sigv4::sharedClockSkew().updateFromHeaders(headers);
+  retries.skew = [skew = runtime.skew](const http::HttpHeaders& headers) {
+    return skew->updateFromHeaders(headers);
   };
+  retries.scheduler = runtime.retryScheduler;
   auto credentials = identity::CredentialsProvider::create(
-      region, bridge, std::make_shared<http::RetryingTransport>(transport, std::move(retries)),
+      region, bridge,
+      std::make_shared<http::RetryingTransport>(runtime.transport, std::move(retries)),
       detail::cognitoIdentityEndpoint(region.stringValue()));
 
   auto configuration = std::make_shared<const identity::ServiceConfiguration>(
       identity::ServiceConfiguration{region, credentials});
-  auto builder = std::make_shared<storage::PresignedURLBuilder>(*configuration);
+  storage::PresignedURLBuilderOptions linkOptions;
+  linkOptions.now = [skew = runtime.skew] { return skew->now(); };
+  auto builder = std::make_shared<storage::PresignedURLBuilder>(*configuration, linkOptions);
   storage::TransferUtilityOptions transferOptions;
-  transferOptions.transport = transport;
+  transferOptions.transport = runtime.transport;
+  transferOptions.skew = runtime.skew;
+  transferOptions.retryScheduler = runtime.retryScheduler;
   auto transfers = std::make_shared<storage::TransferUtility>(*configuration, transferOptions);
 
-  std::lock_guard lock(state.mutex);
-  state.developerIdentityProvider = std::move(bridge);
-  state.cognitoCredentialsProvider = std::move(credentials);
-  state.serviceConfiguration = std::move(configuration);
-  state.presignedURLBuilder = std::move(builder);
-  state.transferUtility = std::move(transfers);
+  services.developerIdentityProvider = std::move(bridge);
+  services.cognitoCredentialsProvider = std::move(credentials);
+  services.serviceConfiguration = std::move(configuration);
+  services.presignedURLBuilder = std::move(builder);
+  services.transferUtility = std::move(transfers);
+  state.setServices(std::move(services));
 }
 
 void buildGraphQL(const std::shared_ptr<requests::ClientState>& state) {
+  const auto settings = state->settings();
+  auto services = *state->services();
   // The transfer utility, in its role as the client's object manager. Every
   // upload reads the encryption key afresh. Held weakly: the state owns it.
   std::weak_ptr<requests::ClientState> weak = state;
-  std::shared_ptr<storage::TransferUtility> transfers;
-  {
-    std::lock_guard lock(state->mutex);
-    transfers = state->transferUtility;
+  if (services.transferUtility) {
+    services.s3ObjectManager = std::make_shared<storage::S3ObjectManager>(
+        services.transferUtility,
+        [weak] {
+          auto locked = weak.lock();
+          return locked ? locked->settings()->encryptionKey : std::string();
+        },
+        state->runtime().executor);
   }
-  if (transfers) {
-    auto manager = std::make_shared<storage::S3ObjectManager>(transfers, [weak] {
-      auto locked = weak.lock();
-      if (!locked) return std::string();
-      std::lock_guard lock(locked->mutex);
-      return locked->encryptionKey;
-    });
-    std::lock_guard lock(state->mutex);
-    state->s3ObjectManager = std::move(manager);
-  }
-
-  std::string endpoint;
-  AWSRegionType region;
-  std::shared_ptr<identity::CredentialsProvider> credentials;
-  std::shared_ptr<appsync::ObjectManager> objectManager;
-  std::shared_ptr<CorvenzaTokenProvider> provider;
-  std::optional<std::filesystem::path> cacheFile;
-  {
-    std::lock_guard lock(state->mutex);
-    endpoint = state->graphQLEndpoint;
-    region = state->graphQLRegion;
-    credentials = state->cognitoCredentialsProvider;
-    objectManager = state->s3ObjectManager;
-    provider = state->tokenProvider;
-    cacheFile = state->cacheFile;
-  }
+  const auto& endpoint = settings->graphQLEndpoint;
+  const auto region = settings->graphQLRegion;
+  const auto credentials = services.cognitoCredentialsProvider;
 
   appsync::ClientConfiguration configuration;
   configuration.endpointURL = endpoint;
   configuration.region = region.stringValue();
   // Signing sits inside the retry loop, so every attempt carries a fresh signature.
-  configuration.transport = identity::makeSignedTransport(transportOf(*state), credentials,
+  configuration.transport = identity::makeSignedTransport(state->runtime(), credentials,
                                                           {region.stringValue(), "appsync"});
   // The cache's folder must be this OS user's alone; otherwise it stays in memory.
-  if (cacheFile) {
+  if (const auto& cacheFile = settings->cacheFile) {
     if (auto folder = device::ensurePrivateDirectory(cacheFile->parent_path())) {
       configuration.databaseURL = *cacheFile;
     } else {
@@ -187,10 +170,12 @@ void buildGraphQL(const std::shared_ptr<requests::ClientState>& state) {
                   folder.error().localizedDescription());
     }
   }
-  configuration.objectManager = std::move(objectManager);
+  configuration.executor = state->runtime().executor;
+  configuration.objectManager = services.s3ObjectManager;
   configuration.cacheKeyForObject = appsync::cacheKeyFromId;
-  configuration.cacheOwner = [credentials, provider] {
-    return signedInIdentity(credentials.get(), provider);
+  configuration.cacheOwner = [credentials, provider = services.tokenProvider,
+                              cache = services.tokenCache] {
+    return signedInIdentity(credentials.get(), provider, cache);
   };
 
   auto client = appsync::GraphQLClient::create(std::move(configuration));
@@ -203,14 +188,15 @@ void buildGraphQL(const std::shared_ptr<requests::ClientState>& state) {
   realtimeConfiguration.endpointURL = endpoint;
   realtimeConfiguration.region = region.stringValue();
   realtimeConfiguration.credentials = credentials;
+  realtimeConfiguration.skew = state->runtime().skew;
   auto realtime = appsync::makeRealtimeClient(std::move(realtimeConfiguration));
   if (!realtime) {
     consoleLine("Error initializing AppSync client. " + realtime.error().localizedDescription());
     return;
   }
-  std::lock_guard lock(state->mutex);
-  state->appSyncClient =
+  services.appSyncClient =
       requests::makeClientGateway(std::move(client.value()), std::move(realtime.value()));
+  state->setServices(std::move(services));
 }
 
 }  // namespace corvenza::client

@@ -8,6 +8,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <optional>
 
 #include "requests/client_state.h"
 
@@ -20,8 +21,14 @@ namespace corvenza::client {
 ///         cannot decode config json", when it is unreadable or malformed.
 CorvenzaConfig readConfiguration(const std::filesystem::path& directory);
 
-/// Copies the service's settings into @p state.
-void applyConfiguration(requests::ClientState& state, const CorvenzaConfig& config);
+/// Fixes @p state's settings: the service's from @p config, and the offline
+/// cache's file (none keeps it in memory).
+void applyConfiguration(requests::ClientState& state, const CorvenzaConfig& config,
+                        std::optional<std::filesystem::path> cacheFile);
+
+/// Makes @p provider the one whose token signs @p state's user in.
+void useTokenProvider(requests::ClientState& state,
+                      std::shared_ptr<CorvenzaTokenProvider> provider);
 
 /// Builds the identity bridge, the credentials and the storage signers.
 void buildIdentity(requests::ClientState& state);

@@ -22,23 +22,21 @@ std::shared_ptr<EstimationClient> EstimationClient::create(EstimationClientOptio
   auto config = options.configuration ? *options.configuration
                                       : client::readConfiguration(options.configurationDirectory);
 
-  auto state = std::make_shared<requests::ClientState>();
-  state->tokenProvider = std::move(options.tokenProvider);
-  state->mainQueue = std::move(options.mainQueue);
-  state->transport = std::move(options.transport);
+  auto state = std::make_shared<requests::ClientState>(std::move(options.mainQueue),
+                                                       std::move(options.transport));
+  std::optional<std::filesystem::path> cacheFile;
   if (!options.cacheDirectory.empty()) {
-    state->cacheFile = options.cacheDirectory / state->databaseName;
+    cacheFile = options.cacheDirectory / requests::ClientState::kDatabaseName;
   }
-  client::applyConfiguration(*state, config);
+  client::applyConfiguration(*state, config, std::move(cacheFile));
+  client::useTokenProvider(*state, std::move(options.tokenProvider));
   client::buildIdentity(*state);
   client::buildGraphQL(state);
-  {
-    std::lock_guard lock(state->mutex);
-    if (!state->appSyncClient) {
-      throw setupError("The GraphQL client cannot be built for " + state->graphQLEndpoint);
-    }
-    state->initialized = true;
+  if (!state->services()->appSyncClient) {
+    throw setupError("The GraphQL client cannot be built for " +
+                     state->settings()->graphQLEndpoint);
   }
+  state->markInitialized();
   return std::shared_ptr<EstimationClient>(new EstimationClient(std::move(state), true));
 }
 
@@ -89,30 +87,25 @@ void EstimationClient::unsubscribeAll() { requests::unsubscribeAll(*state_); }
 void EstimationClient::signOut() { requests::signOut(*state_); }
 
 std::shared_ptr<CorvenzaEnterpriseDelegate> EstimationClient::delegate() const {
-  std::lock_guard lock(state_->mutex);
-  return state_->delegate;
+  return state_->session().delegate();
 }
 
 void EstimationClient::setDelegate(std::shared_ptr<CorvenzaEnterpriseDelegate> delegate) {
-  std::lock_guard lock(state_->mutex);
-  state_->delegate = std::move(delegate);
+  state_->session().setDelegate(std::move(delegate));
 }
 
 EstimationProgressType EstimationClient::estimationProgress() const {
-  std::lock_guard lock(state_->mutex);
-  return state_->estimationProgress;
+  return state_->session().progress();
 }
 
 std::shared_ptr<CorvenzaTokenProvider> EstimationClient::tokenProvider() const {
-  std::lock_guard lock(state_->mutex);
-  return state_->tokenProvider;
+  return state_->services()->tokenProvider;
 }
 
 std::shared_ptr<MainQueue> EstimationClient::mainQueue() const { return state_->queue(); }
 
 std::string EstimationClient::graphQLEndpoint() const {
-  std::lock_guard lock(state_->mutex);
-  return state_->graphQLEndpoint;
+  return state_->settings()->graphQLEndpoint;
 }
 
 }  // namespace corvenza

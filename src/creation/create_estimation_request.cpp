@@ -77,12 +77,7 @@ struct Creation {
 using CreationPtr = std::shared_ptr<Creation>;
 
 void setProgress(ClientState& state, EstimationProgressType progress) {
-  std::shared_ptr<CorvenzaEnterpriseDelegate> delegate;
-  {
-    std::lock_guard lock(state.mutex);
-    state.estimationProgress = progress;
-    delegate = state.delegate;
-  }
+  auto delegate = state.session().setProgress(progress);
   if (!delegate) return;
   auto queue = state.queue();
   if (queue->isCurrent()) {
@@ -99,14 +94,9 @@ appsync::UploadProgress uploadProgressOf(const std::shared_ptr<ClientState>& sta
   return [weak](const appsync::S3UploadDescription&, std::uint64_t sent, std::uint64_t total) {
     auto locked = weak.lock();
     if (!locked) return;
-    std::shared_ptr<CorvenzaEnterpriseDelegate> delegate;
-    EstimationProgressType progress;
-    {
-      std::lock_guard lock(locked->mutex);
-      delegate = locked->delegate;
-      progress = locked->estimationProgress;
-    }
+    auto delegate = locked->session().delegate();
     if (!delegate) return;
+    const auto progress = locked->session().progress();
     locked->queue()->async([delegate, progress, sent, total] {
       delegate->estimationUploadDidProgress(progress, sent, total);
     });
@@ -133,11 +123,9 @@ void timedOut(const CreationPtr& creation) {
 
 /// Sends the creation's current step; @p next hears an answered step.
 void send(const CreationPtr& creation, std::function<void(StepOutcome)> next) {
-  auto guard = sendStep(creation->context, creation->input, creation->context.stepTimeout(),
-                        std::move(next));
-  // The client's slot keeps the latest time-out; only the creation cancels its own.
-  std::lock_guard lock(creation->state->mutex);
-  creation->state->timeoutDispatchWorkItem = guard->timeoutItem();
+  // The queue holds the step's time-out until it is due; nothing else may,
+  // or a client dropped mid-step would be kept alive by its own creation.
+  sendStep(creation->context, creation->input, creation->context.stepTimeout(), std::move(next));
 }
 
 void readBack(const CreationPtr& creation) {

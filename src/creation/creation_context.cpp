@@ -1,8 +1,7 @@
 #include "creation/creation_context.h"
 
-#include <corvenza/default_token_provider.h>
-
 #include "auth/developer_identity_provider.h"
+#include "auth/token_cache.h"
 #include "platform/identity/credentials_provider.h"
 #include "platform/storage/transfer_utility.h"
 #include "requests/client_state.h"
@@ -20,27 +19,18 @@ std::shared_ptr<requests::GraphQLGateway> CreationContext::gateway() const {
 std::shared_ptr<MainQueue> CreationContext::queue() const { return state_->queue(); }
 
 UploadTarget CreationContext::uploadTarget() const {
-  std::lock_guard lock(state_->mutex);
-  return {state_->imageBucketName, state_->imageBucketRegion};
+  const auto settings = state_->settings();
+  return {settings->imageBucketName, settings->imageBucketRegion};
 }
 
 std::string CreationContext::identityId() const {
-  std::shared_ptr<auth::DeveloperAuthenticatedIdentityProvider> bridge;
-  {
-    std::lock_guard lock(state_->mutex);
-    bridge = state_->developerIdentityProvider;
-  }
+  const auto bridge = state_->services()->developerIdentityProvider;
   return bridge ? bridge->identityId() : std::string();
 }
 
 std::optional<Error> CreationContext::checkPhotoStorage() const {
-  std::shared_ptr<storage::TransferUtility> transfers;
-  std::string bucket;
-  {
-    std::lock_guard lock(state_->mutex);
-    transfers = state_->transferUtility;
-    bucket = state_->imageBucketName;
-  }
+  const auto transfers = state_->services()->transferUtility;
+  const auto bucket = state_->settings()->imageBucketName;
   // Without a transfer utility (start-up could not build one and said so)
   // the upload itself reports; there is nothing to look at here.
   if (!transfers) return std::nullopt;
@@ -60,20 +50,14 @@ DownloadLinkMaker CreationContext::downloadLinks() const {
 }
 
 std::chrono::duration<double> CreationContext::stepTimeout() const {
-  return std::chrono::duration<double>(state_->estimationTimeOutSec);
+  return std::chrono::duration<double>(requests::ClientState::kEstimationTimeOutSec);
 }
 
 void CreationContext::forgetProof(bool token) const {
-  std::shared_ptr<identity::CredentialsProvider> credentials;
-  std::shared_ptr<CorvenzaTokenProvider> provider;
-  {
-    std::lock_guard lock(state_->mutex);
-    credentials = state_->cognitoCredentialsProvider;
-    provider = state_->tokenProvider;
-  }
-  if (credentials) credentials->clearCredentials();
-  if (!token) return;
-  if (auto keychain = std::dynamic_pointer_cast<DefaultTokenProvider>(provider)) keychain->clear();
+  const auto services = state_->services();
+  if (services->cognitoCredentialsProvider)
+    services->cognitoCredentialsProvider->clearCredentials();
+  if (token && services->tokenCache) services->tokenCache->clear();
 }
 
 }  // namespace corvenza::creation

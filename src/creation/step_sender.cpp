@@ -101,9 +101,8 @@ std::shared_ptr<http::Cancellable> sendReadBack(requests::GraphQLGateway& gatewa
 
 }  // namespace
 
-std::shared_ptr<requests::OperationGuard> sendStep(const CreationContext& context, StepInput input,
-                                                   std::chrono::duration<double> limit,
-                                                   std::function<void(StepOutcome)> done) {
+void sendStep(const CreationContext& context, StepInput input, std::chrono::duration<double> limit,
+              std::function<void(StepOutcome)> done) {
   auto queue = context.queue();
   auto finish = std::make_shared<std::function<void(StepOutcome)>>(std::move(done));
   // Armed before the hand-off, so an answer handled at once on the main
@@ -115,7 +114,7 @@ std::shared_ptr<requests::OperationGuard> sendStep(const CreationContext& contex
     queue->async([guard, finish] {
       settle(guard, finish, outcome(StepOutcome::Kind::failed, {requests::notInitializedError()}));
     });
-    return guard;
+    return;
   }
   switch (input.step) {
     case CreationStep::create:
@@ -133,7 +132,6 @@ std::shared_ptr<requests::OperationGuard> sendStep(const CreationContext& contex
       guard->attach(sendReadBack(*gateway, queue, input, guard, finish));
       break;
   }
-  return guard;
 }
 
 }  // namespace corvenza::creation

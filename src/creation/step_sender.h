@@ -62,9 +62,8 @@ struct StepOutcome {
 /// Sends @p input's step through @p context's GraphQL client, which must be
 /// there. @p done runs once, on the context's queue, never inline; after
 /// @p limit without an answer the operation is cancelled and @p done hears
-/// timedOut. Returns the step's guard (its time-out item, for the client).
-std::shared_ptr<requests::OperationGuard> sendStep(const CreationContext& context, StepInput input,
-                                                   std::chrono::duration<double> limit,
-                                                   std::function<void(StepOutcome)> done);
+/// timedOut.
+void sendStep(const CreationContext& context, StepInput input, std::chrono::duration<double> limit,
+              std::function<void(StepOutcome)> done);
 
 }  // namespace corvenza::creation

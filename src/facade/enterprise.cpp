@@ -10,6 +10,7 @@
 #include "model/fallback_link_maker.h"
 #include "platform/device/private_directory.h"
 #include "platform/dispatch/default_main_queue.h"
+#include "platform/runtime/runtime.h"
 #include "requests/client_state.h"
 #include "requests/request_support.h"
 
@@ -32,12 +33,7 @@ std::shared_ptr<CorvenzaTokenProvider> CorvenzaEnterprise::tokenProvider() {
 }
 
 bool CorvenzaEnterprise::isNetworkReachable() {
-  device::ReachabilityFactory factory;
-  {
-    auto& impl = shared().impl();
-    std::lock_guard lock(impl.mutex);
-    factory = impl.reachabilityFactory;
-  }
+  const auto factory = shared().impl().services()->reachabilityFactory;
   auto probe = factory ? factory() : nullptr;
   // Without a probe nothing says the network is down: assume it is up.
   if (!probe) return true;
@@ -54,7 +50,10 @@ void CorvenzaEnterprise::setMainQueue(std::shared_ptr<MainQueue> queue) {
 
 std::shared_ptr<MainQueue> CorvenzaEnterprise::mainQueue() { return dispatch::defaultMainQueue(); }
 
-void CorvenzaEnterprise::shutdown() { dispatch::stopDefaultMainQueue(); }
+void CorvenzaEnterprise::shutdown() {
+  dispatch::stopDefaultMainQueue();
+  runtime::shutdownProcessRuntime();
+}
 
 // --- instance level ---------------------------------------------------------
 
@@ -75,69 +74,67 @@ void detail::resetSharedInstanceForTesting() {
 
 void CorvenzaEnterprise::Instance::initialize(
     std::shared_ptr<CorvenzaTokenProvider> tokenProvider) {
-  std::lock_guard startup(state_->startupMutex);
-  {
-    std::lock_guard lock(state_->mutex);
-    if (state_->initialized) return;
-    state_->tokenProvider = std::move(tokenProvider);
-  }
+  std::lock_guard startup(state_->startupMutex());
+  if (state_->initialized()) return;
+  client::useTokenProvider(*state_, std::move(tokenProvider));
   loadConfig();  // throws when the configuration resource is missing
   initializeAWS();
   initializeAppSync();
-  std::lock_guard lock(state_->mutex);
-  state_->initialized = true;
+  state_->markInitialized();
 }
 
 void CorvenzaEnterprise::Instance::loadConfig() {
-  client::applyConfiguration(*state_, client::readConfiguration({}));
+  client::applyConfiguration(*state_, client::readConfiguration({}), databaseURL());
 }
 
 void CorvenzaEnterprise::Instance::initializeAWS() { client::buildIdentity(*state_); }
 
-void CorvenzaEnterprise::Instance::initializeAppSync() {
-  {
-    std::lock_guard lock(state_->mutex);
-    state_->cacheFile = databaseURL();
-  }
-  client::buildGraphQL(state_);
-}
+void CorvenzaEnterprise::Instance::initializeAppSync() { client::buildGraphQL(state_); }
 
-std::string CorvenzaEnterprise::Instance::databaseName() const { return state_->databaseName; }
+std::string CorvenzaEnterprise::Instance::databaseName() const {
+  return requests::ClientState::kDatabaseName;
+}
 
 std::filesystem::path CorvenzaEnterprise::Instance::databaseURL() const {
   // Never a fixed name in the shared temporary folder: another OS user could
   // plant the file there first and read what we cache.
-  return device::defaultCacheDirectory() / state_->databaseName;
+  return device::defaultCacheDirectory() / requests::ClientState::kDatabaseName;
 }
 
-#define CORVENZA_LOCKED_GETTER(type, name)          \
-  type CorvenzaEnterprise::Instance::name() const { \
-    std::lock_guard lock(state_->mutex);            \
-    return state_->name;                            \
-  }
+#define CORVENZA_SETTING_GETTER(type, name) \
+  type CorvenzaEnterprise::Instance::name() const { return state_->settings()->name; }
 
-CORVENZA_LOCKED_GETTER(std::string, graphQLEndpoint)
-CORVENZA_LOCKED_GETTER(std::string, cognitoIDPoolID)
-CORVENZA_LOCKED_GETTER(AWSRegionType, graphQLRegion)
-CORVENZA_LOCKED_GETTER(AWSRegionType, cognitoIDPoolRegion)
-CORVENZA_LOCKED_GETTER(std::string, imageBucketRegion)
-CORVENZA_LOCKED_GETTER(std::string, imageBucketName)
-CORVENZA_LOCKED_GETTER(std::string, encryptionKey)
-CORVENZA_LOCKED_GETTER(bool, initialized)
-CORVENZA_LOCKED_GETTER(std::shared_ptr<CorvenzaTokenProvider>, tokenProvider)
-CORVENZA_LOCKED_GETTER(std::shared_ptr<CorvenzaEnterpriseDelegate>, delegate)
-CORVENZA_LOCKED_GETTER(EstimationProgressType, estimationProgress)
+CORVENZA_SETTING_GETTER(std::string, graphQLEndpoint)
+CORVENZA_SETTING_GETTER(std::string, cognitoIDPoolID)
+CORVENZA_SETTING_GETTER(AWSRegionType, graphQLRegion)
+CORVENZA_SETTING_GETTER(AWSRegionType, cognitoIDPoolRegion)
+CORVENZA_SETTING_GETTER(std::string, imageBucketRegion)
+CORVENZA_SETTING_GETTER(std::string, imageBucketName)
+CORVENZA_SETTING_GETTER(std::string, encryptionKey)
 
-#undef CORVENZA_LOCKED_GETTER
+#undef CORVENZA_SETTING_GETTER
+
+bool CorvenzaEnterprise::Instance::initialized() const { return state_->initialized(); }
+
+std::shared_ptr<CorvenzaTokenProvider> CorvenzaEnterprise::Instance::tokenProvider() const {
+  return state_->services()->tokenProvider;
+}
+
+std::shared_ptr<CorvenzaEnterpriseDelegate> CorvenzaEnterprise::Instance::delegate() const {
+  return state_->session().delegate();
+}
+
+EstimationProgressType CorvenzaEnterprise::Instance::estimationProgress() const {
+  return state_->session().progress();
+}
 
 void CorvenzaEnterprise::Instance::setDelegate(
     std::shared_ptr<CorvenzaEnterpriseDelegate> delegate) {
-  std::lock_guard lock(state_->mutex);
-  state_->delegate = std::move(delegate);
+  state_->session().setDelegate(std::move(delegate));
 }
 
 double CorvenzaEnterprise::Instance::estimationTimeOutSec() const {
-  return state_->estimationTimeOutSec;
+  return requests::ClientState::kEstimationTimeOutSec;
 }
 
 }  // namespace corvenza

@@ -17,6 +17,7 @@
 #include <random>
 #include <set>
 
+#include "core/backoff.h"
 #include "core/unique_fd.h"
 #include "creation/creation_context.h"
 #include "creation/step_sender.h"
@@ -353,12 +354,8 @@ struct CreationQueue::Impl : std::enable_shared_from_this<CreationQueue::Impl> {
       failures = ++inARow[id];
       giveUp = limits.maxConsecutiveFailures > 0 && failures >= limits.maxConsecutiveFailures;
       if (giveUp) givenUp.insert(id);
-      // Full jitter over a doubling, capped window.
-      const auto cap = std::min<std::int64_t>(
-          options.maxBackoff.count(),
-          options.initialBackoff.count() * (std::int64_t{1} << std::min(failures - 1, 20)));
-      delay = std::chrono::milliseconds(std::uniform_int_distribution<std::int64_t>(
-          cap / 2, std::max<std::int64_t>(cap, 1))(random));
+      delay = backoffDelay(failures, options.initialBackoff, options.maxBackoff,
+                           std::uniform_real_distribution<double>(0, 1)(random));
     }
     if (!record(entry)) return;
     if (giveUp) return release(id);

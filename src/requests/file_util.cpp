@@ -197,11 +197,7 @@ std::string FileUtil::generateTempPathFor(const std::string& name) {
 std::string FileUtil::generateBucketKeyPathFor(const ClientState& state,
                                                const std::string& objectId,
                                                const std::string& name) {
-  std::shared_ptr<auth::DeveloperAuthenticatedIdentityProvider> provider;
-  {
-    std::lock_guard lock(state.mutex);
-    provider = state.developerIdentityProvider;
-  }
+  const auto provider = state.services()->developerIdentityProvider;
   const auto identityId = provider ? provider->identityId() : std::string();
   if (identityId.empty()) {
     consoleLine("no cognito identity");

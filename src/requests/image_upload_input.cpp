@@ -42,9 +42,9 @@ detail::Result<graphql::S3ObjectInput> prepareImageUploadInput(const ClientState
   if (!file) return file.error();
   const auto key =
       FileUtil::generateBucketKeyPathFor(state, requestId, isFront ? "front.jpg" : "side.jpg");
-  std::lock_guard lock(state.mutex);
-  return graphql::S3ObjectInput(state.imageBucketName, key, file->string(), kMimeType,
-                                state.imageBucketRegion);
+  const auto settings = state.settings();
+  return graphql::S3ObjectInput(settings->imageBucketName, key, file->string(), kMimeType,
+                                settings->imageBucketRegion);
 }
 
 }  // namespace corvenza::requests

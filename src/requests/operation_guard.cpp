@@ -45,9 +45,4 @@ bool OperationGuard::settle() {
   return true;
 }
 
-std::shared_ptr<DispatchWorkItem> OperationGuard::timeoutItem() const {
-  std::lock_guard lock(mutex_);
-  return timeout_.lock();
-}
-
 }  // namespace corvenza::requests

@@ -26,8 +26,6 @@ class OperationGuard : public std::enable_shared_from_this<OperationGuard> {
   void attach(std::shared_ptr<http::Cancellable> operation);
   /// True exactly once, for whoever answers first; the time-out is then off.
   bool settle();
-  /// The time-out's work item while it is pending.
-  std::shared_ptr<DispatchWorkItem> timeoutItem() const;
 
  private:
   mutable std::mutex mutex_;

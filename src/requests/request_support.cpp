@@ -13,11 +13,7 @@ void printErrors(const Errors& errors) {
 }
 
 appsync::CachePolicy readCachePolicy(const ClientState& state) {
-  device::ReachabilityFactory factory;
-  {
-    std::lock_guard lock(state.mutex);
-    factory = state.reachabilityFactory;
-  }
+  const auto factory = state.services()->reachabilityFactory;
   auto probe = factory ? factory() : nullptr;
   if (probe && probe->connection() == device::Connection::unavailable) {
     return appsync::CachePolicy::returnCacheDataDontFetch;
@@ -26,16 +22,11 @@ appsync::CachePolicy readCachePolicy(const ClientState& state) {
 }
 
 std::shared_ptr<GraphQLGateway> graphQLClient(const ClientState& state) {
-  std::lock_guard lock(state.mutex);
-  return state.appSyncClient;
+  return state.services()->appSyncClient;
 }
 
 DownloadLinkMaker downloadLinks(const ClientState& state) {
-  std::shared_ptr<storage::PresignedURLBuilder> builder;
-  {
-    std::lock_guard lock(state.mutex);
-    builder = state.presignedURLBuilder;
-  }
+  auto builder = state.services()->presignedURLBuilder;
   if (!builder) return {};
   return [builder](const S3Object& object) {
     return builder->getPresignedURL(object.getBucketName(), object.getKeyName());
@@ -51,7 +42,7 @@ Error timeOutError() {
 
 std::shared_ptr<OperationGuard> guardOperation(const ClientState& state,
                                                std::function<void()> onTimeout) {
-  return OperationGuard::arm(std::chrono::duration<double>(state.estimationTimeOutSec),
+  return OperationGuard::arm(std::chrono::duration<double>(ClientState::kEstimationTimeOutSec),
                              state.queue(), std::move(onTimeout));
 }
 

@@ -1,8 +1,7 @@
 // Signing one client's user out.
 
-#include <corvenza/default_token_provider.h>
-
 #include "auth/developer_identity_provider.h"
+#include "auth/token_cache.h"
 #include "platform/identity/credentials_provider.h"
 #include "requests/graphql_gateway.h"
 #include "requests/operations.h"
@@ -10,26 +9,15 @@
 namespace corvenza::requests {
 
 void signOut(ClientState& state) {
-  // Copied out first: the clears call into other objects and must not hold the state's lock.
-  std::shared_ptr<identity::CredentialsProvider> credentials;
-  std::shared_ptr<auth::DeveloperAuthenticatedIdentityProvider> bridge;
-  std::shared_ptr<CorvenzaTokenProvider> provider;
-  std::shared_ptr<GraphQLGateway> client;
-  {
-    std::lock_guard lock(state.mutex);
-    credentials = state.cognitoCredentialsProvider;
-    bridge = state.developerIdentityProvider;
-    provider = state.tokenProvider;
-    client = state.appSyncClient;
-  }
-  if (credentials) {
+  const auto services = state.services();
+  if (const auto& credentials = services->cognitoCredentialsProvider) {
     credentials->clearKeychain();
     credentials->clearCredentials();
   }
-  if (bridge) bridge->clear();
-  if (auto keychain = std::dynamic_pointer_cast<DefaultTokenProvider>(provider)) keychain->clear();
+  if (services->developerIdentityProvider) services->developerIdentityProvider->clear();
+  if (services->tokenCache) services->tokenCache->clear();
   // What was cached for the user signed out must not answer for the next one.
-  if (client) client->clearCache();
+  if (services->appSyncClient) services->appSyncClient->clearCache();
 }
 
 }  // namespace corvenza::requests

@@ -3,9 +3,9 @@
 #include "requests/subscriptions.h"
 
 #include <corvenza/console.h>
-#include <corvenza/default_token_provider.h>
 
 #include "auth/developer_identity_provider.h"
+#include "auth/token_cache.h"
 #include "requests/graphql_gateway.h"
 #include "requests/operations.h"
 #include "requests/request_support.h"
@@ -15,47 +15,14 @@ namespace corvenza::requests {
 
 namespace {
 
-using Impl = ClientState;
 using WeakState = std::weak_ptr<ClientState>;
-using CallbackMap = std::map<std::string, RequestCallback>;
-using WatcherPtr = std::shared_ptr<appsync::SubscriptionWatcher>;
-
-CallbackMap& callbacksOf(Impl& impl, SubscriptionKind kind) {
-  switch (kind) {
-    case SubscriptionKind::creation:
-      return impl.createSubscriptionCallbacks;
-    case SubscriptionKind::update:
-      return impl.updateSubscriptionCallbacks;
-    case SubscriptionKind::deletion:
-      break;
-  }
-  return impl.deleteSubscriptionCallbacks;
-}
-
-WatcherPtr& watcherOf(Impl& impl, SubscriptionKind kind) {
-  switch (kind) {
-    case SubscriptionKind::creation:
-      return impl.createBodysizeEstimationSubscriptionWatcher;
-    case SubscriptionKind::update:
-      return impl.updateBodysizeEstimationSubscriptionWatcher;
-    case SubscriptionKind::deletion:
-      break;
-  }
-  return impl.deleteBodysizeEstimationSubscriptionWatcher;
-}
+using WatcherPtr = ClientSession::Watcher;
 
 // A copy of the listeners, so none is called with the lock held. None once
 // the client is gone.
 std::vector<RequestCallback> listeners(const WeakState& weak, SubscriptionKind kind) {
   auto state = weak.lock();
-  if (!state) return {};
-  auto& impl = *state;
-  std::lock_guard lock(impl.subscriptionMutex);
-  std::vector<RequestCallback> out;
-  for (const auto& [name, callback] : callbacksOf(impl, kind)) {
-    if (callback) out.push_back(callback);
-  }
-  return out;
+  return state ? state->session().listeners(kind) : std::vector<RequestCallback>{};
 }
 
 // The handler holds its client weakly: the client holds the watcher that
@@ -95,12 +62,7 @@ appsync::SubscriptionStarted startedHandler(WeakState weak, SubscriptionKind kin
   return [weak, kind] {
     auto state = weak.lock();
     if (!state) return;
-    std::shared_ptr<CorvenzaEnterpriseDelegate> delegate;
-    {
-      std::lock_guard lock(state->mutex);
-      delegate = state->delegate;
-    }
-    if (delegate) delegate->estimationSubscriptionDidStart(kind);
+    if (auto delegate = state->session().delegate()) delegate->estimationSubscriptionDidStart(kind);
   };
 }
 
@@ -131,12 +93,8 @@ detail::Result<WatcherPtr> startKind(const StatePtr& state, GraphQLGateway& clie
       [](const auto& data) { return data.onDeleteBodysizeEstimation(); });
 }
 
-std::optional<CorvenzaToken> currentToken(const Impl& impl) {
-  std::shared_ptr<auth::DeveloperAuthenticatedIdentityProvider> bridge;
-  {
-    std::lock_guard lock(impl.mutex);
-    bridge = impl.developerIdentityProvider;
-  }
+std::optional<CorvenzaToken> currentToken(const ClientState& state) {
+  const auto bridge = state.services()->developerIdentityProvider;
   if (!bridge) return std::nullopt;
   auto provider = bridge->tokenProvider();
   if (!provider) return std::nullopt;
@@ -148,11 +106,7 @@ std::optional<CorvenzaToken> currentToken(const Impl& impl) {
 void subscribe(const StatePtr& state, SubscriptionKind kind, RequestCallback callback,
                const std::string& name) {
   auto& impl = *state;
-  {
-    std::lock_guard lock(impl.subscriptionMutex);
-    callbacksOf(impl, kind)[name] = callback;
-    if (watcherOf(impl, kind)) return;
-  }
+  if (!impl.session().addListener(kind, name, callback)) return;
   auto report = [&callback](Error error) {
     if (callback) callback(nullptr, Errors{std::move(error)});
   };
@@ -177,55 +131,22 @@ void subscribe(const StatePtr& state, SubscriptionKind kind, RequestCallback cal
   // Another caller may have started the kind, or the last listener may have
   // gone, while this one was subscribing: keep one watcher, and none for an
   // empty map.
-  WatcherPtr discard;
-  {
-    std::lock_guard lock(impl.subscriptionMutex);
-    auto& slot = watcherOf(impl, kind);
-    if (callbacksOf(impl, kind).empty()) {
-      discard = std::move(watcher.value());
-    } else {
-      discard = std::exchange(slot, std::move(watcher.value()));
-    }
+  if (auto discard = impl.session().keepWatcher(kind, std::move(watcher.value()))) {
+    discard->cancel();
   }
-  if (discard) discard->cancel();
 }
 
-void unsubscribe(Impl& impl, SubscriptionKind kind, const std::string& name) {
-  WatcherPtr watcher;
-  {
-    std::lock_guard lock(impl.subscriptionMutex);
-    auto& callbacks = callbacksOf(impl, kind);
-    callbacks.erase(name);
-    if (callbacks.empty()) watcher = std::exchange(watcherOf(impl, kind), nullptr);
-  }
-  if (watcher) watcher->cancel();
+void unsubscribe(ClientState& state, SubscriptionKind kind, const std::string& name) {
+  if (auto watcher = state.session().removeListener(kind, name)) watcher->cancel();
 }
 
-void unsubscribeAll(Impl& impl) {
-  std::vector<WatcherPtr> watchers;
-  {
-    std::lock_guard lock(impl.subscriptionMutex);
-    impl.createSubscriptionCallbacks.clear();
-    impl.updateSubscriptionCallbacks.clear();
-    impl.deleteSubscriptionCallbacks.clear();
-    for (auto kind :
-         {SubscriptionKind::creation, SubscriptionKind::update, SubscriptionKind::deletion}) {
-      watchers.push_back(std::exchange(watcherOf(impl, kind), nullptr));
-    }
-  }
-  for (auto& watcher : watchers) {
-    if (watcher) watcher->cancel();
-  }
+void unsubscribeAll(ClientState& state) {
+  for (auto& watcher : state.session().removeAllListeners()) watcher->cancel();
 }
 
 void subscribeAfterEnsuringToken(const StatePtr& state, SubscriptionKind kind,
                                  RequestCallback callback, const std::string& name) {
-  std::shared_ptr<CorvenzaTokenProvider> provider;
-  {
-    std::lock_guard lock(state->mutex);
-    provider = state->tokenProvider;
-  }
-  auto keychain = std::dynamic_pointer_cast<DefaultTokenProvider>(provider);
+  auto keychain = state->services()->tokenCache;
   if (!keychain) {
     subscribe(state, kind, std::move(callback), name);
     return;

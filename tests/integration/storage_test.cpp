@@ -67,7 +67,8 @@ class StorageIntegrationTest : public ::testing::Test {
     options.environment = environment();
     options.transport = http::sharedTransport();
     auto utility = std::make_shared<storage::TransferUtility>(configuration(credentials), options);
-    return std::make_shared<storage::S3ObjectManager>(utility, [this] { return kmsKeyId_; });
+    return std::make_shared<storage::S3ObjectManager>(
+        utility, [this] { return kmsKeyId_; }, dispatch::defaultExecutor());
   }
 
   static detail::EnvironmentLookup environment() {

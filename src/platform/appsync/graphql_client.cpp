@@ -64,6 +64,7 @@ struct GraphQLClient::Core : std::enable_shared_from_this<GraphQLClient::Core> {
   std::string region;
   RequestSigner signer;
   std::shared_ptr<http::HttpTransport> transport;
+  std::shared_ptr<dispatch::Executor> executor;
   std::shared_ptr<ObjectManager> objectManager;
   // Shared with in-flight transfers, which must not keep the client (and
   // through it the transport) alive from the transport's own thread.
@@ -219,15 +220,16 @@ detail::Result<std::shared_ptr<GraphQLClient>> GraphQLClient::create(
     return makeGraphQLClientError(kGraphQLClientInvalidEndpoint,
                                   "The GraphQL endpoint is not a valid http or https URL.");
   }
-  if (!configuration.transport) {
+  if (!configuration.transport || !configuration.executor) {
     return makeGraphQLClientError(kGraphQLClientInvalidEndpoint,
-                                  "The GraphQL client was given no HTTP transport.");
+                                  "The GraphQL client was given no HTTP transport or executor.");
   }
   auto core = std::make_shared<Core>();
   core->endpointURL = std::move(configuration.endpointURL);
   core->region = std::move(configuration.region);
   core->signer = std::move(configuration.signer);
   core->transport = std::move(configuration.transport);
+  core->executor = std::move(configuration.executor);
   core->objectManager = std::move(configuration.objectManager);
   core->cacheOwner =
       std::make_shared<const std::function<std::string()>>(std::move(configuration.cacheOwner));
@@ -257,7 +259,8 @@ std::shared_ptr<http::Cancellable> GraphQLClient::fetch(GraphQLRequest request,
                                                         CachePolicy cachePolicy,
                                                         std::shared_ptr<MainQueue> queue,
                                                         ResultHandler handler) {
-  auto operation = std::make_shared<GraphQLOperation>(std::move(queue), std::move(handler));
+  auto operation =
+      std::make_shared<GraphQLOperation>(std::move(queue), core_->executor, std::move(handler));
   const auto rootKey = NormalizedCache::rootKey(request);
   if (cachePolicy == CachePolicy::returnCacheDataDontFetch) {
     GraphQLResult result;
@@ -277,7 +280,8 @@ std::shared_ptr<http::Cancellable> GraphQLClient::fetch(GraphQLRequest request,
 std::shared_ptr<http::Cancellable> GraphQLClient::perform(GraphQLRequest request,
                                                           std::shared_ptr<MainQueue> queue,
                                                           ResultHandler handler) {
-  auto operation = std::make_shared<GraphQLOperation>(std::move(queue), std::move(handler));
+  auto operation =
+      std::make_shared<GraphQLOperation>(std::move(queue), core_->executor, std::move(handler));
   for (const auto& upload : request.uploads) {
     if (upload.localPath.empty()) {
       operation->finish(std::nullopt, makeGraphQLClientError(

@@ -14,6 +14,7 @@
 #include "platform/appsync/graphql_request.h"
 #include "platform/appsync/normalized_cache.h"
 #include "platform/appsync/object_manager.h"
+#include "platform/dispatch/executor.h"
 #include "platform/http/http_transport.h"
 
 namespace corvenza::appsync {
@@ -32,6 +33,8 @@ struct ClientConfiguration {
   RequestSigner signer;
   /// Sends the requests; required.
   std::shared_ptr<http::HttpTransport> transport;
+  /// Runs the handlers of calls that name no queue; required.
+  std::shared_ptr<dispatch::Executor> executor;
   /// The offline cache's database file; an in-memory cache when empty.
   std::filesystem::path databaseURL;
   /// Uploads the files of complex-object inputs; mutations that carry one

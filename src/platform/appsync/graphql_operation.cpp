@@ -2,12 +2,12 @@
 
 #include <utility>
 
-#include "platform/dispatch/executor.h"
-
 namespace corvenza::appsync {
 
-GraphQLOperation::GraphQLOperation(std::shared_ptr<MainQueue> queue, ResultHandler handler)
-    : queue_(std::move(queue)), handler_(std::move(handler)) {}
+GraphQLOperation::GraphQLOperation(std::shared_ptr<MainQueue> queue,
+                                   std::shared_ptr<dispatch::Executor> executor,
+                                   ResultHandler handler)
+    : queue_(std::move(queue)), executor_(std::move(executor)), handler_(std::move(handler)) {}
 
 void GraphQLOperation::cancel() {
   std::shared_ptr<http::Cancellable> step;
@@ -61,7 +61,7 @@ void GraphQLOperation::finish(std::optional<GraphQLResult> result, std::optional
   if (queue) {
     queue->async(std::move(deliver));
   } else {
-    dispatch::defaultExecutor()->execute(std::move(deliver));
+    executor_->execute(std::move(deliver));
   }
 }
 

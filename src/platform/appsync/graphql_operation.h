@@ -10,6 +10,7 @@
 #include <optional>
 
 #include "platform/appsync/graphql_request.h"
+#include "platform/dispatch/executor.h"
 #include "platform/http/http_transport.h"
 
 namespace corvenza::appsync {
@@ -17,7 +18,9 @@ namespace corvenza::appsync {
 class GraphQLOperation final : public http::Cancellable,
                                public std::enable_shared_from_this<GraphQLOperation> {
  public:
-  GraphQLOperation(std::shared_ptr<MainQueue> queue, ResultHandler handler);
+  /// The handler runs on @p queue, or on @p executor when there is none.
+  GraphQLOperation(std::shared_ptr<MainQueue> queue, std::shared_ptr<dispatch::Executor> executor,
+                   ResultHandler handler);
 
   /// Stops the step in flight and makes sure the handler never runs, even if
   /// its outcome is already queued. Any thread, any number of times.
@@ -37,6 +40,7 @@ class GraphQLOperation final : public http::Cancellable,
   bool cancelled_ = false;
   bool finished_ = false;
   std::shared_ptr<MainQueue> queue_;
+  const std::shared_ptr<dispatch::Executor> executor_;
   ResultHandler handler_;
   std::shared_ptr<http::Cancellable> step_;
 };

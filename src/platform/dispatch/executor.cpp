@@ -48,12 +48,37 @@ void ThreadPoolExecutor::shutdown() {
   }
 }
 
-std::shared_ptr<Executor> defaultExecutor() {
-  // Deliberately immortal, like the facade that uses it: threads blocked in a
-  // bounded wait must not be torn down under static destruction.
-  static auto* executor =
-      new std::shared_ptr<ThreadPoolExecutor>(std::make_shared<ThreadPoolExecutor>(4));
+namespace {
+
+std::mutex& defaultMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+
+// Deliberately immortal, like the facade that uses it: threads blocked in a
+// bounded wait must not be torn down under static destruction.
+std::shared_ptr<ThreadPoolExecutor>& defaultInstance() {
+  static auto* executor = new std::shared_ptr<ThreadPoolExecutor>();
   return *executor;
+}
+
+}  // namespace
+
+std::shared_ptr<Executor> defaultExecutor() {
+  std::lock_guard lock(defaultMutex());
+  auto& executor = defaultInstance();
+  if (!executor) executor = std::make_shared<ThreadPoolExecutor>(4);
+  return executor;
+}
+
+void shutdownDefaultExecutor() {
+  std::shared_ptr<ThreadPoolExecutor> executor;
+  {
+    std::lock_guard lock(defaultMutex());
+    executor = std::move(defaultInstance());
+    defaultInstance().reset();
+  }
+  if (executor) executor->shutdown();
 }
 
 }  // namespace corvenza::dispatch

@@ -41,7 +41,10 @@ class ThreadPoolExecutor final : public Executor {
 };
 
 /// The process-wide default executor (the identity bridge's background work).
-/// Blocking waits run there, so it has several threads.
+/// Blocking waits run there, so it has several threads. Created on first use.
 std::shared_ptr<Executor> defaultExecutor();
+/// Runs what the default executor has queued and joins its threads; the next
+/// defaultExecutor() makes a new one.
+void shutdownDefaultExecutor();
 
 }  // namespace corvenza::dispatch

@@ -7,6 +7,8 @@
 #include <random>
 #include <utility>
 
+#include "core/backoff.h"
+
 namespace corvenza::http {
 
 struct RetryingTransport::Shared {
@@ -14,13 +16,7 @@ struct RetryingTransport::Shared {
   RetryOptions options;
 
   std::chrono::milliseconds backoff(int retry) const {
-    // Full jitter: random(0,1) × min(base × 2^(retry-1), cap).
-    const int shift = std::clamp(retry - 1, 0, 30);
-    const auto grown = options.baseDelay.count() * (std::int64_t{1} << shift);
-    const auto capped = std::min<std::int64_t>(grown, options.maxDelay.count());
-    const double factor = std::clamp(options.random(), 0.0, 1.0);
-    return std::chrono::milliseconds(
-        static_cast<std::int64_t>(factor * static_cast<double>(capped)));
+    return backoffDelay(retry, options.baseDelay, options.maxDelay, options.random());
   }
 };
 

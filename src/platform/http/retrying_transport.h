@@ -1,7 +1,7 @@
 #pragma once
 // Retries around any HttpTransport: transient failures (connection errors,
-// time-outs, 5xx, throttling) are tried again after an exponential backoff
-// with full jitter; a request refused for a skewed clock is retried at once
+// time-outs, 5xx, throttling) are tried again after the library's one
+// backoff (core/backoff.h); a request refused for a skewed clock is retried at once
 // after the clock offset has been corrected. Each attempt goes through the
 // prepare hook first, so that it is signed afresh with current credentials
 // and the corrected time.

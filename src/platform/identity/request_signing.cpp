@@ -5,8 +5,9 @@
 namespace corvenza::identity {
 
 http::PrepareHook makeSigningHook(std::shared_ptr<CredentialsSource> credentials,
-                                  SigningSettings settings, sigv4::ClockSkew& skew) {
-  return [credentials = std::move(credentials), settings = std::move(settings), &skew](
+                                  SigningSettings settings,
+                                  std::shared_ptr<sigv4::ClockSkew> skew) {
+  return [credentials = std::move(credentials), settings = std::move(settings), skew](
              http::HttpRequest request,
              std::function<void(detail::Result<http::HttpRequest>)> done) {
     if (!credentials) {
@@ -16,7 +17,7 @@ http::PrepareHook makeSigningHook(std::shared_ptr<CredentialsSource> credentials
     }
     credentials->getCredentials().continueWith(
         [request = std::move(request), done = std::move(done), settings,
-         &skew](const detail::Result<sigv4::Credentials>& outcome) mutable {
+         skew](const detail::Result<sigv4::Credentials>& outcome) mutable {
           if (!outcome) {
             done(outcome.error());
             return;
@@ -30,7 +31,7 @@ http::PrepareHook makeSigningHook(std::shared_ptr<CredentialsSource> credentials
           params.region = settings.region;
           params.service = settings.service;
           params.credentials = outcome.value();
-          params.time = skew.now();
+          params.time = skew->now();
           params.storageRules = settings.storageRules;
           params.normalizePath = !settings.storageRules;
           params.unsignedPayload = settings.unsignedPayload;
@@ -45,14 +46,16 @@ http::PrepareHook makeSigningHook(std::shared_ptr<CredentialsSource> credentials
 }
 
 std::shared_ptr<http::HttpTransport> makeSignedTransport(
-    std::shared_ptr<http::HttpTransport> inner, std::shared_ptr<CredentialsSource> credentials,
-    SigningSettings settings, sigv4::ClockSkew& skew) {
+    const runtime::Runtime& runtime, std::shared_ptr<CredentialsSource> credentials,
+    SigningSettings settings) {
+  const auto skew = runtime.skew ? runtime.skew : std::make_shared<sigv4::ClockSkew>();
   http::RetryOptions options;
   options.prepare = makeSigningHook(std::move(credentials), std::move(settings), skew);
-  options.skew = [&skew](const http::HttpHeaders& headers) {
-    return skew.updateFromHeaders(headers);
+  options.skew = [skew](const http::HttpHeaders& headers) {
+    return skew->updateFromHeaders(headers);
   };
-  return std::make_shared<http::RetryingTransport>(std::move(inner), std::move(options));
+  options.scheduler = runtime.retryScheduler;
+  return std::make_shared<http::RetryingTransport>(runtime.transport, std::move(options));
 }
 
 }  // namespace corvenza::identity

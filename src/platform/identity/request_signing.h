@@ -7,6 +7,7 @@
 
 #include "platform/http/retrying_transport.h"
 #include "platform/identity/credentials_source.h"
+#include "platform/runtime/runtime.h"
 #include "platform/sigv4/clock_skew.h"
 #include "platform/sigv4/signer.h"
 
@@ -24,12 +25,13 @@ struct SigningSettings {
 /// A prepare hook that fetches credentials and signs the request afresh
 /// (new date, corrected by @p skew) for every attempt.
 http::PrepareHook makeSigningHook(std::shared_ptr<CredentialsSource> credentials,
-                                  SigningSettings settings,
-                                  sigv4::ClockSkew& skew = sigv4::sharedClockSkew());
+                                  SigningSettings settings, std::shared_ptr<sigv4::ClockSkew> skew);
 
-/// A transport that retries transient failures and signs every attempt.
+/// A transport over @p runtime's that retries transient failures on its
+/// retry timer and signs every attempt with its clock correction (an
+/// uncorrected clock when it has none).
 std::shared_ptr<http::HttpTransport> makeSignedTransport(
-    std::shared_ptr<http::HttpTransport> inner, std::shared_ptr<CredentialsSource> credentials,
-    SigningSettings settings, sigv4::ClockSkew& skew = sigv4::sharedClockSkew());
+    const runtime::Runtime& runtime, std::shared_ptr<CredentialsSource> credentials,
+    SigningSettings settings);
 
 }  // namespace corvenza::identity

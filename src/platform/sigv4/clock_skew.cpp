@@ -88,9 +88,10 @@ bool ClockSkew::updateFromHeaders(const http::HttpHeaders& headers) {
 
 void ClockSkew::reset() { offsetSeconds_.store(0, std::memory_order_relaxed); }
 
-ClockSkew& sharedClockSkew() {
-  static ClockSkew skew;
-  return skew;
+std::shared_ptr<ClockSkew> sharedClockSkew() {
+  // Immortal: signers on library threads may read it during static destruction.
+  static auto* skew = new std::shared_ptr<ClockSkew>(std::make_shared<ClockSkew>());
+  return *skew;
 }
 
 }  // namespace corvenza::sigv4

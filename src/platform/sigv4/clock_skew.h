@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string_view>
 
@@ -51,6 +52,6 @@ class ClockSkew {
 };
 
 /// The process-wide correction shared by every client of the library.
-ClockSkew& sharedClockSkew();
+std::shared_ptr<ClockSkew> sharedClockSkew();
 
 }  // namespace corvenza::sigv4

@@ -14,7 +14,7 @@ PresignedURLBuilder::PresignedURLBuilder(identity::ServiceConfiguration configur
     : configuration_(std::move(configuration)),
       options_(std::move(options)),
       region_(configuration_.region.stringValue()) {
-  if (!options_.now) options_.now = [] { return sigv4::sharedClockSkew().now(); };
+  if (!options_.now) options_.now = [] { return std::chrono::system_clock::now(); };
 }
 
 dispatch::Task<std::string> PresignedURLBuilder::getPresignedURL(

@@ -26,7 +26,7 @@ struct PresignedURLRequest {
 
 struct PresignedURLBuilderOptions {
   detail::EnvironmentLookup environment = detail::processEnvironment;
-  /// The signing time; the process-wide corrected clock when absent.
+  /// The signing time; the system clock when absent.
   std::function<std::chrono::system_clock::time_point()> now;
   /// How long getPresignedURL(bucket, key) waits for credentials.
   std::chrono::seconds waitLimit{60};

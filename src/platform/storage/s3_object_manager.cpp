@@ -13,7 +13,7 @@ S3ObjectManager::S3ObjectManager(std::shared_ptr<TransferUtility> transferUtilit
                                  std::shared_ptr<dispatch::Executor> executor)
     : transferUtility_(std::move(transferUtility)),
       encryptionKey_(std::move(encryptionKey)),
-      executor_(executor ? std::move(executor) : dispatch::defaultExecutor()) {}
+      executor_(std::move(executor)) {}
 
 namespace {
 

@@ -19,10 +19,10 @@ class S3ObjectManager final : public appsync::ObjectManager {
  public:
   /// Reads the key id through @p encryptionKey at every upload, so a key
   /// configured later is used. Failures to start a transfer are reported
-  /// through @p executor (the default executor when absent), never inline.
+  /// through @p executor, never inline.
   S3ObjectManager(std::shared_ptr<TransferUtility> transferUtility,
                   std::function<std::string()> encryptionKey,
-                  std::shared_ptr<dispatch::Executor> executor = nullptr);
+                  std::shared_ptr<dispatch::Executor> executor);
 
   /// "x-amz-server-side-encryption: aws:kms" and
   /// "x-amz-server-side-encryption-aws-kms-key-id: <key>" (empty when none is

@@ -55,9 +55,10 @@ std::shared_ptr<http::HttpTransport> TransferUtility::signedTransport() {
     auto inner = options_.transport;
     identity::SigningSettings settings{region_, "s3", /*storageRules=*/true,
                                        options_.unsignedPayload};
-    transport_ = identity::makeSignedTransport(
-        std::move(inner), configuration_.credentialsProvider, std::move(settings),
-        options_.skew ? *options_.skew : sigv4::sharedClockSkew());
+    const runtime::Runtime runtime{std::move(inner), nullptr, options_.retryScheduler,
+                                   options_.skew};
+    transport_ = identity::makeSignedTransport(runtime, configuration_.credentialsProvider,
+                                               std::move(settings));
   });
   return transport_;
 }

@@ -13,6 +13,7 @@
 #include "platform/dispatch/task.h"
 #include "platform/endpoints.h"
 #include "platform/http/http_transport.h"
+#include "platform/http/retrying_transport.h"
 #include "platform/identity/service_configuration.h"
 #include "platform/sigv4/clock_skew.h"
 
@@ -55,8 +56,10 @@ struct TransferUtilityOptions {
   bool unsignedPayload = false;
   /// Whole-transfer time limit of one attempt.
   std::chrono::milliseconds timeout{300'000};
-  /// Clock correction for signing; the process-wide one when absent.
-  sigv4::ClockSkew* skew = nullptr;
+  /// Clock correction for signing; an uncorrected clock when absent.
+  std::shared_ptr<sigv4::ClockSkew> skew;
+  /// Timer for retries after a backoff; the library's own when absent.
+  http::Scheduler retryScheduler;
 };
 
 /// Thread-safe: transfers may be started from any thread at once.

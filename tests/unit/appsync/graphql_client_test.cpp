@@ -53,6 +53,7 @@ class GraphQLClientTest : public ::testing::Test {
     configuration.region = "ap-northeast-1";
     configuration.signer = std::move(signer);
     configuration.transport = transport;
+    configuration.executor = dispatch::defaultExecutor();
     configuration.databaseURL = std::move(database);
     configuration.objectManager = objects;
     auto client = GraphQLClient::create(std::move(configuration));
@@ -285,6 +286,7 @@ TEST_F(GraphQLClientTest, OfflineReadsAnswerOnlyTheIdentityTheDataWasFetchedFor)
   ClientConfiguration configuration;
   configuration.endpointURL = "https://example.test/graphql";
   configuration.transport = transport;
+  configuration.executor = dispatch::defaultExecutor();
   configuration.cacheOwner = [&identity] { return identity; };
   auto client = GraphQLClient::create(std::move(configuration)).value();
 
@@ -385,6 +387,7 @@ TEST(GraphQLClientCreateTest, RejectsEndpointsThatAreNotHttpUrls) {
     ClientConfiguration configuration;
     configuration.endpointURL = url;
     configuration.transport = test::FakeHttpTransport::create();
+    configuration.executor = dispatch::defaultExecutor();
     auto client = GraphQLClient::create(std::move(configuration));
     ASSERT_FALSE(client) << url;
     EXPECT_EQ(client.error().code(), kGraphQLClientInvalidEndpoint);

@@ -5,7 +5,9 @@
 #include <fstream>
 
 #include "requests/client_state.h"
+#include "testkit/client_services.h"
 #include "testkit/console_capture.h"
+#include "testkit/fake_clock.h"
 #include "testkit/fake_graphql_gateway.h"
 #include "testkit/fake_http_transport.h"
 #include "testkit/temp_dir.h"
@@ -52,13 +54,13 @@ class EstimationClientTest : public ::testing::Test {
   // Swaps the client's GraphQL client for a fake that tests answer by hand.
   static std::shared_ptr<FakeGraphQLGateway> fakeGateway(EstimationClient& client) {
     auto gateway = std::make_shared<FakeGraphQLGateway>();
-    std::lock_guard lock(client.state().mutex);
-    client.state().appSyncClient = gateway;
+    useGateway(client.state(), gateway);
     return gateway;
   }
   void TearDown() override { transport_->forgetUnanswered(); }
 
-  std::shared_ptr<MainQueue> queue_ = MainQueue::callerDriven();
+  std::shared_ptr<test::FakeClock> clock_ = std::make_shared<test::FakeClock>();
+  std::shared_ptr<MainQueue> queue_ = MainQueue::callerDriven(clock_);
   std::shared_ptr<FakeHttpTransport> transport_ = FakeHttpTransport::create();
   ConsoleCapture console_;
 };
@@ -137,6 +139,9 @@ TEST_F(EstimationClientTest, ProgressAndAnswersStayWithTheClientThatCreated) {
   EXPECT_TRUE(bobProgress->seen.empty());
   EXPECT_EQ(bobGateway->callCount(), 0u);
   aliceGateway->forget();
+  // The unanswered step times out, which ends the creation that holds alice.
+  clock_->advance(std::chrono::minutes(1));
+  queue_->runPending();
 }
 
 TEST_F(EstimationClientTest, ListenersHearOnlyTheirClientAndGoWithIt) {

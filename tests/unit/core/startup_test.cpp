@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include "requests/client_state.h"
+#include "testkit/client_services.h"
 #include "testkit/console_capture.h"
 #include "testkit/temp_dir.h"
 
@@ -156,7 +157,7 @@ TEST_F(StartupTest, UnusableConfigFailsStartUpLikeAMissingOneAndBuildsNoClient) 
       EXPECT_TRUE(e.error().userInfo() && e.error().userInfo()->count("detail"));
     }
     EXPECT_FALSE(CorvenzaEnterprise::shared().initialized());
-    EXPECT_EQ(CorvenzaEnterprise::shared().impl().appSyncClient, nullptr);
+    EXPECT_EQ(CorvenzaEnterprise::shared().impl().services()->appSyncClient, nullptr);
     expectDefaults(CorvenzaEnterprise::shared());
     EXPECT_EQ(console.lines(), std::vector<std::string>{c.line});
     std::filesystem::remove(bundle_.path() / "corvenza-config.json");
@@ -180,16 +181,20 @@ class FakeReachability : public device::Reachability {
 TEST_F(StartupTest, ReachabilityNeedsNoInitializeAndAsksAFreshProbeEachTime) {
   int probes = 0;
   device::Connection next = device::Connection::unavailable;
-  CorvenzaEnterprise::shared().impl().reachabilityFactory = [&] {
-    ++probes;
-    return std::make_unique<FakeReachability>(next);
-  };
+  test::changeServices(CorvenzaEnterprise::shared().impl(), [&](requests::ClientServices& s) {
+    s.reachabilityFactory = [&] {
+      ++probes;
+      return std::make_unique<FakeReachability>(next);
+    };
+  });
   EXPECT_FALSE(CorvenzaEnterprise::isNetworkReachable());
   next = device::Connection::wifi;
   EXPECT_TRUE(CorvenzaEnterprise::isNetworkReachable());
   EXPECT_EQ(probes, 2);
   // Without a probe nothing says the network is down.
-  CorvenzaEnterprise::shared().impl().reachabilityFactory = [] { return nullptr; };
+  test::changeServices(CorvenzaEnterprise::shared().impl(), [](requests::ClientServices& s) {
+    s.reachabilityFactory = [] { return nullptr; };
+  });
   EXPECT_TRUE(CorvenzaEnterprise::isNetworkReachable());
 }
 

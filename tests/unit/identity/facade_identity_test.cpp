@@ -4,9 +4,11 @@
 
 #include "auth/developer_identity_provider.h"
 #include "auth/token_provider_environment.h"
+#include "client/client_setup.h"
 #include "platform/identity/credentials_provider.h"
 #include "platform/identity/service_configuration.h"
 #include "requests/client_state.h"
+#include "testkit/client_services.h"
 #include "testkit/fake_graphql_gateway.h"
 #include "unit/auth/auth_fakes.h"
 
@@ -27,12 +29,11 @@ class FacadeIdentityTest : public ::testing::Test {
   // Runs the identity part of start-up with @p provider stored.
   static void startWith(std::shared_ptr<CorvenzaTokenProvider> provider) {
     auto& impl = CorvenzaEnterprise::shared().impl();
-    {
-      std::lock_guard lock(impl.mutex);
-      impl.tokenProvider = std::move(provider);
-      impl.cognitoIDPoolRegion = AWSRegionType::EUWest1;
-      impl.cognitoIDPoolID = "eu-west-1:pool";
-    }
+    requests::ClientSettings settings;
+    settings.cognitoIDPoolRegion = AWSRegionType::EUWest1;
+    settings.cognitoIDPoolID = "eu-west-1:pool";
+    impl.setSettings(settings);
+    client::useTokenProvider(impl, std::move(provider));
     CorvenzaEnterprise::shared().initializeAWS();
   }
 };
@@ -40,8 +41,8 @@ class FacadeIdentityTest : public ::testing::Test {
 TEST_F(FacadeIdentityTest, BeforeInitializeThereIsNothingToClear) {
   EXPECT_FALSE(CorvenzaEnterprise::defaultTokenProvider());
   CorvenzaEnterprise::clearCredentials();
-  EXPECT_FALSE(CorvenzaEnterprise::shared().impl().cognitoCredentialsProvider);
-  EXPECT_FALSE(CorvenzaEnterprise::shared().impl().developerIdentityProvider);
+  EXPECT_FALSE(CorvenzaEnterprise::shared().impl().services()->cognitoCredentialsProvider);
+  EXPECT_FALSE(CorvenzaEnterprise::shared().impl().services()->developerIdentityProvider);
 }
 
 TEST_F(FacadeIdentityTest, StartUpChainsProviderBridgeAndCredentialsAndClearSignsOut) {
@@ -54,20 +55,21 @@ TEST_F(FacadeIdentityTest, StartUpChainsProviderBridgeAndCredentialsAndClearSign
   startWith(provider);
 
   EXPECT_EQ(CorvenzaEnterprise::defaultTokenProvider(), provider);
-  auto& impl = CorvenzaEnterprise::shared().impl();
-  auto bridge = impl.developerIdentityProvider;
-  auto credentials = impl.cognitoCredentialsProvider;
+  const auto services = CorvenzaEnterprise::shared().impl().services();
+  auto bridge = services->developerIdentityProvider;
+  auto credentials = services->cognitoCredentialsProvider;
   ASSERT_TRUE(bridge && credentials);
   EXPECT_EQ(bridge->tokenProvider(), provider);
   EXPECT_EQ(bridge->identityPoolId(), "eu-west-1:pool");
   EXPECT_EQ(credentials->identityProvider(), bridge);
   EXPECT_EQ(credentials->region(), AWSRegionType::EUWest1);
   // Photos are uploaded and linked with the same credentials.
-  ASSERT_TRUE(impl.serviceConfiguration && impl.transferUtility && impl.presignedURLBuilder);
-  EXPECT_EQ(impl.serviceConfiguration->credentialsProvider, credentials);
+  ASSERT_TRUE(services->serviceConfiguration && services->transferUtility &&
+              services->presignedURLBuilder);
+  EXPECT_EQ(services->serviceConfiguration->credentialsProvider, credentials);
 
   auto client = std::make_shared<test::FakeGraphQLGateway>();
-  CorvenzaEnterprise::shared().impl().appSyncClient = client;
+  test::useGateway(CorvenzaEnterprise::shared().impl(), client);
   bridge->setIdentityId("id");
   CorvenzaEnterprise::clearCredentials();
   EXPECT_EQ(bridge->identityId(), "");

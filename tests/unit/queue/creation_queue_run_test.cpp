@@ -8,6 +8,7 @@
 #include "platform/http/http_transport.h"
 #include "platform/identity/identity_service_messages.h"
 #include "requests/client_state.h"
+#include "testkit/client_services.h"
 #include "testkit/console_capture.h"
 #include "testkit/fake_graphql_gateway.h"
 #include "testkit/fake_http_transport.h"
@@ -83,12 +84,8 @@ class CreationQueueRunTest : public ::testing::Test {
     options.mainQueue = queue_;
     options.transport = FakeHttpTransport::create();
     client_ = EstimationClient::create(std::move(options));
-    {
-      auto& state = client_->state();
-      std::lock_guard lock(state.mutex);
-      state.appSyncClient = gateway_;
-      state.developerIdentityProvider->setIdentityId("id-a");
-    }
+    useGateway(client_->state(), gateway_);
+    client_->state().services()->developerIdentityProvider->setIdentityId("id-a");
 
     CreationQueueOptions queueOptions;
     queueOptions.directory = home_.path() / "queue";

@@ -199,7 +199,7 @@ TEST_F(CreateTest, CreateFailuresEndTheChain) {
     SCOPED_TRACE(variant == 0 ? "transport error" : "graphql errors");
     gateway_->forget();  // its handlers hold it
     gateway_ = std::make_shared<FakeGraphQLGateway>();
-    CorvenzaEnterprise::shared().impl().appSyncClient = gateway_;
+    useGateway(CorvenzaEnterprise::shared().impl(), gateway_);
     Outcome out;
     CorvenzaEnterprise::createEstimationRequest(parameter_, out.callback());
     if (variant == 0) {
@@ -264,7 +264,7 @@ TEST_F(CreateTest, UnansweredStepTimesOutOnceAndCancelsTheOperation) {
     SCOPED_TRACE(step);
     gateway_->forget();  // its handlers hold it
     gateway_ = std::make_shared<FakeGraphQLGateway>();
-    CorvenzaEnterprise::shared().impl().appSyncClient = gateway_;
+    useGateway(CorvenzaEnterprise::shared().impl(), gateway_);
     Outcome out;
     CorvenzaEnterprise::createEstimationRequest(parameter_, out.callback());
     if (step >= 1) {
@@ -334,7 +334,7 @@ TEST_F(CreateTest, OverlappingCreationsKeepTheirOwnTimeouts) {
 }
 
 TEST_F(CreateTest, WithoutAClientReportsNotInitialized) {
-  CorvenzaEnterprise::shared().impl().appSyncClient = nullptr;
+  useGateway(CorvenzaEnterprise::shared().impl(), nullptr);
   Outcome out;
   CorvenzaEnterprise::createEstimationRequest(parameter_, out.callback());
   drain();
@@ -391,7 +391,7 @@ TEST_F(CreateTemporaryFilesTest, PhotoFilesAreRemovedWhenTheCreationEndsWhatever
     SCOPED_TRACE("failed side attach");
     gateway_->forget();
     gateway_ = std::make_shared<FakeGraphQLGateway>();
-    CorvenzaEnterprise::shared().impl().appSyncClient = gateway_;
+    useGateway(CorvenzaEnterprise::shared().impl(), gateway_);
     Outcome out;
     CorvenzaEnterprise::createEstimationRequest(parameter_, out.callback());
     gateway_->answerJson(0, created("bad"));
@@ -407,7 +407,7 @@ TEST_F(CreateTemporaryFilesTest, PhotoFilesAreRemovedWhenTheCreationEndsWhatever
     SCOPED_TRACE("time-out on the front upload");
     gateway_->forget();
     gateway_ = std::make_shared<FakeGraphQLGateway>();
-    CorvenzaEnterprise::shared().impl().appSyncClient = gateway_;
+    useGateway(CorvenzaEnterprise::shared().impl(), gateway_);
     Outcome out;
     CorvenzaEnterprise::createEstimationRequest(parameter_, out.callback());
     gateway_->answerJson(0, created("slow"));
@@ -460,7 +460,7 @@ TEST_F(CreateTest, ErrorsNameTheStepAndTheRequestLeftBehind) {
     SCOPED_TRACE(step);
     gateway_->forget();
     gateway_ = std::make_shared<FakeGraphQLGateway>();
-    CorvenzaEnterprise::shared().impl().appSyncClient = gateway_;
+    useGateway(CorvenzaEnterprise::shared().impl(), gateway_);
     Outcome out;
     CorvenzaEnterprise::createEstimationRequest(parameter_, out.callback());
     if (answered > 0) gateway_->answerJson(0, created("r-7"));
@@ -485,9 +485,10 @@ TEST_F(CreateTest, ErrorsNameTheStepAndTheRequestLeftBehind) {
 // meanwhile must not leave the next photo without a key.
 TEST_F(CreateTest, SigningOutMidCreationKeepsTheIdentityItStartedWith) {
   auto& impl = CorvenzaEnterprise::shared().impl();
-  impl.developerIdentityProvider = std::make_shared<auth::DeveloperAuthenticatedIdentityProvider>(
+  auto bridge = std::make_shared<auth::DeveloperAuthenticatedIdentityProvider>(
       AWSRegionType::APNortheast1, "ap-northeast-1:pool", true);
-  impl.developerIdentityProvider->setIdentityId("id-a");
+  bridge->setIdentityId("id-a");
+  changeServices(impl, [&](requests::ClientServices& s) { s.developerIdentityProvider = bridge; });
   Outcome out;
   CorvenzaEnterprise::createEstimationRequest(parameter_, out.callback());
   gateway_->answerJson(0, created("r-1"));

@@ -69,7 +69,7 @@ TEST_F(RequestsTest, GetOutcomesFollowTheOrderOfChecks) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     gateway_ = std::make_shared<FakeGraphQLGateway>();
-    CorvenzaEnterprise::shared().impl().appSyncClient = gateway_;
+    useGateway(CorvenzaEnterprise::shared().impl(), gateway_);
     Outcome out;
     CorvenzaEnterprise::getEstimationRequest("id", out.callback());
     c.answer(*gateway_);
@@ -172,7 +172,7 @@ TEST_F(RequestsTest, ListPassesLimitAndTokenAndReportsMissingItems) {
 }
 
 TEST_F(RequestsTest, WithoutAClientEveryOperationReportsNotInitializedOnce) {
-  CorvenzaEnterprise::shared().impl().appSyncClient = nullptr;
+  useGateway(CorvenzaEnterprise::shared().impl(), nullptr);
   Outcome get, update, remove;
   ListOutcome list;
   CorvenzaEnterprise::getEstimationRequest("x", get.callback());
@@ -239,7 +239,7 @@ TEST_F(OperationTimeOutTest, ReadsAndChangesTheServiceNeverAnswersEndOnceAfter45
     SCOPED_TRACE(c.name);
     gateway_->forget();
     gateway_ = std::make_shared<FakeGraphQLGateway>();
-    CorvenzaEnterprise::shared().impl().appSyncClient = gateway_;
+    useGateway(CorvenzaEnterprise::shared().impl(), gateway_);
     int calls = 0;
     std::optional<Errors> errors;
     c.start([&](std::optional<Errors> e) {

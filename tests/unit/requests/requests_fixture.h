@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include "requests/client_state.h"
+#include "testkit/client_services.h"
 #include "testkit/console_capture.h"
 #include "testkit/fake_graphql_gateway.h"
 
@@ -30,8 +31,12 @@ class RequestsTest : public ::testing::Test {
     CorvenzaEnterprise::setMainQueue(queue_);
     gateway_ = std::make_shared<FakeGraphQLGateway>();
     auto& impl = CorvenzaEnterprise::shared().impl();
-    impl.appSyncClient = gateway_;
-    impl.reachabilityFactory = [this] { return std::make_unique<FixedReachability>(online_); };
+    changeServices(impl, [this](requests::ClientServices& services) {
+      services.appSyncClient = gateway_;
+      services.reachabilityFactory = [this] {
+        return std::make_unique<FixedReachability>(online_);
+      };
+    });
   }
   void TearDown() override {
     gateway_->forget();

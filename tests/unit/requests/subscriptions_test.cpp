@@ -34,7 +34,8 @@ class SubscriptionsTest : public RequestsTest {
     auto& impl = CorvenzaEnterprise::shared().impl();
     bridge_ = std::make_shared<auth::DeveloperAuthenticatedIdentityProvider>(AWSRegionType::USEast1,
                                                                              "pool", true);
-    impl.developerIdentityProvider = bridge_;
+    changeServices(impl,
+                   [this](requests::ClientServices& s) { s.developerIdentityProvider = bridge_; });
   }
   void TearDown() override {
     CorvenzaEnterprise::shared().unsubscribeAll();
@@ -121,29 +122,30 @@ TEST_F(SubscriptionsTest, WithoutTokenCreationAndUpdateAreNotSignedInDeletionUne
 }
 
 TEST_F(SubscriptionsTest, ClassLevelSubscribeBeforeStartUpReportsNotSignedIn) {
-  CorvenzaEnterprise::shared().impl().developerIdentityProvider = nullptr;
+  changeServices(CorvenzaEnterprise::shared().impl(),
+                 [](requests::ClientServices& s) { s.developerIdentityProvider = nullptr; });
   Listener listener;
   CorvenzaEnterprise::subscribeCreationOfEstimationRequests(listener.callback(), "app");
   ASSERT_EQ(listener.calls.size(), 1u);
   EXPECT_EQ(listener.firstErrorCode(), CorvenzaError::codeFor(CorvenzaErrorReason::notSignedIn));
-  EXPECT_EQ(facade().impl().createSubscriptionCallbacks.count("app"), 1u);
+  EXPECT_EQ(facade().impl().session().listeners(EstimationEventKind::creation).size(), 1u);
 }
 
 TEST_F(SubscriptionsTest, MissingClientOrRefusedSubscribeReportsToTheCallerOnly) {
   signIn();
   Listener bystander;
-  facade().impl().appSyncClient = nullptr;
+  useGateway(facade().impl(), nullptr);
   Listener noClient;
   facade().subscribeUpdateOfEstimationRequests(noClient.callback(), "n");
   ASSERT_EQ(noClient.calls.size(), 1u);
   EXPECT_FALSE(noClient.calls[0].first);
 
-  facade().impl().appSyncClient = gateway_;
+  useGateway(facade().impl(), gateway_);
   gateway_->failSubscriptions(Error("Refused", 42, std::nullopt, "no socket"));
   facade().subscribeDeletionOfEstimationRequesets(bystander.callback(), "other");
   ASSERT_EQ(bystander.calls.size(), 1u);
   EXPECT_EQ(bystander.firstErrorCode(), 42);
-  EXPECT_FALSE(facade().impl().deleteBodysizeEstimationSubscriptionWatcher);
+  EXPECT_FALSE(facade().impl().session().isRunning(EstimationEventKind::deletion));
 
   // Nothing was stored, so the next subscribe tries again.
   gateway_->failSubscriptions(std::nullopt);
@@ -154,7 +156,7 @@ TEST_F(SubscriptionsTest, MissingClientOrRefusedSubscribeReportsToTheCallerOnly)
 TEST_F(SubscriptionsTest, LastNameToGoCancelsTheSubscription) {
   signIn();
   facade().unsubscribeUpdationOfEstimationRequests("never");  // harmless on an empty map
-  EXPECT_FALSE(facade().impl().updateBodysizeEstimationSubscriptionWatcher);
+  EXPECT_FALSE(facade().impl().session().isRunning(EstimationEventKind::update));
 
   Listener a, b;
   facade().subscribeUpdateOfEstimationRequests(a.callback(), "a");
@@ -168,7 +170,7 @@ TEST_F(SubscriptionsTest, LastNameToGoCancelsTheSubscription) {
 
   facade().unsubscribeUpdationOfEstimationRequests();
   EXPECT_TRUE(gateway_->subscriptionCancelled(0));
-  EXPECT_FALSE(facade().impl().updateBodysizeEstimationSubscriptionWatcher);
+  EXPECT_FALSE(facade().impl().session().isRunning(EstimationEventKind::update));
 }
 
 TEST_F(SubscriptionsTest, UnsubscribeByNameLeavesOtherKindsWithListenersRunning) {
@@ -185,9 +187,9 @@ TEST_F(SubscriptionsTest, UnsubscribeByNameLeavesOtherKindsWithListenersRunning)
   EXPECT_TRUE(gateway_->subscriptionCancelled(1));
   EXPECT_TRUE(gateway_->subscriptionCancelled(2));
   auto& impl = facade().impl();
-  EXPECT_EQ(impl.createSubscriptionCallbacks.size(), 1u);
-  EXPECT_TRUE(impl.updateSubscriptionCallbacks.empty());
-  EXPECT_TRUE(impl.deleteSubscriptionCallbacks.empty());
+  EXPECT_EQ(impl.session().listeners(EstimationEventKind::creation).size(), 1u);
+  EXPECT_TRUE(impl.session().listeners(EstimationEventKind::update).empty());
+  EXPECT_TRUE(impl.session().listeners(EstimationEventKind::deletion).empty());
 }
 
 TEST_F(SubscriptionsTest, UnsubscribeAllThenSubscribeStartsAFreshSubscription) {

@@ -37,7 +37,7 @@ TEST_F(RequestsTest, UpdateAndDeleteFailuresUseTheUnknownErrorDomain) {
       SCOPED_TRACE(std::string(isDelete ? "delete" : "update") +
                    (variant ? " null root" : " no result"));
       gateway_ = std::make_shared<FakeGraphQLGateway>();
-      CorvenzaEnterprise::shared().impl().appSyncClient = gateway_;
+      useGateway(CorvenzaEnterprise::shared().impl(), gateway_);
       Outcome out;
       if (isDelete) {
         CorvenzaEnterprise::deleteEstimationRequest("req", out.callback());

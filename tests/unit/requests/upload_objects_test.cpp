@@ -17,6 +17,7 @@
 #include "requests/file_util.h"
 #include "requests/image_upload_input.h"
 #include "requests/storage_backed_s3_object_proxy.h"
+#include "testkit/client_services.h"
 #include "testkit/console_capture.h"
 #include "testkit/temp_dir.h"
 
@@ -66,9 +67,10 @@ class UploadObjectsTest : public ::testing::Test {
  protected:
   void SetUp() override {
     detail::resetSharedInstanceForTesting();
-    auto& impl = CorvenzaEnterprise::shared().impl();
-    impl.imageBucketName = "photos";
-    impl.imageBucketRegion = "eu-west-1";
+    requests::ClientSettings settings;
+    settings.imageBucketName = "photos";
+    settings.imageBucketRegion = "eu-west-1";
+    CorvenzaEnterprise::shared().impl().setSettings(settings);
   }
   void TearDown() override { detail::resetSharedInstanceForTesting(); }
 
@@ -76,7 +78,9 @@ class UploadObjectsTest : public ::testing::Test {
     auto provider = std::make_shared<auth::DeveloperAuthenticatedIdentityProvider>(
         AWSRegionType::APNortheast1, "pool", true);
     provider->setIdentityId(identityId);
-    CorvenzaEnterprise::shared().impl().developerIdentityProvider = std::move(provider);
+    changeServices(CorvenzaEnterprise::shared().impl(), [&](requests::ClientServices& s) {
+      s.developerIdentityProvider = std::move(provider);
+    });
   }
   std::filesystem::path privateDir() const {
     return tmp_.path() / ("corvenza-" + std::to_string(::geteuid()));

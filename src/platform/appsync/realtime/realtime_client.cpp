@@ -21,9 +21,9 @@
 #include <random>
 #include <thread>
 
+#include "core/backoff.h"
 #include "platform/appsync/realtime/messages.h"
 #include "platform/appsync/realtime/realtime_auth.h"
-#include "platform/appsync/realtime/reconnect_delay.h"
 
 namespace corvenza::appsync {
 
@@ -218,10 +218,14 @@ class Core : public std::enable_shared_from_this<Core> {
     co_return std::move(*box->outcome);
   }
 
+  std::chrono::system_clock::time_point signingTime() const {
+    return config_.skew ? config_.skew->now() : std::chrono::system_clock::now();
+  }
+
   awaitable<void> backoff(int attempt) {
     static thread_local std::mt19937 random{std::random_device{}()};
-    wake_.expires_after(
-        reconnectDelay(attempt, config_.reconnectBase, config_.reconnectCap, random));
+    wake_.expires_after(backoffDelay(attempt + 1, config_.reconnectBase, config_.reconnectCap,
+                                     std::uniform_real_distribution<double>(0, 1)(random)));
     beast::error_code ec;
     co_await wake_.async_wait(asio::redirect_error(use_awaitable, ec));
   }
@@ -254,8 +258,7 @@ class Core : public std::enable_shared_from_this<Core> {
   }
 
   awaitable<void> open() {
-    auto blob = connectAuthorization(endpoint_, credentials_, config_.region,
-                                     std::chrono::system_clock::now());
+    auto blob = connectAuthorization(endpoint_, credentials_, config_.region, signingTime());
     if (!blob) throw std::runtime_error("signing failed");
     tcp::resolver resolver(io_);
     auto addresses = co_await resolver.async_resolve(endpoint_.host, endpoint_.port, use_awaitable);
@@ -362,8 +365,8 @@ class Core : public std::enable_shared_from_this<Core> {
   }
 
   void sendStart(Subscription& sub) {
-    auto authorization = startAuthorization(endpoint_, sub.data, credentials_, config_.region,
-                                            std::chrono::system_clock::now());
+    auto authorization =
+        startAuthorization(endpoint_, sub.data, credentials_, config_.region, signingTime());
     if (!authorization) {
       deliver(sub, std::nullopt, authorization.error());
       return;

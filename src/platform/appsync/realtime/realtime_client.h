@@ -11,6 +11,7 @@
 #include "core/result.h"
 #include "platform/appsync/realtime/subscription_watcher.h"
 #include "platform/identity/credentials_source.h"
+#include "platform/sigv4/clock_skew.h"
 
 namespace corvenza::appsync {
 
@@ -20,6 +21,9 @@ struct RealtimeConfiguration {
   /// Region the service signs in.
   std::string region;
   std::shared_ptr<identity::CredentialsSource> credentials;
+  /// The correction of the clock the handshake is signed with; the system
+  /// clock as it is when absent.
+  std::shared_ptr<sigv4::ClockSkew> skew;
   /// Limits for the service's connection_ack and each start_ack.
   std::chrono::milliseconds ackTimeout{15'000};
   /// First reconnection delay and its cap; each wait is jittered.

@@ -1,6 +1,9 @@
 #include "dashboard/paging.h"
 
 #include <algorithm>
+#include <optional>
+
+#include "base/http_message.h"
 
 namespace corvenza::emulator::dashboard {
 namespace {

@@ -1,7 +1,5 @@
 #include "bundle_writer.h"
 
-#include <fstream>
-
 #include "base/private_files.h"
 
 namespace corvenza::emulator {
@@ -21,12 +19,12 @@ std::string shellQuoted(const std::string& value) {
   return out + "'";
 }
 
+// Replaced, never written through: a link planted at @p path leaves the file
+// it names alone.
 detail::Status writeFile(const std::filesystem::path& path, const std::string& content) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << content;
-  out.close();
-  if (!out) {
-    return Error("CorvenzaEmulatorError", 1, std::nullopt, "cannot write " + path.string());
+  if (const auto error = replacePrivateFile(path, content)) {
+    return Error("CorvenzaEmulatorError", 1, std::nullopt,
+                 "cannot write " + path.string() + ": " + error.message());
   }
   return detail::okStatus();
 }
@@ -56,12 +54,8 @@ detail::Status writeBundle(const std::filesystem::path& directory,
   if (const auto dashboard = text("dashboard"); !dashboard.empty()) {
     env += "export CORVENZA_DASHBOARD_URL=" + shellQuoted(dashboard) + "\n";
   }
-  // It holds the API key.
-  if (const auto error = replacePrivateFile(directory / "emulator.env", env)) {
-    return Error("CorvenzaEmulatorError", 1, std::nullopt,
-                 "cannot write " + (directory / "emulator.env").string() + ": " + error.message());
-  }
-  return detail::okStatus();
+  // It holds the API key, which replacePrivateFile keeps its owner's only.
+  return writeFile(directory / "emulator.env", env);
 }
 
 }  // namespace corvenza::emulator

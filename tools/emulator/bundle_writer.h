@@ -10,8 +10,9 @@
 namespace corvenza::emulator {
 
 /// Writes DIR/corvenza-config.json and DIR/emulator.env from the emulator's
-/// ready line (@p endpoints). Creates DIR when missing; emulator.env, which
-/// holds the API key, is its owner's only (0600).
+/// ready line (@p endpoints). Creates DIR when missing. Each file is new and
+/// its owner's only (0600; emulator.env holds the API key), renamed over the
+/// old one: a link in its place is replaced, never followed.
 detail::Status writeBundle(const std::filesystem::path& directory,
                            const nlohmann::ordered_json& endpoints);
 

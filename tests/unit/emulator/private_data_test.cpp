@@ -72,5 +72,21 @@ TEST(PrivateDataTest, TheBundlesEnvironmentFileIsItsOwnersOnly) {
   EXPECT_NE(env.find("export CORVENZA_API_KEY='k'"), std::string::npos) << env;
 }
 
+// A bundle file that is a link is replaced by a file of its own: the file the
+// link named is never written.
+TEST(PrivateDataTest, ABundleFileThatIsALinkIsReplacedNotFollowed) {
+  for (const char* name : {"corvenza-config.json", "emulator.env"}) {
+    SCOPED_TRACE(name);
+    test::TempDir dir;
+    const auto victim = dir.write("victim", "keep me\n");
+    fs::create_directory(dir.path() / "bundle");
+    fs::create_symlink(victim, dir.path() / "bundle" / name);
+    ASSERT_TRUE(writeBundle(dir.path() / "bundle", {{"graphql", "http://g"}}).ok());
+    std::ifstream in(victim);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "keep me\n");
+    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(dir.path() / "bundle" / name)));
+  }
+}
+
 }  // namespace
 }  // namespace corvenza::emulator

@@ -8,6 +8,7 @@
 
 #include "emulator_caller.h"
 #include "emulator_http_client.h"
+#include "fault_control.h"
 #include "platform/appsync/realtime/realtime_client.h"
 #include "platform/sigv4/signer.h"
 #include "requests/typed_graphql.h"
@@ -214,6 +215,24 @@ TEST_F(RealtimeIntegrationTest, DroppedConnectionIsReopenedAndEventsKeepComing) 
   create(carol);
   queue_->runFor(500ms);
   EXPECT_TRUE(created.events.empty());
+}
+
+// The last subscriber leaving while the upgrade is still unanswered ends the
+// connection (a close frame cannot be sent before the handshake is done).
+TEST_F(RealtimeIntegrationTest, LeavingDuringAStalledUpgradeEndsTheConnection) {
+  auto dave = signIn("realtime-dave");
+  ASSERT_FALSE(dave.credentials.accessKeyId.empty()) << emulator_->log();
+  FaultControl faults(emulator_->endpoint("base"));
+  faults.inject({{"route", "realtime"}, {"action", "stall"}, {"times", "always"}});
+  auto daveClient = client(dave);
+  Received created;
+  auto watcher = subscribe(*daveClient, 0, dave.identityId, created);
+  ASSERT_TRUE(waitFor([&] { return faults.fired() > 0; }));
+  watcher->cancel();
+  queue_->runFor(300ms);
+  daveClient.reset();
+  faults.clear();
+  EXPECT_TRUE(created.errors.empty()) << created.errors.front();
 }
 
 }  // namespace

@@ -145,7 +145,9 @@ class Core : public std::enable_shared_from_this<Core> {
       // Close once the stops have gone out; an idle back-off ends at once.
       closing_ = true;
       wake_.cancel();
-      if (socket_ && !writing_) beginClose();
+      // Before the upgrade is answered there is no connection to close
+      // politely, and a close frame would race the handshake.
+      if (socket_ && !writing_) upgraded_ ? beginClose() : socket_->abort();
     }
   }
 
@@ -240,6 +242,7 @@ class Core : public std::enable_shared_from_this<Core> {
     }
     try {
       co_await open();
+      upgraded_ = true;
       deadline_ = Clock::now() + config_.ackTimeout;
       asio::co_spawn(io_, watchdog(shared_from_this(), socket_), asio::detached);
       enqueue(connectionInitMessage());
@@ -252,6 +255,7 @@ class Core : public std::enable_shared_from_this<Core> {
     }
     if (socket_) socket_->abort();
     socket_.reset();
+    upgraded_ = false;
     ready_ = false;
     writing_ = false;
     outbox_.clear();
@@ -444,6 +448,7 @@ class Core : public std::enable_shared_from_this<Core> {
   Clock::time_point deadline_;
   std::chrono::milliseconds timeout_{300'000};
   bool running_ = false;
+  bool upgraded_ = false;  // the WebSocket handshake of socket_ is done
   bool ready_ = false;
   bool writing_ = false;
   bool closing_ = false;

@@ -625,7 +625,15 @@ struct CreationQueue::Impl : std::enable_shared_from_this<CreationQueue::Impl> {
         entry, front ? creation::CreationStep::frontPhoto : creation::CreationStep::sidePhoto);
     input.identityId = identityId;
     // The stored photo is uploaded as it is; it stays until the entry ends.
+    // Only the queue's own file goes out: a link put in its place is not followed.
     input.photo = front ? entry.frontFile : entry.sideFile;
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(std::filesystem::symlink_status(input.photo, ec))) {
+      return fail(entry, queue::queueError(
+                             CreationQueueErrorCode::invalidParameter,
+                             std::string("The queued ") + (front ? "front" : "side") +
+                                 " photo is not the queue's own file: " + input.photo.string()));
+    }
     input.progress = uploadProgress(entry.view.queueId, front);
     send(entry, std::move(input), [entry, front](Impl& self, creation::StepOutcome) {
       self.advance(entry, front ? State::frontAttached : State::sideAttached);

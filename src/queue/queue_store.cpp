@@ -181,7 +181,10 @@ detail::Result<std::vector<StoredEntry>> QueueStore::load() {
                            "SELECT queue_id, sequence, state, request_id, height, weight, age, "
                            "gender, fail_on_automatic, front_file, side_file, bytes, "
                            "create_sent_at_ms, failed_attempts, error_domain, error_code, "
-                           "error_text, enqueued_at_ms, error_info FROM entries ORDER BY sequence");
+                           "error_text, enqueued_at_ms, error_info, "
+                           "typeof(height) IN ('real', 'integer') AND "
+                           "typeof(weight) IN ('real', 'integer') AND typeof(age) = 'integer' "
+                           "FROM entries ORDER BY sequence");
   std::vector<StoredEntry> out;
   for (;;) {
     const auto step = select.step();
@@ -204,15 +207,19 @@ detail::Result<std::vector<StoredEntry>> QueueStore::load() {
     // are always the queue folder's own files of this id.
     e.frontFile = photoPath(e.view.queueId, true);
     e.sideFile = photoPath(e.view.queueId, false);
-    if (e.frontFile.empty()) {
+    // SQLite reads text where a number should be as 0: never send such values.
+    const bool valuesAreNumbers = select.integer(19) != 0;
+    if (e.frontFile.empty() || !valuesAreNumbers) {
       e.view.state = QueuedCreationState::failed;
       e.view.lastError = queueError(CreationQueueErrorCode::storage,
-                                    "The stored entry's id is damaged; it is never run");
+                                    e.frontFile.empty()
+                                        ? "The stored entry's id is damaged; it is never run"
+                                        : "The stored entry's values are damaged; it is never run");
     }
     e.bytes = static_cast<std::uint64_t>(select.integer(11));
     if (!select.isNull(12)) e.createSentAtMs = select.integer(12);
     e.view.failedAttempts = static_cast<int>(select.integer(13));
-    if (auto domain = select.optionalText(14); domain && !e.frontFile.empty()) {
+    if (auto domain = select.optionalText(14); domain && !e.frontFile.empty() && valuesAreNumbers) {
       e.view.lastError = Error(*domain, static_cast<int>(select.integer(15)),
                                userInfoFrom(select.optionalText(18)), select.text(16));
     }

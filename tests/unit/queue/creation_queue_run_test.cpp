@@ -408,6 +408,30 @@ TEST_F(CreationQueueRunTest, ARefusedSignInKeepsEveryEntryAndStopsTheRun) {
 }
 
 // A run lock that cannot be opened is the folder's trouble, not another process.
+// A link put in place of a queued photo is never followed: the entry fails
+// before anything is uploaded, and the file it names stays as it was.
+TEST_F(CreationQueueRunTest, APhotoReplacedByALinkIsNotUploaded) {
+  const auto id = creations_->enqueue(parameter());
+  const auto outside = home_.path() / "secret.jpg";
+  std::ofstream(outside) << "not the queue's";
+  const auto photo = home_.path() / "queue" / "photos" / (id + "-front.jpg");
+  ASSERT_TRUE(std::filesystem::remove(photo));
+  std::filesystem::create_symlink(outside, photo);
+
+  std::optional<CreationQueueRunSummary> summary;
+  creations_->run({}, [&](CreationQueueRunSummary s) { summary = s; });
+  serve(summary, 0, {});
+  for (std::size_t i = 0; i < gateway_->callCount(); ++i) {
+    EXPECT_NE(rootField(i), "attachFrontImage");
+  }
+  const auto entry = creations_->entry(id);
+  ASSERT_TRUE(entry);
+  EXPECT_EQ(entry->state, QueuedCreationState::failed);
+  ASSERT_TRUE(entry->lastError);
+  EXPECT_EQ(entry->lastError->code(), static_cast<int>(CreationQueueErrorCode::invalidParameter));
+  EXPECT_TRUE(std::filesystem::exists(outside));
+}
+
 TEST_F(CreationQueueRunTest, AnUnusableRunLockIsNotTakenForAnotherRun) {
   const auto id = creations_->enqueue(parameter());
   std::filesystem::create_directory(home_.path() / "queue" / "run.lock");

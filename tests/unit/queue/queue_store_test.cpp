@@ -109,6 +109,8 @@ TEST(QueueStore, PhotosNoEntryNamesAreRemovedOnceTheyAreOld) {
 
 // A database edited (or restored into another folder) must not make a run
 // upload and delete files outside the queue's folder.
+// A damaged row (an id that climbs out of the folder, values that are not
+// numbers) is shown as failed and never run; photo paths never come from it.
 TEST(QueueStore, PhotoPathsComeFromTheQueueIdNotTheDatabase) {
   TempDir home;
   const auto folder = home.path() / "queue";
@@ -116,24 +118,29 @@ TEST(QueueStore, PhotoPathsComeFromTheQueueIdNotTheDatabase) {
   ASSERT_TRUE(store);
   auto stored = (*store)->insert(person(), {1}, {2});
   auto damaged = (*store)->insert(person(), {3}, {4});
-  ASSERT_TRUE(stored && damaged);
+  auto notANumber = (*store)->insert(person(), {5}, {6});
+  ASSERT_TRUE(stored && damaged && notANumber);
   const auto outside = home.path() / "outside.jpg";
   std::ofstream(outside) << "not the queue's";
   sqlite3* db = nullptr;
   ASSERT_EQ(sqlite3_open((folder / "creation-queue.sqlite").c_str(), &db), SQLITE_OK);
   const auto edit = "UPDATE entries SET front_file = '" + outside.string() + "', side_file = '" +
                     outside.string() + "'; UPDATE entries SET queue_id = '../../outside' " +
-                    "WHERE queue_id = '" + damaged->view.queueId + "';";
+                    "WHERE queue_id = '" + damaged->view.queueId + "'; UPDATE entries SET " +
+                    "height = 'abc' WHERE queue_id = '" + notANumber->view.queueId + "';";
   ASSERT_EQ(sqlite3_exec(db, edit.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
   sqlite3_close(db);
 
   auto entries = (*store)->load();
   ASSERT_TRUE(entries);
-  ASSERT_EQ(entries->size(), 2u);
+  ASSERT_EQ(entries->size(), 3u);
   EXPECT_EQ(entries->at(0).frontFile, stored->frontFile);
   EXPECT_EQ(entries->at(0).sideFile, stored->sideFile);
+  EXPECT_EQ(entries->at(0).view.state, QueuedCreationState::pending);
   EXPECT_EQ(entries->at(1).view.state, QueuedCreationState::failed) << "never run";
   EXPECT_TRUE(entries->at(1).frontFile.empty());
+  EXPECT_EQ(entries->at(2).view.state, QueuedCreationState::failed) << "never run";
+  EXPECT_TRUE(entries->at(2).view.lastError);
   for (const auto& e : *entries) ASSERT_TRUE((*store)->remove(e));
   EXPECT_TRUE(std::filesystem::exists(outside));
 }

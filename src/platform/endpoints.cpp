@@ -1,6 +1,10 @@
 #include "platform/endpoints.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdlib>
+
+#include "platform/encoding/url.h"
 
 namespace corvenza::detail {
 
@@ -41,20 +45,38 @@ S3Endpoint s3Endpoint(std::string_view region, const EnvironmentLookup& env) {
   }
   S3Endpoint endpoint;
   endpoint.pathStyle = true;
-  std::string_view rest = *url;
-  if (auto colon = rest.find("://"); colon != std::string_view::npos) {
-    endpoint.scheme = std::string(rest.substr(0, colon));
-    rest.remove_prefix(colon + 3);
-  } else {
-    endpoint.scheme = "https";
+  // Without a scheme the endpoint is a host (and path) reached over https;
+  // "http:/h" is a mistyped URL, though, not a host named "http".
+  if (url->find("://") == std::string::npos) {
+    const auto colon = url->find(':');
+    const bool schemeLike =
+        colon != std::string::npos && colon > 0 &&
+        std::isalpha(static_cast<unsigned char>((*url)[0])) &&
+        std::all_of(
+            url->begin(), url->begin() + static_cast<std::ptrdiff_t>(colon),
+            [](unsigned char c) { return std::isalnum(c) || c == '+' || c == '-' || c == '.'; }) &&
+        (colon + 1 == url->size() || !std::isdigit(static_cast<unsigned char>((*url)[colon + 1])));
+    if (schemeLike) {
+      endpoint.valid = false;
+      endpoint.scheme = url->substr(0, colon);
+      return endpoint;
+    }
+    url = "https://" + *url;
   }
-  auto slash = rest.find('/');
-  endpoint.host = std::string(rest.substr(0, slash));
-  if (slash != std::string_view::npos) {
-    std::string_view path = rest.substr(slash);
-    while (!path.empty() && path.back() == '/') path.remove_suffix(1);
-    endpoint.basePath = std::string(path);
+  // libcurl would read "http:///s3" as the host "s3"; a slash there is a typo.
+  const auto parts = url->compare(url->find("://") + 3, 1, "/") == 0
+                         ? std::nullopt
+                         : encoding::parseUrl(*url, encoding::UrlReading::asWritten);
+  if (!parts) {
+    endpoint.valid = false;
+    endpoint.scheme = url->substr(0, url->find("://"));
+    return endpoint;
   }
+  endpoint.scheme = parts->scheme;
+  endpoint.host = parts->host + (parts->port.empty() ? "" : ":" + parts->port);
+  std::string_view path = parts->path;
+  while (!path.empty() && path.back() == '/') path.remove_suffix(1);
+  endpoint.basePath = std::string(path);
   return endpoint;
 }
 

@@ -32,6 +32,8 @@ struct S3Endpoint {
   /// True when the bucket goes into the path (any endpoint override) rather
   /// than into the host name.
   bool pathStyle = false;
+  /// False when the override is not a URL with a host: nothing goes to it.
+  bool valid = true;
 
   /// The URL under which @p bucket's keys follow after one "/", e.g.
   /// "https://b.s3.r.amazonaws.com" or "http://127.0.0.1:9000/b".

@@ -76,7 +76,12 @@ std::optional<Error> TransferUtility::checkLocation(const std::string& bucket,
 
 std::optional<Error> TransferUtility::checkUploadTarget(const std::string& bucket) const {
   if (auto error = checkLocation(bucket, "-")) return error;
-  const auto scheme = detail::s3Endpoint(region_, options_.environment).scheme;
+  const auto endpoint = detail::s3Endpoint(region_, options_.environment);
+  if (!endpoint.valid) {
+    return makeStorageError(kStorageInvalidLocation,
+                            "Object storage's endpoint is not a URL with a host name");
+  }
+  const auto& scheme = endpoint.scheme;
   if (scheme != "http" && scheme != "https") {
     // Only the scheme is named: the rest of an endpoint may hold credentials.
     return makeStorageError(

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <map>
+#include <vector>
 
 namespace corvenza::detail {
 namespace {
@@ -49,6 +51,20 @@ TEST(EndpointsTest, ObjectStorageIsVirtualHostedUnlessOverridden) {
   EXPECT_EQ(local.host, "127.0.0.1:9000");
   EXPECT_EQ(local.basePath, "/store");
   EXPECT_EQ(local.bucketUrl("photos"), "http://127.0.0.1:9000/store/photos");
+
+  // Overrides as written by hand: scheme case, no scheme, and ones that name
+  // no host, which nothing may be sent to.
+  const std::vector<std::array<const char*, 2>> overrides = {
+      {"HTTP://127.0.0.1:9000/s3/", "http://127.0.0.1:9000/s3/photos"},
+      {"127.0.0.1:9000", "https://127.0.0.1:9000/photos"},
+      {"http://", "invalid"},
+      {"http:///s3", "invalid"},
+      {"https://:9000/s3", "invalid"},
+      {"http:/127.0.0.1:9000/s3", "invalid"}};
+  for (const auto& [override, expected] : overrides) {
+    const auto endpoint = s3Endpoint("eu-west-1", environment({{"AWS_ENDPOINT_URL_S3", override}}));
+    EXPECT_EQ(endpoint.valid ? endpoint.bucketUrl("photos") : "invalid", expected) << override;
+  }
 }
 
 }  // namespace

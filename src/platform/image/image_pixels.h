@@ -31,8 +31,9 @@ struct PixelBuffer {
   PixelView view() const noexcept { return {width, height, rgb}; }
 };
 
-/// Largest pixel count we agree to allocate for one picture (about 1.5 GB of
-/// RGB). Guards against headers that claim absurd sizes.
-inline constexpr std::int64_t kMaxPixelCount = std::int64_t{1} << 29;
+/// Largest pixel count we agree to allocate for one picture: 256 megapixels,
+/// above the largest phone sensors, about 800 MB of RGB. Guards against small
+/// files whose headers claim huge sizes.
+inline constexpr std::int64_t kMaxPixelCount = std::int64_t{1} << 28;
 
 }  // namespace corvenza::image

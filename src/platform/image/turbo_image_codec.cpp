@@ -10,6 +10,8 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <optional>
+#include <string>
 
 #include "core/unique_fd.h"
 #include "platform/image/exif_orientation.h"
@@ -32,8 +34,12 @@ bool isPng(std::span<const std::uint8_t> b) {
   return b.size() >= sizeof kSignature && std::memcmp(b.data(), kSignature, sizeof kSignature) == 0;
 }
 
-bool sizeAcceptable(std::int64_t width, std::int64_t height) {
-  return width > 0 && height > 0 && width * height <= kMaxPixelCount;
+// Checked before anything is allocated for the pixels.
+std::optional<Error> sizeProblem(std::int64_t width, std::int64_t height) {
+  if (width > 0 && height > 0 && width * height <= kMaxPixelCount) return std::nullopt;
+  return undecodableImage("the picture is " + std::to_string(width) + " x " +
+                          std::to_string(height) + " pixels; at most " +
+                          std::to_string(kMaxPixelCount >> 20) + " megapixels are accepted");
 }
 
 detail::Result<DecodedImage> decodeJpeg(std::span<const std::uint8_t> bytes, int minimumWidth) {
@@ -46,7 +52,7 @@ detail::Result<DecodedImage> decodeJpeg(std::span<const std::uint8_t> bytes, int
       0) {
     return undecodableImage(tjGetErrorStr2(handle.get()));
   }
-  if (!sizeAcceptable(width, height)) return undecodableImage("unsupported picture size");
+  if (auto problem = sizeProblem(width, height)) return *problem;
   // A damaged EXIF block says nothing trustworthy about orientation, but the
   // picture itself may be fine: show it as stored.
   auto orientation = readJpegOrientation(bytes);
@@ -83,9 +89,7 @@ detail::Result<DecodedImage> decodePng(std::span<const std::uint8_t> bytes) {
   if (!png_image_begin_read_from_memory(&png.image, bytes.data(), bytes.size())) {
     return undecodableImage(png.image.message);
   }
-  if (!sizeAcceptable(png.image.width, png.image.height)) {
-    return undecodableImage("unsupported picture size");
-  }
+  if (auto problem = sizeProblem(png.image.width, png.image.height)) return *problem;
   png.image.format = PNG_FORMAT_RGB;
   PixelBuffer pixels{static_cast<int>(png.image.width), static_cast<int>(png.image.height), {}};
   resizeLargeBuffer(pixels.rgb, PNG_IMAGE_SIZE(png.image));

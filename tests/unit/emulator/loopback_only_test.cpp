@@ -73,6 +73,14 @@ TEST_F(LoopbackOnlyTest, EveryRouteAnswersOnlyThisMachine) {
       EXPECT_EQ(status(request, "Host: " + host + "\r\n" + headers, body), 421) << request << host;
     }
     EXPECT_EQ(status(request, headers, body), 421) << request << " naming no host";
+    // A second value must not hide behind a good first one.
+    const auto good = "Host: 127.0.0.1:" + port + "\r\n";
+    for (const auto& [twice, refused] : {std::pair{good + "Host: evil.example\r\n", 421},
+                                         std::pair{good + "Origin: http://127.0.0.1:" + port +
+                                                       "\r\nOrigin: http://evil.example\r\n",
+                                                   403}}) {
+      EXPECT_EQ(status(request, twice + headers, body), refused) << request << " with " << twice;
+    }
     for (const auto& origin : {std::string("http://evil.example"), std::string("null"),
                                "https://127.0.0.1.evil.example:" + port}) {
       const auto from = "Host: 127.0.0.1:" + port + "\r\nOrigin: " + origin + "\r\n";

@@ -1,9 +1,25 @@
 #include "base/http_message.h"
 
+#include <algorithm>
+#include <cctype>
 #include <nlohmann/json.hpp>
 #include <utility>
 
 namespace corvenza::emulator {
+
+std::vector<std::string> Request::headerValues(std::string_view name) const {
+  const auto sameName = [name](std::string_view other) {
+    return std::equal(name.begin(), name.end(), other.begin(), other.end(), [](char a, char b) {
+      return std::tolower(static_cast<unsigned char>(a)) ==
+             std::tolower(static_cast<unsigned char>(b));
+    });
+  };
+  std::vector<std::string> values;
+  for (const auto& [key, value] : headers) {
+    if (sameName(key)) values.push_back(value);
+  }
+  return values;
+}
 
 Request makeRequest(std::string method, std::string target, http::HttpHeaders headers,
                     std::string body) {

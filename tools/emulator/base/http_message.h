@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/http/http_types.h"
 
@@ -31,6 +32,8 @@ struct Request {
   std::optional<std::string> header(std::string_view name) const {
     return http::findHeader(headers, name);
   }
+  /// Every value of @p name (any case), in the order received.
+  std::vector<std::string> headerValues(std::string_view name) const;
 };
 
 struct Response {

@@ -66,14 +66,18 @@ bool isLoopbackOrigin(std::string_view origin) {
 std::optional<Response> refuseUnlessLoopback(const Request& request) {
   Response refusal;
   refusal.headers.emplace_back("Content-Type", "text/plain; charset=utf-8");
-  const auto origin = request.header("Origin");
+  // Every value counts: a second Host or Origin must not pass behind a good first one.
+  const auto hosts = request.headerValues("Host");
+  const auto origins = request.headerValues("Origin");
   if (!isLoopbackPeer(request.remoteAddress)) {
     refusal.status = 403;
     refusal.body = "the emulator answers only this machine\n";
-  } else if (!isLoopbackHost(request.header("Host").value_or(""))) {
+  } else if (hosts.size() != 1 || !isLoopbackHost(hosts.front())) {
     refusal.status = 421;
-    refusal.body = "the emulator answers only requests for 127.0.0.1, localhost or [::1]\n";
-  } else if (origin && !isLoopbackOrigin(*origin)) {
+    refusal.body =
+        "the emulator answers only requests for 127.0.0.1, localhost or [::1], in one Host "
+        "header\n";
+  } else if (origins.size() > 1 || (origins.size() == 1 && !isLoopbackOrigin(origins.front()))) {
     refusal.status = 403;
     refusal.body = "the emulator answers only pages of this machine\n";
   } else {

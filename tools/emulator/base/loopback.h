@@ -24,10 +24,10 @@ bool isLoopbackHost(std::string_view host);
 bool isLoopbackOrigin(std::string_view origin);
 
 /// The server's answer to a request not from and for this machine: 403 for a
-/// peer off loopback, 421 for a Host that is not a loopback one (or none), 403
-/// for an Origin that is not a loopback one (a page elsewhere: browsers send
-/// one with every cross-site POST and WebSocket). Nothing for a request that
-/// may be served.
+/// peer off loopback, 421 unless there is exactly one Host and it is a
+/// loopback one, 403 for more than one Origin or one that is not a loopback
+/// one (a page elsewhere: browsers send one with every cross-site POST and
+/// WebSocket). Nothing for a request that may be served.
 std::optional<Response> refuseUnlessLoopback(const Request& request);
 
 }  // namespace corvenza::emulator

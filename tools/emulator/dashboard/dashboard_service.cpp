@@ -57,8 +57,9 @@ void DashboardService::close() {
 void DashboardService::handleAsync(Request request, Responder respond) {
   // The server refuses these already (loopback.h). The dashboard shows every
   // identity's data, so it asks again of callers that reach it another way.
-  if (!isLoopbackPeer(request.remoteAddress) ||
-      !isLoopbackHost(request.header("Host").value_or(""))) {
+  const auto hosts = request.headerValues("Host");
+  if (!isLoopbackPeer(request.remoteAddress) || hosts.size() != 1 ||
+      !isLoopbackHost(hosts.front())) {
     return respond(plainText(403, "the dashboard answers only on this machine's loopback address"));
   }
   if (request.method != "GET") return respond(plainText(405, "the dashboard only answers GET"));

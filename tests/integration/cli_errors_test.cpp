@@ -83,18 +83,46 @@ TEST_F(CliErrorsTest, BadValuesAreUsageErrorsAndNothingIsSent) {
   const std::string photos = " --weight 60 --age 30 --front " +
                              shellQuoted(kExamplePhotos + "side-3024x4032.jpg") + " --side " +
                              shellQuoted(kExamplePhotos + "side-3024x4032.jpg");
-  const std::vector<std::string> cases = {
-      "create --height NaN" + photos, "create --height inf" + photos,
-      "create --height 1e999" + photos, "update some-id --height 170 --weight nan --age 3",
+  const std::string wholeNumber = "must be a whole number from 0 to 2147483647";
+  const std::string seconds = "must be a whole number of seconds from ";
+  // args, the words of the refusal
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"create --height NaN" + photos, "not a finite number"},
+      {"create --height inf" + photos, "not a finite number"},
+      {"create --height 1e999" + photos, "not a number"},
+      {"update some-id --height 170 --weight nan --age 3", "not a finite number"},
+      {"create --height 170 --age -5" + photos, "--age: " + wholeNumber},
+      {"create --height 170 --timeout 0" + photos, "--timeout: " + seconds + "1 to"},
+      {"watch --count -1", "--count: " + wholeNumber},
+      {"watch --count 1.5", "--count: " + wholeNumber},
+      {"watch --timeout -3", "--timeout: " + seconds + "0 to 2147483647"},
+      {"watch --timeout 1e400", "--timeout: " + seconds + "0 to"},
+      {"watch --subscribe-timeout inf", "--subscribe-timeout: " + seconds + "1 to"},
       // Not UTF-8: raw bytes, an overlong NUL, a lone surrogate.
-      "get " + shellQuoted("\xff\xfe"), "delete " + shellQuoted("a\xc0\x80"),
-      "list --next-token " + shellQuoted("\xed\xa0\x80")};
-  for (const auto& args : cases) {
+      {"get " + shellQuoted("\xff\xfe"), "UTF-8"},
+      {"delete " + shellQuoted("a\xc0\x80"), "UTF-8"},
+      {"list --next-token " + shellQuoted("\xed\xa0\x80"), "UTF-8"}};
+  for (const auto& [args, says] : cases) {
     SCOPED_TRACE(args);
     const auto run = corvenza(args);
     EXPECT_EQ(run.exitCode, 2) << run.err;
     EXPECT_TRUE(run.out.empty());
+    EXPECT_NE(run.err.find(says), std::string::npos) << run.err;
+    EXPECT_EQ(run.err.find("179769"), std::string::npos) << "a bound nobody can read";
   }
+}
+
+// 0, the default of --count and --timeout, is no limit, and the help says so.
+TEST_F(CliErrorsTest, WatchTakesZeroAsNoLimit) {
+  const auto help = corvenza("watch --help");
+  for (const std::string option : {"--count", "--timeout"}) {
+    const auto at = help.out.find("  " + option + " ");
+    ASSERT_NE(at, std::string::npos) << help.out;
+    const auto entry = help.out.substr(at, help.out.find("\n  -", at) - at);
+    EXPECT_NE(entry.find("0, the default: no limit"), std::string::npos) << entry;
+  }
+  const auto watched = corvenza("watch --count 0 --timeout 2");
+  EXPECT_EQ(watched.exitCode, 0) << watched.err;
 }
 
 TEST_F(CliErrorsTest, WhatCannotWorkIsRefusedBeforeItIsSent) {

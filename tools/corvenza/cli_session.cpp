@@ -1,5 +1,6 @@
 #include "cli_session.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -78,6 +79,23 @@ CLI::Validator finitePositiveNumber() {
         return {};
       },
       "POSITIVE");
+}
+
+CLI::Validator wholeNumber(int min, int max, const std::string& unit) {
+  const auto words = "must be a whole number" + (unit.empty() ? "" : " of " + unit) + " from " +
+                     std::to_string(min) + " to " + std::to_string(max);
+  return CLI::Validator(
+      [min, max, words](std::string& text) -> std::string {
+        std::string_view digits = text;
+        if (digits.starts_with('+')) digits.remove_prefix(1);
+        long long value = 0;
+        const auto end = digits.data() + digits.size();
+        const auto [stop, failed] = std::from_chars(digits.data(), end, value);
+        if (failed != std::errc() || stop != end || value < min || value > max) return words;
+        return {};
+      },
+      // The words say the range; the help's type column stays short.
+      "");
 }
 
 CLI::Validator webUrl() {

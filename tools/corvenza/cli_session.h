@@ -26,6 +26,9 @@ struct GlobalOptions {
 
 /// Accepts only finite numbers above zero: "NaN" and "inf" are usage errors.
 CLI::Validator finitePositiveNumber();
+/// Accepts only whole numbers from @p min to @p max, and says so in words
+/// ("must be a whole number of seconds from 1 to 600" with @p unit "seconds").
+CLI::Validator wholeNumber(int min, int max, const std::string& unit = {});
 /// Accepts only valid UTF-8 text: ids and tokens travel as JSON strings.
 CLI::Validator utf8Text();
 /// Accepts only http:// and https:// URLs: the library sends nothing else.

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <iostream>
+#include <limits>
 #include <map>
 #include <memory>
 #include <string>
@@ -215,7 +216,7 @@ void addCreateCommand(CLI::App& app, int& exitCode) {
   addParameterOptions(*command, options->parameter);
   command->add_flag("--wait", options->wait, "Follow the request until it completes or fails");
   command->add_option("--timeout", options->timeout, "Seconds to wait with --wait")
-      ->check(CLI::PositiveNumber);
+      ->check(wholeNumber(1, std::numeric_limits<int>::max(), "seconds"));
   command->add_flag("--json", options->json, "Print one JSON object");
   command->callback([options, &exitCode] { exitCode = runCreate(*options); });
 }

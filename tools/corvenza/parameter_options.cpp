@@ -1,6 +1,7 @@
 #include "parameter_options.h"
 
 #include <iostream>
+#include <limits>
 
 #include "cli_session.h"
 
@@ -15,7 +16,7 @@ void addParameterOptions(CLI::App& command, ParameterOptions& options) {
       ->check(finitePositiveNumber());
   command.add_option("--age", options.age, "Age in years")
       ->required()
-      ->check(CLI::NonNegativeNumber);
+      ->check(wholeNumber(0, std::numeric_limits<int>::max()));
   command.add_option("--gender", options.gender, "female, male or none")
       ->check(CLI::IsMember({"female", "male", "none"}));
   command.add_flag("--fail-on-automatic-failure", options.failOnAutomaticFailure,

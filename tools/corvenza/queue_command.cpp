@@ -287,13 +287,13 @@ void addQueueCommand(CLI::App& app, int& exitCode) {
       "unfinished (the service could not be reached; run again later)",
       runRun);
   run->add_option("--jobs", runOptions->jobs, "Creations that run at once")
-      ->check(CLI::Range(1, 64));
+      ->check(wholeNumber(1, 64));
   run->add_option("--give-up-after", runOptions->giveUpAfter,
                   "Failures in a row (network, time-outs, 5xx) after which a creation is left "
                   "for a later run")
-      ->check(CLI::Range(1, 1000));
+      ->check(wholeNumber(1, 1000));
   run->add_option("--step-timeout", runOptions->stepTimeout, "Seconds each network step may take")
-      ->check(CLI::Range(1, 600));
+      ->check(wholeNumber(1, 600, "seconds"));
   run->add_flag("--json", runOptions->json, "Print the outcome and every entry as JSON");
 
   auto [list, listOptions] =

@@ -1,6 +1,7 @@
 // corvenza get / list / update / delete.
 
 #include <iostream>
+#include <limits>
 #include <memory>
 
 #include "cli_session.h"
@@ -104,7 +105,7 @@ void addUpdateCommand(CLI::App& app, int& exitCode) {
       ->check(finitePositiveNumber());
   command->add_option("--age", options->age, "Age in years")
       ->required()
-      ->check(CLI::NonNegativeNumber);
+      ->check(wholeNumber(0, std::numeric_limits<int>::max()));
   command->add_option("--gender", options->gender, "female or male (omit for none)")
       ->check(CLI::IsMember({"female", "male"}));
   command->add_flag("--json", *json, "Print one JSON object");
@@ -136,7 +137,7 @@ void addListCommand(CLI::App& app, int& exitCode) {
   addGlobalOptions(*command, options->global);
   // The service refuses a larger page; better said before anything is sent.
   command->add_option("--limit", options->limit, "Page size (1 to 100)")
-      ->check(CLI::Range(1, kMaxPageSize));
+      ->check(wholeNumber(1, kMaxPageSize));
   command->add_option("--next-token", options->nextToken, "Continue after this page")
       ->check(utf8Text());
   command->add_flag("--all", options->all, "Follow every page");

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <iostream>
+#include <limits>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <set>
@@ -121,14 +122,18 @@ void addWatchCommand(CLI::App& app, int& exitCode) {
   command->add_flag("--create", options->create, "Creations (all kinds when none is chosen)");
   command->add_flag("--update", options->update, "Updates");
   command->add_flag("--delete", options->remove, "Deletions");
-  command->add_option("--count", options->count, "Stop after this many events")
-      ->check(CLI::NonNegativeNumber);
-  command->add_option("--timeout", options->timeout, "Stop after this many seconds")
-      ->check(CLI::NonNegativeNumber);
+  command
+      ->add_option("--count", options->count,
+                   "Stop after this many events (0, the default: no limit)")
+      ->check(wholeNumber(0, std::numeric_limits<int>::max()));
+  command
+      ->add_option("--timeout", options->timeout,
+                   "Stop after this many seconds (0, the default: no limit)")
+      ->check(wholeNumber(0, std::numeric_limits<int>::max(), "seconds"));
   command
       ->add_option("--subscribe-timeout", options->subscribeTimeout,
                    "Fail unless the service accepts the subscription within this many seconds")
-      ->check(CLI::PositiveNumber);
+      ->check(wholeNumber(1, std::numeric_limits<int>::max(), "seconds"));
   command->add_flag("--json", options->json, "One JSON object per line");
   command->callback([=, &exitCode] { exitCode = runWatch(*global, *options); });
 }

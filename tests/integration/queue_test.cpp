@@ -212,14 +212,27 @@ TEST_F(QueueTest, AFailureAtAnyStepIsRetriedAndEndsWithOneRequest) {
 }
 
 TEST_F(QueueTest, ARefusalEndsTheEntryAsFailedWithItsErrorAndItsPhotosGone) {
-  for (const auto& target : {json{{"route", "graphql"}, {"field", "createBodysizeEstimation"}},
-                             json{{"route", "storage"}, {"method", "PUT"}}}) {
-    SCOPED_TRACE(target.dump());
+  struct Case {
+    const char* name;
+    std::optional<json> refused;  // none: the request is deleted before its photos go up
+    bool requestLeft;
+  };
+  for (const auto& c :
+       {Case{"create", json{{"route", "graphql"}, {"field", "createBodysizeEstimation"}}, false},
+        Case{"photo", json{{"route", "storage"}, {"method", "PUT"}}, true},
+        Case{"request deleted", std::nullopt, false}}) {
+    SCOPED_TRACE(c.name);
     const auto user = nextUser();
     ASSERT_EQ(run(addArgs(), as(user)).exitCode, 0);
-    json fault = target;
-    fault.update({{"action", "fail"}, {"status", 400}});
-    inject(fault);
+    if (c.refused) {
+      json fault = *c.refused;
+      fault.update({{"action", "fail"}, {"status", 400}});
+      inject(fault);
+    } else {
+      stopBefore({{"route", "graphql"}, {"field", "attachFrontImage"}}, user);
+      const auto id = queueList(user).at(0).value("requestId", "");
+      ASSERT_EQ(run("delete " + shellQuoted(id), as(user)).exitCode, 0);
+    }
     const auto ran = run("queue run --json", as(user));
     EXPECT_EQ(ran.exitCode, 1) << ran.err;
     const auto out = json::parse(ran.out, nullptr, false);
@@ -228,11 +241,12 @@ TEST_F(QueueTest, ARefusalEndsTheEntryAsFailedWithItsErrorAndItsPhotosGone) {
     EXPECT_EQ(entry.value("state", ""), "failed");
     EXPECT_TRUE(entry.contains("lastError")) << entry.dump();
     EXPECT_EQ(photosLeft(), 0u);
-    // A refused photo leaves its request behind, and the list says so.
-    const bool requestLeft = target.value("route", "") == "storage";
-    EXPECT_EQ(entry.value("requestLeftOnService", false), requestLeft) << entry.dump();
-    EXPECT_EQ(run("queue list", as(user)).out.find("stays on the service") != std::string::npos,
-              requestLeft);
+    // A refused photo leaves its request behind, and the run and the list say so.
+    EXPECT_EQ(entry.value("requestLeftOnService", false), c.requestLeft) << entry.dump();
+    EXPECT_EQ(ran.err.find("stays on the service") != std::string::npos, c.requestLeft)
+        << ran.err;
+    const auto listed = run("queue list", as(user)).out;
+    EXPECT_EQ(listed.find("stays on the service") != std::string::npos, c.requestLeft) << listed;
     clearFaults();
   }
 }

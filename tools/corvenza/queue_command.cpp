@@ -98,9 +98,14 @@ std::optional<OpenQueue> openQueue(const QueueOptions& options) {
   }
 }
 
-/// A failed entry's request stays on the service without its photos.
+/// A failed entry's request stays on the service without its photos, unless
+/// the failure was that the service no longer holds it.
 std::string leftOnService(const QueuedCreation& entry) {
   if (entry.state != QueuedCreationState::failed || !entry.requestId) return {};
+  if (entry.lastError && entry.lastError->domain() == kCreationQueueErrorDomain &&
+      entry.lastError->code() == static_cast<int>(CreationQueueErrorCode::requestGone)) {
+    return {};
+  }
   return "; request " + *entry.requestId + " stays on the service unfinished (corvenza delete " +
          *entry.requestId + " removes it)";
 }

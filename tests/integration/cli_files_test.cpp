@@ -7,7 +7,9 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "integration/shell_run.h"
 #include "testkit/example_photos.h"
@@ -36,22 +38,48 @@ class CliFilesTest : public ::testing::Test {
   TempDir dir_;
 };
 
+// `config` refuses what start-up cannot use, and every command that starts
+// the library says why, without --verbose.
 TEST_F(CliFilesTest, ConfigurationThatCannotBeUsedStopsEveryCommand) {
   const auto bundle = dir_.path() / "bundle";
-  std::filesystem::create_directory(bundle);
-  for (const std::string text : {"{ not json", R"({"graph_ql_endpoint": "http://127.0.0.1:9"})"}) {
-    SCOPED_TRACE(text);
-    std::ofstream(bundle / "corvenza-config.json", std::ios::trunc) << text;
+  const auto file = bundle / "corvenza-config.json";
+  const auto writes = [&](const std::string& text) {
+    return [&, text] { std::ofstream(file, std::ios::trunc) << text; };
+  };
+  struct Case {
+    std::function<void()> make;
+    std::string says;  // by config
+    std::string listSays;
+  };
+  const std::vector<Case> cases = {
+      {writes("{ not json"), "cannot be decoded",
+       "start-up failed: corvenza-config.json cannot be decoded"},
+      {writes(R"({"graph_ql_endpoint": "http://127.0.0.1:9"})"), "cannot be decoded",
+       "start-up failed: corvenza-config.json cannot be decoded"},
+      {writes(R"({"graph_ql_endpoint": "file:///etc/passwd", "graph_ql_region": "us-east-1",
+                  "bucket_name": "b", "bucket_region": "us-east-1", "id_pool_id": "us-east-1:p",
+                  "id_pool_region": "us-east-1", "encryption_key": "k"})"),
+       "graph_ql_endpoint 'file:///etc/passwd' is not an http or https URL",
+       "The GraphQL endpoint is not a valid http or https URL"},
+      {[&] { std::filesystem::create_symlink("corvenza-config.json", file); },
+       file.string() + " is a link that leads round in a loop",
+       "start-up failed: " + file.string() + " is a link that leads round in a loop"},
+      {[&] { std::filesystem::create_directory(file); }, file.string() + " is a folder",
+       "start-up failed: " + file.string() + " is a folder"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.says);
+    std::filesystem::remove_all(bundle);
+    std::filesystem::create_directory(bundle);
+    c.make();
     const auto config = corvenza("config --json --bundle " + shellQuoted(bundle.string()));
     EXPECT_EQ(config.exitCode, 1);
     EXPECT_TRUE(config.out.empty()) << config.out;
-    EXPECT_NE(config.err.find("cannot be decoded"), std::string::npos) << config.err;
+    EXPECT_NE(config.err.find(c.says), std::string::npos) << config.err;
 
     const auto list = corvenza("list --bundle " + shellQuoted(bundle.string()));
     EXPECT_EQ(list.exitCode, 1);
-    EXPECT_NE(list.err.find("start-up failed: corvenza-config.json cannot be decoded"),
-              std::string::npos)
-        << list.err;
+    EXPECT_NE(list.err.find(c.listSays), std::string::npos) << list.err;
   }
 }
 

@@ -1,10 +1,15 @@
 #include "cli_session.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <iostream>
+#include <mutex>
 #include <string_view>
 
 #include "error_words.h"
@@ -25,13 +30,22 @@ std::optional<std::string> userIdFor(const GlobalOptions& options) {
   return std::nullopt;
 }
 
-std::string startupFailure(const Error& error) {
-  if (error.userInfo()) {
-    if (auto detail = error.userInfo()->find("detail"); detail != error.userInfo()->end()) {
-      return detail->second;
-    }
+// What is wrong with the bundle's corvenza-config.json when start-up found
+// none it could read and said no more.
+std::string whyNoConfiguration() {
+  const auto directory = Bundle::mainBundleDirectory();
+  const auto file = directory / "corvenza-config.json";
+  struct stat info {};
+  if (::stat(file.c_str(), &info) == 0) {
+    if (S_ISDIR(info.st_mode)) return file.string() + " is a folder, not a file";
+  } else if (const int why = errno; ::lstat(file.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
+    if (why == ELOOP) return file.string() + " is a link that leads round in a loop";
+    if (why == ENOENT) return file.string() + " is a link to nothing";
+    return file.string() + " is a link that cannot be followed (" + std::strerror(why) + ")";
+  } else if (why != ENOENT) {
+    return file.string() + " cannot be used (" + std::strerror(why) + ")";
   }
-  return "no corvenza-config.json in " + Bundle::mainBundleDirectory().string();
+  return "no corvenza-config.json in " + directory.string();
 }
 
 bool isUtf8(std::string_view text) {
@@ -98,14 +112,25 @@ CLI::Validator wholeNumber(int min, int max, const std::string& unit) {
       "");
 }
 
+std::string startupFailure(const Error& error) {
+  if (const auto detail = error.userInfoValue(error_info::kDetail)) return *detail;
+  return whyNoConfiguration();
+}
+
+bool isWebUrl(std::string_view url) {
+  for (const std::string_view scheme : {"http://", "https://"}) {
+    if (url.starts_with(scheme)) {
+      const auto host = url.substr(scheme.size());
+      return !host.empty() && host.front() != ':' && host.front() != '/';
+    }
+  }
+  return false;
+}
+
 CLI::Validator webUrl() {
   return CLI::Validator(
       [](std::string& text) -> std::string {
-        const auto scheme = text.substr(0, text.find("://"));
-        if (text.find("://") != std::string::npos && (scheme == "http" || scheme == "https")) {
-          return {};
-        }
-        return "'" + text + "' is not an http or https URL";
+        return isWebUrl(text) ? std::string() : "'" + text + "' is not an http or https URL";
       },
       "URL");
 }
@@ -144,10 +169,21 @@ void addGlobalOptions(CLI::App& command, GlobalOptions& options) {
   command.add_flag("--verbose", options.verbose, "Show the library's console lines on stderr");
 }
 
+// Start-up writes some problems only as console lines (an endpoint it
+// cannot use) and the command fails later; the last such line explains it.
+struct Session::StartupLines {
+  std::mutex mutex;
+  bool open = true;
+  std::string lastError;
+};
+
 std::unique_ptr<Session> Session::prepare(const GlobalOptions& options) {
   const bool verbose = options.verbose;
-  setConsoleSink([verbose](std::string_view line) {
+  auto startup = std::make_shared<StartupLines>();
+  setConsoleSink([verbose, startup](std::string_view line) {
     if (verbose) std::cerr << line << '\n';
+    std::lock_guard lock(startup->mutex);
+    if (startup->open && line.starts_with("Error")) startup->lastError = line;
   });
   if (!options.bundle.empty()) Bundle::setMainBundleDirectory(options.bundle);
   if (options.apiUrl.empty() || options.apiKey.empty()) {
@@ -156,6 +192,7 @@ std::unique_ptr<Session> Session::prepare(const GlobalOptions& options) {
     return nullptr;
   }
   std::unique_ptr<Session> session(new Session());
+  session->startup_ = std::move(startup);
   session->queue_ = MainQueue::callerDriven();
   CorvenzaEnterprise::setMainQueue(session->queue_);
   const auto userId = userIdFor(options);
@@ -175,6 +212,7 @@ std::unique_ptr<Session> Session::start(const GlobalOptions& options) {
               << e.error().domain() << " " << e.error().code() << "]\n";
     return nullptr;
   }
+  session->endStartup();
   return session;
 }
 
@@ -195,7 +233,14 @@ std::unique_ptr<Session> Session::startClient(
               << e.error().domain() << " " << e.error().code() << "]\n";
     return nullptr;
   }
+  session->endStartup();
   return session;
+}
+
+void Session::endStartup() {
+  std::lock_guard lock(startup_->mutex);
+  startup_->open = false;
+  setStartupProblem(startup_->lastError);
 }
 
 Session::~Session() { setConsoleSink(nullptr); }

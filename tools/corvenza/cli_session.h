@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "error_words.h"
 
@@ -31,8 +32,15 @@ CLI::Validator finitePositiveNumber();
 CLI::Validator wholeNumber(int min, int max, const std::string& unit = {});
 /// Accepts only valid UTF-8 text: ids and tokens travel as JSON strings.
 CLI::Validator utf8Text();
-/// Accepts only http:// and https:// URLs: the library sends nothing else.
+/// Whether @p url is an http:// or https:// URL with a host: the library
+/// sends nothing else.
+bool isWebUrl(std::string_view url);
+/// Accepts only what isWebUrl() does.
 CLI::Validator webUrl();
+
+/// Why start-up failed with @p error, in words: its detail, else what is
+/// wrong with the bundle's corvenza-config.json (none, a folder, a loop).
+std::string startupFailure(const Error& error);
 
 /// Adds --bundle, --api-url, --api-key, --user-id (with their environment
 /// variables) and --verbose to @p command; --api-url (http or https) and
@@ -65,6 +73,10 @@ class Session {
  private:
   Session() = default;
   static std::unique_ptr<Session> prepare(const GlobalOptions& options);
+  struct StartupLines;
+  /// Hands what start-up wrote of its errors to the messages, and stops listening.
+  void endStartup();
+  std::shared_ptr<StartupLines> startup_;
   std::shared_ptr<MainQueue> queue_;
   std::shared_ptr<DirectTokenProvider> provider_;
   std::shared_ptr<EstimationClient> client_;

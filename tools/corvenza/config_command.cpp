@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include "cli_session.h"
 #include "commands.h"
 
 namespace corvenza::cli {
@@ -52,14 +53,14 @@ int runConfig(const ConfigOptions& options) {
   try {
     enterprise.loadConfig();
   } catch (const CorvenzaException& e) {
-    const auto& info = e.error().userInfo();
-    const auto detail = info ? info->find("detail") : UserInfo::const_iterator{};
-    if (info && detail != info->end()) {
-      std::cerr << "corvenza: " << detail->second;
-    } else {
-      std::cerr << "corvenza: no corvenza-config.json in " << Bundle::mainBundleDirectory();
-    }
-    std::cerr << " (" << e.error().domain() << " error code " << e.error().code() << ")\n";
+    std::cerr << "corvenza: " << startupFailure(e.error()) << " (" << e.error().domain()
+              << " error code " << e.error().code() << ")\n";
+    return kExitFailure;
+  }
+  // Start-up would only say so in a console line, and every command fail later.
+  if (!isWebUrl(enterprise.graphQLEndpoint())) {
+    std::cerr << "corvenza: graph_ql_endpoint '" << enterprise.graphQLEndpoint()
+              << "' is not an http or https URL\n";
     return kExitFailure;
   }
   const auto gqlRegion = enterprise.graphQLRegion();

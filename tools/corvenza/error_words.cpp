@@ -56,6 +56,11 @@ std::string hostOf(const std::string& url) {
   return host;
 }
 
+std::string& startupProblem() {
+  static std::string words;
+  return words;
+}
+
 std::string what(const Error& error, const ErrorContext& context) {
   const auto& domain = error.domain();
   const auto status = info(error, error_info::kHttpStatus);
@@ -84,7 +89,9 @@ std::string what(const Error& error, const ErrorContext& context) {
            " s while " + stalledWords(error, context);
   }
   if (domain == CorvenzaError::kDomain && error.code() == 1998) {
-    return "the library was not started (no usable configuration)";
+    const auto& problem = startupProblem();
+    return "the library was not started (no usable configuration)" +
+           (problem.empty() ? std::string() : ": " + problem);
   }
   if (domain == "CorvenzaTransportError")
     return "cannot reach the service: " + error.localizedDescription();
@@ -128,6 +135,8 @@ std::string& endpointOverride() {
 }  // namespace
 
 void setServiceEndpoint(std::string endpoint) { endpointOverride() = std::move(endpoint); }
+
+void setStartupProblem(std::string words) { startupProblem() = std::move(words); }
 
 std::string serviceHost() {
   const auto& own = endpointOverride();

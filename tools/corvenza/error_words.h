@@ -27,4 +27,8 @@ std::string describeError(const Error& error, const ErrorContext& context = {});
 std::string serviceHost();
 void setServiceEndpoint(std::string endpoint);
 
+/// What the library wrote of an error while it started, if anything: a part
+/// it could not build fails only later, as "not started", with these words.
+void setStartupProblem(std::string words);
+
 }  // namespace corvenza::cli

@@ -233,17 +233,44 @@ TEST_F(CliErrorsTest, FailuresSayWhatHappenedAndKeepTheCode) {
             std::string::npos)
       << unknownDelete.err;
 
-  const auto wrongKey = corvenza("list", "CORVENZA_API_KEY=not-the-key");
-  EXPECT_EQ(wrongKey.exitCode, 1);
-  EXPECT_NE(wrongKey.err.find("the authentication service refused the API key (HTTP 401)"),
-            std::string::npos)
-      << wrongKey.err;
-  EXPECT_EQ(wrongKey.err.find("not-the-key"), std::string::npos) << "the key is never shown";
-
   const auto unreachable = corvenza("list", "CORVENZA_API_URL=http://127.0.0.1:9");
   EXPECT_EQ(unreachable.exitCode, 1);
   EXPECT_NE(unreachable.err.find("cannot reach the authentication service"), std::string::npos)
       << unreachable.err;
+}
+
+// What the authentication service answered reaches the user: its own
+// message with a refusal, and that its answer could not be read.
+TEST_F(CliErrorsTest, TheAuthenticationServicesAnswerIsToldInWords) {
+  struct Case {
+    json fault;  // null: none
+    std::string settings;
+    std::string says;
+  };
+  const auto authFault = [](const json& action) {
+    json fault = {{"route", "auth"}, {"times", "always"}};
+    fault.update(action);
+    return fault;
+  };
+  const std::vector<Case> cases = {
+      {nullptr, "CORVENZA_API_KEY=not-the-key",
+       "the authentication service refused the API key (HTTP 401)"},
+      {authFault({{"action", "fail"},
+                  {"status", 403},
+                  {"body", R"({"error":"Forbidden","message":"user banned"})"}}),
+       "", "the authentication service refused the API key (HTTP 403): user banned"},
+      {authFault({{"action", "malformed"}, {"body", "<html>"}}), "",
+       "the authentication service's answer (HTTP 200) could not be read"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.says);
+    if (!c.fault.is_null()) faults().inject(c.fault);
+    const auto run = corvenza("list", c.settings);
+    faults().clear();
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
+    EXPECT_EQ(run.err.find("not-the-key"), std::string::npos) << "the key is never shown";
+  }
 }
 
 TEST_F(CliErrorsTest, ListedItemsHoldNoFieldsTheyNeverCarried) {

@@ -71,13 +71,15 @@ std::string what(const Error& error, const ErrorContext& context) {
     return "no request " + (id.empty() ? context.requestId : id) + " for this user";
   }
   if (info(error, error_info::kService) == "authentication") {
+    const auto said = message.empty() ? std::string() : ": " + message;
     if (status == "401" || status == "403") {
-      return "the authentication service refused the API key (HTTP " + status + ")";
+      return "the authentication service refused the API key (HTTP " + status + ")" + said;
     }
-    if (!status.empty()) {
-      return "the authentication service answered HTTP " + status +
-             (message.empty() ? std::string() : ": " + message);
+    // A success status with no token in it: the answer itself is at fault.
+    if (status.starts_with('2')) {
+      return "the authentication service's answer (HTTP " + status + ") could not be read" + said;
     }
+    if (!status.empty()) return "the authentication service answered HTTP " + status + said;
     const auto underneath = info(error, error_info::kUnderlyingError);
     if (!underneath.empty()) return "cannot reach the authentication service: " + underneath;
     return "the authentication service gave no usable token";

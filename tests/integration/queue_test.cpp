@@ -297,6 +297,22 @@ TEST_F(QueueTest, FlagsOnTheLineWinOverTheEnvironment) {
   EXPECT_EQ(carol.out, "[]\n") << carol.err;
 }
 
+// The queue's folder follows the service however its URL is written: a
+// trailing slash or capitals in the host name the same one.
+TEST_F(QueueTest, OneServiceWrittenTwoWaysHasOneQueue) {
+  const auto auth = emulator_->endpoint("auth");
+  const auto local = "http://localhost:" + auth.substr(auth.rfind(':') + 1);
+  for (const auto& [added, listed] :
+       {std::pair{auth, auth + "/"}, std::pair{auth + "//", auth},
+        std::pair{local, "http://LocalHost:" + local.substr(local.rfind(':') + 1) + "/"}}) {
+    SCOPED_TRACE(added + " then " + listed);
+    const auto user = nextUser();
+    ASSERT_EQ(run(addArgs() + " --api-url " + shellQuoted(added), as(user)).exitCode, 0);
+    const auto list = run("queue list --json --api-url " + shellQuoted(listed), as(user));
+    EXPECT_EQ(json::parse(list.out, nullptr, false).size(), 1u) << list.out << list.err;
+  }
+}
+
 // Trouble on this side (a wrong key, photo storage that is not set up) says
 // nothing about the creations: the run stops before sending anything, keeps
 // every entry with its photos and says what to mend; mended, it completes.

@@ -2,6 +2,8 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -46,6 +48,28 @@ std::string whyNoConfiguration() {
     return file.string() + " cannot be used (" + std::strerror(why) + ")";
   }
   return "no corvenza-config.json in " + directory.string();
+}
+
+// The service a URL names, written one way: scheme and host in lower case,
+// no trailing slashes. A URL already so written is kept as it is, so the
+// folders named after it stay the same.
+std::string serviceName(const std::string& url) {
+  const auto lower = [](std::string text) {
+    for (auto& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+  };
+  const auto scheme = url.find("://");
+  if (scheme == std::string::npos) return url;
+  const auto start = scheme + 3;
+  const auto pathStart = std::min(url.find_first_of("/?#", start), url.size());
+  const auto suffixStart = std::min(url.find_first_of("?#", pathStart), url.size());
+  auto authority = url.substr(start, pathStart - start);
+  const auto at = authority.rfind('@');
+  const auto hostStart = at == std::string::npos ? 0 : at + 1;
+  authority = authority.substr(0, hostStart) + lower(authority.substr(hostStart));
+  auto path = url.substr(pathStart, suffixStart - pathStart);
+  while (!path.empty() && path.back() == '/') path.pop_back();
+  return lower(url.substr(0, scheme)) + "://" + authority + path + url.substr(suffixStart);
 }
 
 bool isUtf8(std::string_view text) {
@@ -198,7 +222,7 @@ std::unique_ptr<Session> Session::prepare(const GlobalOptions& options) {
   const auto userId = userIdFor(options);
   session->provider_ = std::make_shared<DirectTokenProvider>(options.apiUrl, options.apiKey);
   session->provider_->setUserId(userId);
-  session->account_ = options.apiUrl + "\n" + userId.value_or("");
+  session->account_ = serviceName(options.apiUrl) + "\n" + userId.value_or("");
   return session;
 }
 

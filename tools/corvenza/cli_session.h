@@ -67,7 +67,8 @@ class Session {
 
   /// The client startClient() made.
   const std::shared_ptr<EstimationClient>& client() const { return client_; }
-  /// Names whose requests these are: the service and the user.
+  /// Names whose requests these are: the service (its URL in one spelling,
+  /// however --api-url wrote it) and the user.
   const std::string& account() const { return account_; }
 
  private:

@@ -243,8 +243,7 @@ TEST_F(QueueTest, ARefusalEndsTheEntryAsFailedWithItsErrorAndItsPhotosGone) {
     EXPECT_EQ(photosLeft(), 0u);
     // A refused photo leaves its request behind, and the run and the list say so.
     EXPECT_EQ(entry.value("requestLeftOnService", false), c.requestLeft) << entry.dump();
-    EXPECT_EQ(ran.err.find("stays on the service") != std::string::npos, c.requestLeft)
-        << ran.err;
+    EXPECT_EQ(ran.err.find("stays on the service") != std::string::npos, c.requestLeft) << ran.err;
     const auto listed = run("queue list", as(user)).out;
     EXPECT_EQ(listed.find("stays on the service") != std::string::npos, c.requestLeft) << listed;
     clearFaults();

@@ -109,6 +109,14 @@ void sendStep(const CreationContext& context, StepInput input, std::chrono::dura
   // queue always finds its time-out to cancel.
   auto guard = requests::OperationGuard::arm(
       limit, queue, [finish] { (*finish)(outcome(StepOutcome::Kind::timedOut)); });
+  // A photo on a slow link is answering while its bytes move: only silence
+  // counts towards the limit.
+  input.progress = [weak = std::weak_ptr<requests::OperationGuard>(guard),
+                    heard = std::move(input.progress)](const appsync::S3UploadDescription& upload,
+                                                       std::uint64_t sent, std::uint64_t total) {
+    if (auto guard = weak.lock()) guard->progressed();
+    if (heard) heard(upload, sent, total);
+  };
   auto gateway = context.gateway();
   if (!gateway) {
     queue->async([guard, finish] {

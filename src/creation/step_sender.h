@@ -61,8 +61,8 @@ struct StepOutcome {
 
 /// Sends @p input's step through @p context's GraphQL client, which must be
 /// there. @p done runs once, on the context's queue, never inline; after
-/// @p limit without an answer the operation is cancelled and @p done hears
-/// timedOut.
+/// @p limit without an answer or a byte of the photo moving, the operation is
+/// cancelled and @p done hears timedOut.
 void sendStep(const CreationContext& context, StepInput input, std::chrono::duration<double> limit,
               std::function<void(StepOutcome)> done);
 

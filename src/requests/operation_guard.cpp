@@ -8,24 +8,45 @@ std::shared_ptr<OperationGuard> OperationGuard::arm(std::chrono::duration<double
                                                     const std::shared_ptr<MainQueue>& queue,
                                                     std::function<void()> onTimeout) {
   auto guard = std::make_shared<OperationGuard>();
+  guard->limit_ = limit;
+  guard->queue_ = queue;
+  guard->onTimeout_ = std::move(onTimeout);
+  guard->schedule();
+  return guard;
+}
+
+void OperationGuard::schedule() {
+  auto queue = queue_.lock();
+  if (!queue) return;
   // Held by the queue until it is due, so the caller is answered even if the
   // operation's handler is lost.
   auto timeout =
-      std::make_shared<DispatchWorkItem>([self = guard, onTimeout = std::move(onTimeout)] {
-        std::shared_ptr<http::Cancellable> operation;
-        {
-          std::lock_guard lock(self->mutex_);
-          if (self->settled_) return;
-          self->settled_ = true;
-          operation = std::exchange(self->operation_, nullptr);
-        }
-        if (operation) operation->cancel();
-        onTimeout();
-      });
-  guard->timeout_ = timeout;
-  queue->asyncAfter(std::chrono::duration_cast<MainQueue::Duration>(limit), std::move(timeout));
-  return guard;
+      std::make_shared<DispatchWorkItem>([self = shared_from_this()] { self->expire(); });
+  std::shared_ptr<DispatchWorkItem> earlier;
+  {
+    std::lock_guard lock(mutex_);
+    if (settled_) return;
+    earlier = std::exchange(timeout_, timeout).lock();
+  }
+  if (earlier) earlier->cancel();
+  queue->asyncAfter(std::chrono::duration_cast<MainQueue::Duration>(limit_), std::move(timeout));
 }
+
+void OperationGuard::expire() {
+  std::shared_ptr<http::Cancellable> operation;
+  std::function<void()> onTimeout;
+  {
+    std::lock_guard lock(mutex_);
+    if (settled_) return;
+    settled_ = true;
+    operation = std::exchange(operation_, nullptr);
+    onTimeout = std::move(onTimeout_);
+  }
+  if (operation) operation->cancel();
+  if (onTimeout) onTimeout();
+}
+
+void OperationGuard::progressed() { schedule(); }
 
 void OperationGuard::attach(std::shared_ptr<http::Cancellable> operation) {
   std::lock_guard lock(mutex_);
@@ -39,6 +60,7 @@ bool OperationGuard::settle() {
     if (settled_) return false;
     settled_ = true;
     operation_.reset();
+    onTimeout_ = nullptr;
     timeout = timeout_.lock();
   }
   if (timeout) timeout->cancel();

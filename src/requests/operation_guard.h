@@ -26,9 +26,18 @@ class OperationGuard : public std::enable_shared_from_this<OperationGuard> {
   void attach(std::shared_ptr<http::Cancellable> operation);
   /// True exactly once, for whoever answers first; the time-out is then off.
   bool settle();
+  /// Bytes moved: the limit counts again from now, so that only silence
+  /// times an operation out. Any thread.
+  void progressed();
 
  private:
+  void schedule();
+  void expire();
+
   mutable std::mutex mutex_;
+  std::chrono::duration<double> limit_{0};
+  std::weak_ptr<MainQueue> queue_;
+  std::function<void()> onTimeout_;
   bool settled_ = false;
   std::shared_ptr<http::Cancellable> operation_;
   // Weak: the queue owns the time-out until it is due, and the time-out owns

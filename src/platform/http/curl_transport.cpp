@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <random>
@@ -158,7 +159,12 @@ struct CurlTransport::Transfer {
     curl_easy_setopt(e, CURLOPT_SSL_VERIFYHOST, 2L);
     // Redirects would carry a signature to another target; the caller decides.
     curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 0L);
-    curl_easy_setopt(e, CURLOPT_TIMEOUT_MS, static_cast<long>(request.timeout.count()));
+    // The limit is for silence, not for the whole transfer: on a slow link a
+    // photo that keeps moving must get there, however long it takes.
+    const auto silence = std::max<std::int64_t>(request.timeout.count(), 1);
+    curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(silence));
+    curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, static_cast<long>((silence + 999) / 1000));
     curl_easy_setopt(e, CURLOPT_PRIVATE, this);
     curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &Transfer::onWrite);
     curl_easy_setopt(e, CURLOPT_WRITEDATA, this);

@@ -34,7 +34,8 @@ struct HttpRequest {
   std::optional<std::filesystem::path> bodyFile;
   /// Writes the response body to this file instead of memory (downloads).
   std::optional<std::filesystem::path> responseFile;
-  /// Whole-transfer time limit.
+  /// How long the transfer may go without a byte moving (whole seconds,
+  /// rounded up), connecting included.
   std::chrono::milliseconds timeout{60'000};
   /// Whether the service may receive the request twice without harm. When
   /// false, a request that may have reached the service (the connection was

@@ -54,7 +54,7 @@ struct TransferUtilityOptions {
   detail::EnvironmentLookup environment = detail::processEnvironment;
   /// Sign uploads with "UNSIGNED-PAYLOAD" instead of the file's hash.
   bool unsignedPayload = false;
-  /// Whole-transfer time limit of one attempt.
+  /// How long one attempt may go without a byte moving.
   std::chrono::milliseconds timeout{300'000};
   /// Clock correction for signing; an uncorrected clock when absent.
   std::shared_ptr<sigv4::ClockSkew> skew;

@@ -187,6 +187,17 @@ TEST_F(CurlTransportTest, TimeOutIsATransportErrorWithoutTheQuery) {
   EXPECT_EQ(text.find("deadbeef"), std::string::npos);
 }
 
+// The limit is for silence: an answer that keeps arriving, slowly, is read
+// to its end however long it takes in all.
+TEST_F(CurlTransportTest, ASlowAnswerThatKeepsMovingOutlastsTheLimit) {
+  server_.on("/trickle", TestReply{200, {}, "abcdef", 0ms, false, 6, 500ms});
+  auto r = request("GET", "/trickle");
+  r.timeout = 1500ms;
+  auto outcome = roundTrip(r);
+  ASSERT_TRUE(outcome.ok()) << outcome.error().localizedDescription();
+  EXPECT_EQ(outcome->body, "abcdef");
+}
+
 TEST_F(CurlTransportTest, ConnectionRefusedIsCannotConnect) {
   std::string url;
   {

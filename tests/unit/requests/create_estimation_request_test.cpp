@@ -307,6 +307,30 @@ TEST_F(CreateTest, AnswerAfter44SecondsGivesTheNextStepAFresh45) {
   EXPECT_EQ(out.errors->front().code(), 1995);
 }
 
+// On a slow link the photo is answering while its bytes move: the 45 s count
+// again from the last of them, and a photo that stops moving still times out.
+TEST_F(CreateTest, AnUploadThatKeepsMovingOutlastsTheLimitAndAStalledOneDoesNot) {
+  Outcome out;
+  CorvenzaEnterprise::createEstimationRequest(parameter_, out.callback());
+  gateway_->answerJson(0, created("r"));
+  drain();
+  const auto front = gateway_->call(1).request;
+  ASSERT_TRUE(front.uploadProgress);
+  for (int i = 1; i <= 3; ++i) {
+    clock_->advance(40s);
+    front.uploadProgress(front.uploads.at(0), 1000 * i, 4000);
+    drain();
+  }
+  EXPECT_EQ(out.calls, 0) << "120 s in all, bytes every 40 s";
+  clock_->advance(44s);
+  drain();
+  EXPECT_EQ(out.calls, 0);
+  clock_->advance(1s);
+  drain();
+  ASSERT_EQ(out.calls, 1);
+  EXPECT_EQ(out.errors->front().code(), 1995);
+}
+
 TEST_F(CreateTest, OverlappingCreationsKeepTheirOwnTimeouts) {
   Outcome first, second;
   CorvenzaEnterprise::createEstimationRequest(parameter_, first.callback());

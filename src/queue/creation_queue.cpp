@@ -60,6 +60,9 @@ using State = QueuedCreationState;
 constexpr std::int64_t kAdoptionWindowMs = 120'000;
 // Pages of the user's list read when looking for a request to adopt.
 constexpr int kAdoptionPages = 5;
+// Uploads of one entry cut after moving bytes before this run leaves it: on a
+// link that drops every photo part way, each try spends the user's data again.
+constexpr int kMaxCutUploads = 3;
 
 std::int64_t nowMs() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -101,9 +104,11 @@ struct CreationQueue::Impl : std::enable_shared_from_this<CreationQueue::Impl> {
   std::set<std::string> givenUp;   // left unfinished by this run
   std::set<std::string> verified;  // request seen on the service by this process
   std::map<std::string, int> inARow;
-  std::map<std::string, int> proofRefreshes;  // in a row, per entry
-  std::set<std::string> identityRereads;      // read again for a missing identity
-  std::map<std::string, std::string> claims;  // request id -> the entry that adopted it
+  std::map<std::string, int> proofRefreshes;        // in a row, per entry
+  std::set<std::string> identityRereads;            // read again for a missing identity
+  std::map<std::string, std::string> claims;        // request id -> the entry that adopted it
+  std::map<std::string, std::uint64_t> bytesMoved;  // by the upload in flight, per entry
+  std::map<std::string, int> cutUploads;            // after moving bytes, this run
   std::mt19937_64 random{std::random_device{}()};
   // Set when something that no retry mends stopped the run (the folder cannot
   // be written, sign-in is refused): no further entry starts.
@@ -299,6 +304,8 @@ struct CreationQueue::Impl : std::enable_shared_from_this<CreationQueue::Impl> {
       inARow.erase(entry.view.queueId);
       proofRefreshes.erase(entry.view.queueId);
       identityRereads.erase(entry.view.queueId);
+      bytesMoved.erase(entry.view.queueId);
+      cutUploads.erase(entry.view.queueId);
     }
     if (!record(entry)) return;
     if (next == State::done) {
@@ -349,15 +356,23 @@ struct CreationQueue::Impl : std::enable_shared_from_this<CreationQueue::Impl> {
     int failures;
     std::chrono::milliseconds delay{0};
     bool giveUp;
+    bool tooManyCuts = false;
     {
       std::lock_guard lock(mutex);
       failures = ++inARow[id];
-      giveUp = limits.maxConsecutiveFailures > 0 && failures >= limits.maxConsecutiveFailures;
+      if (std::exchange(bytesMoved[id], 0) > 0) tooManyCuts = ++cutUploads[id] >= kMaxCutUploads;
+      giveUp = tooManyCuts ||
+               (limits.maxConsecutiveFailures > 0 && failures >= limits.maxConsecutiveFailures);
       if (giveUp) givenUp.insert(id);
       delay = backoffDelay(failures, options.initialBackoff, options.maxBackoff,
                            std::uniform_real_distribution<double>(0, 1)(random));
     }
     if (!record(entry)) return;
+    if (tooManyCuts) {
+      consoleLine("Warning: the photo upload of " + id + " was cut " +
+                  std::to_string(kMaxCutUploads) +
+                  " times after it had started; the entry is left for a later run");
+    }
     if (giveUp) return release(id);
     // Offline, wait at least a second between looks at the network.
     if (context.offline()) {
@@ -656,6 +671,7 @@ struct CreationQueue::Impl : std::enable_shared_from_this<CreationQueue::Impl> {
       UploadListener listener;
       {
         std::lock_guard lock(self->mutex);
+        self->bytesMoved[id] = sent;
         listener = self->uploadListener;
       }
       if (!listener) return;
@@ -837,6 +853,7 @@ void CreationQueue::run(CreationQueueRunLimits limits,
     impl_->summary = {};
     impl_->givenUp.clear();
     impl_->inARow.clear();
+    impl_->cutUploads.clear();
   }
   std::weak_ptr<Impl> weak = impl_;
   impl_->queue()->async([weak] {

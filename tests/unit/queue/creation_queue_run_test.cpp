@@ -408,6 +408,33 @@ TEST_F(CreationQueueRunTest, ARefusedSignInKeepsEveryEntryAndStopsTheRun) {
 }
 
 // A run lock that cannot be opened is the folder's trouble, not another process.
+// A link that drops every upload part way: after three cut uploads the run
+// leaves the entry for later instead of spending the user's data for ever.
+TEST_F(CreationQueueRunTest, AnUploadCutAgainAndAgainIsLeftForALaterRun) {
+  const auto id = creations_->enqueue(parameter());
+  std::optional<CreationQueueRunSummary> summary;
+  creations_->run({}, [&](CreationQueueRunSummary s) { summary = s; });
+  int cut = 0;
+  for (std::size_t next = 0; !summary && next < 20; ++next) {
+    queue_->runUntil([&] { return summary || gateway_->callCount() > next; },
+                     std::chrono::seconds(5));
+    if (summary || gateway_->callCount() <= next) break;
+    const auto field = rootField(next);
+    if (field == "attachFrontImage") {
+      const auto& request = gateway_->call(next).request;
+      request.uploadProgress(request.uploads.at(0), 100, 1000);
+      gateway_->fail(next, http::makeTransportError(http::kTransportConnectionLost, "cut"));
+      ++cut;
+    } else {
+      gateway_->answerJson(next, attached("r-new", field.c_str()));
+    }
+  }
+  ASSERT_TRUE(summary) << "the run ended";
+  EXPECT_EQ(cut, 3);
+  EXPECT_EQ(summary->unfinished, 1);
+  EXPECT_EQ(creations_->entry(id)->state, QueuedCreationState::created);
+}
+
 // A link put in place of a queued photo is never followed: the entry fails
 // before anything is uploaded, and the file it names stays as it was.
 TEST_F(CreationQueueRunTest, APhotoReplacedByALinkIsNotUploaded) {

@@ -60,6 +60,13 @@ struct EstimationClientOptions {
   /// records at a time. When empty the cache is kept in memory only.
   std::filesystem::path cacheDirectory;
 
+  /// A PEM file of the certificate authorities that every connection of this
+  /// client (HTTPS and WebSocket) trusts instead of the system store: a
+  /// private CA, or a TLS-inspecting gateway's. When empty, the file the
+  /// AWS_CA_BUNDLE variable names, else the system store. A server whose
+  /// certificate does not verify is never talked to.
+  std::filesystem::path caBundle;
+
   /// The HTTP transport under signing and retries: the library's shared
   /// libcurl transport when absent. For tests and embedders with transports
   /// of their own (an internal interface).

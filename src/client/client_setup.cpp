@@ -189,6 +189,7 @@ void buildGraphQL(const std::shared_ptr<requests::ClientState>& state) {
   realtimeConfiguration.region = region.stringValue();
   realtimeConfiguration.credentials = credentials;
   realtimeConfiguration.skew = state->runtime().skew;
+  realtimeConfiguration.caFile = state->runtime().caFile;
   auto realtime = appsync::makeRealtimeClient(std::move(realtimeConfiguration));
   if (!realtime) {
     consoleLine("Error initializing AppSync client. " + realtime.error().localizedDescription());

@@ -22,8 +22,8 @@ std::shared_ptr<EstimationClient> EstimationClient::create(EstimationClientOptio
   auto config = options.configuration ? *options.configuration
                                       : client::readConfiguration(options.configurationDirectory);
 
-  auto state = std::make_shared<requests::ClientState>(std::move(options.mainQueue),
-                                                       std::move(options.transport));
+  auto state = std::make_shared<requests::ClientState>(
+      std::move(options.mainQueue), std::move(options.transport), std::move(options.caBundle));
   std::optional<std::filesystem::path> cacheFile;
   if (!options.cacheDirectory.empty()) {
     cacheFile = options.cacheDirectory / requests::ClientState::kDatabaseName;

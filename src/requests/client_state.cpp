@@ -88,9 +88,10 @@ std::vector<ClientSession::Watcher> ClientSession::removeAllListeners() {
 // --- the state --------------------------------------------------------------
 
 ClientState::ClientState(std::shared_ptr<MainQueue> mainQueue,
-                         std::shared_ptr<http::HttpTransport> transport)
+                         std::shared_ptr<http::HttpTransport> transport,
+                         std::filesystem::path caFile)
     : mainQueue_(std::move(mainQueue)),
-      runtime_(runtime::processRuntime(std::move(transport))),
+      runtime_(runtime::processRuntime(std::move(transport), std::move(caFile))),
       settings_(std::make_shared<const ClientSettings>()),
       services_(std::make_shared<const ClientServices>()) {}
 

@@ -31,11 +31,16 @@ Mapped mapCurlCode(int curlCode) {
     case CURLE_HTTP2:
     case CURLE_HTTP2_STREAM:
       return {kTransportConnectionLost, "The network connection was lost"};
-    case CURLE_SSL_CONNECT_ERROR:
     case CURLE_PEER_FAILED_VERIFICATION:
+      return {kTransportTLSFailure,
+              "The server's certificate is not trusted: it is not signed by an authority of the "
+              "trust store (AWS_CA_BUNDLE or the client's CA bundle, else the system's), or it "
+              "names another host"};
+    case CURLE_SSL_CACERT_BADFILE:
+      return {kTransportTLSFailure, "The CA bundle to trust cannot be read"};
+    case CURLE_SSL_CONNECT_ERROR:
     case CURLE_SSL_CERTPROBLEM:
     case CURLE_SSL_CIPHER:
-    case CURLE_SSL_CACERT_BADFILE:
     case CURLE_SSL_ISSUER_ERROR:
     case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
     case CURLE_SSL_INVALIDCERTSTATUS:

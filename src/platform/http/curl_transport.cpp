@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "platform/http/curl_errors.h"
+#include "platform/http/trust_store.h"
 
 namespace corvenza::http {
 
@@ -157,6 +158,9 @@ struct CurlTransport::Transfer {
     curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(e, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(e, CURLOPT_SSL_VERIFYHOST, 2L);
+    if (const auto ca = trustedAuthorities(request.caFile); !ca.empty()) {
+      curl_easy_setopt(e, CURLOPT_CAINFO, ca.c_str());
+    }
     // Redirects would carry a signature to another target; the caller decides.
     curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 0L);
     // The limit is for silence, not for the whole transfer: on a slow link a

@@ -34,6 +34,9 @@ struct HttpRequest {
   std::optional<std::filesystem::path> bodyFile;
   /// Writes the response body to this file instead of memory (downloads).
   std::optional<std::filesystem::path> responseFile;
+  /// The certificate authorities to trust for https, instead of the system
+  /// store; when empty, the file AWS_CA_BUNDLE names, else the system store.
+  std::filesystem::path caFile;
   /// How long the transfer may go without a byte moving (whole seconds,
   /// rounded up), connecting included.
   std::chrono::milliseconds timeout{60'000};

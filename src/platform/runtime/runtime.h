@@ -4,6 +4,7 @@
 // transport, the executor for blocking waits, the retry timer and the
 // clock-skew correction its signers read.
 
+#include <filesystem>
 #include <memory>
 
 #include "platform/dispatch/executor.h"
@@ -14,15 +15,21 @@
 namespace corvenza::runtime {
 
 struct Runtime {
+  /// Trusts caFile on every request.
   std::shared_ptr<http::HttpTransport> transport;
   std::shared_ptr<dispatch::Executor> executor;
   http::Scheduler retryScheduler;
   std::shared_ptr<sigv4::ClockSkew> skew;
+  /// The certificate authorities the client trusts; empty: AWS_CA_BUNDLE's,
+  /// else the system store (see http::trustedAuthorities).
+  std::filesystem::path caFile;
 };
 
 /// The process's runtime, with @p transport in place of its shared libcurl
-/// transport when given. The one place that names the process-wide pieces.
-Runtime processRuntime(std::shared_ptr<http::HttpTransport> transport = nullptr);
+/// transport when given, trusting @p caFile when given. The one place that
+/// names the process-wide pieces.
+Runtime processRuntime(std::shared_ptr<http::HttpTransport> transport = nullptr,
+                       std::filesystem::path caFile = {});
 
 /// Stops and joins every thread of the process's runtime: the shared
 /// transport's, the executor's and the retry timer's. Each starts again on

@@ -55,8 +55,10 @@ std::shared_ptr<http::HttpTransport> TransferUtility::signedTransport() {
     auto inner = options_.transport;
     identity::SigningSettings settings{region_, "s3", /*storageRules=*/true,
                                        options_.unsignedPayload};
-    const runtime::Runtime runtime{std::move(inner), nullptr, options_.retryScheduler,
-                                   options_.skew};
+    runtime::Runtime runtime;
+    runtime.transport = std::move(inner);
+    runtime.retryScheduler = options_.retryScheduler;
+    runtime.skew = options_.skew;
     transport_ = identity::makeSignedTransport(runtime, configuration_.credentialsProvider,
                                                std::move(settings));
   });

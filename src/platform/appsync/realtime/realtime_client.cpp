@@ -24,6 +24,7 @@
 #include "core/backoff.h"
 #include "platform/appsync/realtime/messages.h"
 #include "platform/appsync/realtime/realtime_auth.h"
+#include "platform/http/trust_store.h"
 
 namespace corvenza::appsync {
 
@@ -116,7 +117,14 @@ class Core : public std::enable_shared_from_this<Core> {
         endpoint_(std::move(endpoint)),
         tls_(asio::ssl::context::tls_client),
         wake_(io) {
-    tls_.set_default_verify_paths();
+    // An unreadable bundle trusts nothing, so the connection fails rather
+    // than falling back to a store the user did not choose.
+    if (const auto ca = http::trustedAuthorities(config_.caFile); !ca.empty()) {
+      boost::system::error_code ignored;
+      tls_.load_verify_file(ca.string(), ignored);
+    } else {
+      tls_.set_default_verify_paths();
+    }
     tls_.set_verify_mode(asio::ssl::verify_peer);
   }
 

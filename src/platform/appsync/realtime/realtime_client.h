@@ -5,6 +5,7 @@
 #include <corvenza/main_queue.h>
 
 #include <chrono>
+#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -21,6 +22,8 @@ struct RealtimeConfiguration {
   /// Region the service signs in.
   std::string region;
   std::shared_ptr<identity::CredentialsSource> credentials;
+  /// The certificate authorities wss:// trusts (see http::trustedAuthorities).
+  std::filesystem::path caFile;
   /// The correction of the clock the handshake is signed with; the system
   /// clock as it is when absent.
   std::shared_ptr<sigv4::ClockSkew> skew;

@@ -54,6 +54,11 @@ detail::Status writeBundle(const std::filesystem::path& directory,
   if (const auto dashboard = text("dashboard"); !dashboard.empty()) {
     env += "export CORVENZA_DASHBOARD_URL=" + shellQuoted(dashboard) + "\n";
   }
+  // Over TLS: the emulator's private CA, trusted by whoever sources the file.
+  if (const auto ca = text("ca_certificate"); !ca.empty()) {
+    if (auto written = writeFile(directory / "ca.pem", ca); !written) return written;
+    env += "export AWS_CA_BUNDLE=" + shellQuoted((absolute / "ca.pem").string()) + "\n";
+  }
   // It holds the API key, which replacePrivateFile keeps its owner's only.
   return writeFile(directory / "emulator.env", env);
 }

@@ -10,7 +10,8 @@
 namespace corvenza::emulator {
 
 /// Writes DIR/corvenza-config.json and DIR/emulator.env from the emulator's
-/// ready line (@p endpoints). Creates DIR when missing. Each file is new and
+/// ready line (@p endpoints), and DIR/ca.pem with AWS_CA_BUNDLE naming it when
+/// the emulator serves TLS with a CA of its own. Creates DIR when missing. Each file is new and
 /// its owner's only (0600; emulator.env holds the API key), renamed over the
 /// old one: a link in its place is replaced, never followed.
 detail::Status writeBundle(const std::filesystem::path& directory,

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <nlohmann/json.hpp>
 #include <system_error>
 
@@ -20,6 +21,7 @@
 #include "realtime/realtime_service.h"
 #include "server/control_guard.h"
 #include "server/http_server.h"
+#include "server/tls_relay.h"
 #include "storage/storage_service.h"
 #include "storage/thumbnail_maker.h"
 
@@ -58,6 +60,23 @@ detail::Result<std::string> loadOrMakeSecret(const std::filesystem::path& dataDi
     return setupError("cannot write the token key into the data directory: " + failed.message());
   }
   return secret;
+}
+
+std::string readWhole(const std::filesystem::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// The certificate and key given, else a private CA and loopback certificate.
+detail::Result<TlsIdentity> tlsIdentity(const EmulatorOptions& options) {
+  if (options.tlsCertificate.empty() && options.tlsKey.empty()) return makeLoopbackTlsIdentity();
+  TlsIdentity identity;
+  identity.certificatePem = readWhole(options.tlsCertificate);
+  identity.privateKeyPem = readWhole(options.tlsKey);
+  if (identity.certificatePem.empty() || identity.privateKeyPem.empty()) {
+    return setupError("cannot read the TLS certificate and key (both files are needed)");
+  }
+  return identity;
 }
 
 }  // namespace
@@ -117,16 +136,29 @@ detail::Result<std::uint16_t> Emulator::start(EmulatorOptions options) {
   server_->setFaultSource([context = context_.get()](const Request& request) {
     return faults::takeRequestFault(context->faults, request);
   });
-  auto port =
-      server_->start(context_->options.host, context_->options.port, context_->options.threads);
+  const auto& settled = context_->options;
+  // With TLS the plain server listens on a private port behind the relay.
+  auto port = server_->start(settled.host, settled.tls ? 0 : settled.port, settled.threads);
   if (!port) return port.error();
   port_ = *port;
+  if (!settled.tls) return port_;
+  auto identity = tlsIdentity(settled);
+  if (!identity) return identity.error();
+  caCertificatePem_ = identity->caCertificatePem;
+  tls_ = std::make_unique<TlsRelay>();
+  auto secure = tls_->start(settled.host, settled.port, port_, *identity);
+  if (!secure) return secure.error();
+  port_ = *secure;
   return port_;
 }
 
 void Emulator::stop() {
   // Held dashboard event requests are answered while the server still runs.
   if (dashboard_) dashboard_->close();
+  if (tls_) {
+    tls_->stop();
+    tls_.reset();
+  }
   // Destroying the server also closes the connections still open.
   if (server_) {
     server_->stop();
@@ -144,20 +176,24 @@ void Emulator::stop() {
 nlohmann::ordered_json Emulator::endpoints() const {
   const auto& options = context_->options;
   const auto hostPort = options.host + ":" + std::to_string(port_);
-  const auto base = "http://" + hostPort;
-  return {{"base", base},
-          {"auth", base + "/auth"},
-          {"identity", base + "/identity"},
-          {"graphql", base + "/graphql"},
-          {"realtime", "ws://" + hostPort + "/graphql/realtime"},
-          {"s3", base + "/s3"},
-          {"api_key", options.apiKey},
-          {"region", options.region},
-          {"identity_pool_id", options.identityPoolId},
-          {"data_dir", options.dataDir.string()},
-          {"kms_key_id", options.kmsKeyId},
-          {"bucket", options.bucket},
-          {"dashboard", base + std::string(dashboard::kDashboardPath) + "/"}};
+  const auto base = (options.tls ? "https://" : "http://") + hostPort;
+  nlohmann::ordered_json endpoints = {
+      {"base", base},
+      {"auth", base + "/auth"},
+      {"identity", base + "/identity"},
+      {"graphql", base + "/graphql"},
+      {"realtime", (options.tls ? "wss://" : "ws://") + hostPort + "/graphql/realtime"},
+      {"s3", base + "/s3"},
+      {"api_key", options.apiKey},
+      {"region", options.region},
+      {"identity_pool_id", options.identityPoolId},
+      {"data_dir", options.dataDir.string()},
+      {"kms_key_id", options.kmsKeyId},
+      {"bucket", options.bucket},
+      {"dashboard", base + std::string(dashboard::kDashboardPath) + "/"}};
+  // Clients trust this CA, and only it, for the emulator's certificate.
+  if (!caCertificatePem_.empty()) endpoints["ca_certificate"] = caCertificatePem_;
+  return endpoints;
 }
 
 }  // namespace corvenza::emulator

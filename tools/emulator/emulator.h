@@ -15,6 +15,7 @@
 namespace corvenza::emulator {
 
 class HttpServer;
+class TlsRelay;
 class RealtimeService;
 namespace gql {
 class EstimationBackend;
@@ -61,6 +62,8 @@ class Emulator {
   std::shared_ptr<dashboard::DashboardService> dashboard_;
   // Declared last so that it stops before the services and state it calls into go.
   std::unique_ptr<HttpServer> server_;
+  std::unique_ptr<TlsRelay> tls_;
+  std::string caCertificatePem_;
   std::uint16_t port_ = 0;
   bool ownsDataDir_ = false;
 };

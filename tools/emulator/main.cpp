@@ -65,10 +65,27 @@ int main(int argc, char** argv) {
       ->take_all();
   std::string bundleDir;
   app.add_option("--write-bundle", bundleDir,
-                 "Write corvenza-config.json and emulator.env for this emulator into DIR");
+                 "Write corvenza-config.json and emulator.env (and with --tls ca.pem) for "
+                 "this emulator into DIR");
+  app.add_flag("--tls", options.tls,
+               "Serve https and wss on the port, with a private CA made at start (or the "
+               "certificate of --tls-cert and --tls-key)");
+  std::string tlsCertificate;
+  std::string tlsKey;
+  app.add_option("--tls-cert", tlsCertificate, "With --tls: the server's certificate chain (PEM)")
+      ->check(CLI::ExistingFile);
+  app.add_option("--tls-key", tlsKey, "With --tls: the server's private key (PEM)")
+      ->check(CLI::ExistingFile);
   CLI11_PARSE(app, argc, argv);
 
   if (!dataDir.empty()) options.dataDir = dataDir;
+  if (tlsCertificate.empty() != tlsKey.empty()) {
+    std::cerr << "corvenza-emulator: --tls-cert and --tls-key go together" << std::endl;
+    return 2;
+  }
+  options.tlsCertificate = tlsCertificate;
+  options.tlsKey = tlsKey;
+  if (!tlsCertificate.empty()) options.tls = true;
   if (!tokenSecret.empty()) options.tokenSecret = tokenSecret;
   options.credentialsDuration = std::chrono::seconds(credentialsDuration);
   options.estimationDelay = std::chrono::milliseconds(estimationDelay);

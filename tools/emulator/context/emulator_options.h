@@ -41,6 +41,12 @@ struct EmulatorOptions {
   std::chrono::milliseconds realtimeInitTimeout{10'000};
   /// Faults in force from the start (more come through /_control/faults).
   std::vector<faults::Fault> faults;
+  /// Serve https and wss instead of http and ws, on the same one port.
+  bool tls = false;
+  /// With tls: the server's certificate chain and key (PEM files); when
+  /// absent, a private CA and a loopback certificate are made at start.
+  std::filesystem::path tlsCertificate;
+  std::filesystem::path tlsKey;
   /// Server threads (1 or 2 suffice on loopback).
   int threads = 2;
 };

@@ -1,0 +1,149 @@
+#include "server/tls_relay.h"
+
+#include <array>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/ssl.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <boost/asio/write.hpp>
+#include <thread>
+
+namespace corvenza::emulator {
+namespace {
+
+namespace net = boost::asio;
+namespace ssl = boost::asio::ssl;
+using tcp = net::ip::tcp;
+
+// A client that connects and never finishes its handshake is let go.
+constexpr std::chrono::seconds kHandshakeLimit{30};
+
+class Relay : public std::enable_shared_from_this<Relay> {
+ public:
+  Relay(tcp::socket client, ssl::context& tls, tcp::endpoint target)
+      : secure_(std::move(client), tls),
+        plain_(secure_.get_executor()),
+        target_(target),
+        deadline_(secure_.get_executor()) {}
+
+  void start() {
+    deadline_.expires_after(kHandshakeLimit);
+    deadline_.async_wait([self = shared_from_this()](boost::system::error_code ec) {
+      if (!ec) self->close();
+    });
+    secure_.async_handshake(ssl::stream_base::server,
+                            [self = shared_from_this()](boost::system::error_code ec) {
+                              self->deadline_.cancel();
+                              if (ec) return self->close();
+                              self->connect();
+                            });
+  }
+
+ private:
+  void connect() {
+    plain_.async_connect(target_, [self = shared_from_this()](boost::system::error_code ec) {
+      if (ec) return self->close();
+      self->fromClient();
+      self->toClient();
+    });
+  }
+
+  void fromClient() {
+    secure_.async_read_some(
+        net::buffer(up_), [self = shared_from_this()](boost::system::error_code ec, std::size_t n) {
+          if (ec) return self->close();
+          net::async_write(self->plain_, net::buffer(self->up_.data(), n),
+                           [self](boost::system::error_code written, std::size_t) {
+                             if (written) return self->close();
+                             self->fromClient();
+                           });
+        });
+  }
+
+  void toClient() {
+    plain_.async_read_some(net::buffer(down_), [self = shared_from_this()](
+                                                   boost::system::error_code ec, std::size_t n) {
+      if (ec) return self->close();
+      net::async_write(self->secure_, net::buffer(self->down_.data(), n),
+                       [self](boost::system::error_code written, std::size_t) {
+                         if (written) return self->close();
+                         self->toClient();
+                       });
+    });
+  }
+
+  // Either side ending ends both; the pending operations then fail and let go.
+  void close() {
+    boost::system::error_code ignored;
+    secure_.lowest_layer().shutdown(tcp::socket::shutdown_both, ignored);
+    secure_.lowest_layer().close(ignored);
+    plain_.shutdown(tcp::socket::shutdown_both, ignored);
+    plain_.close(ignored);
+  }
+
+  ssl::stream<tcp::socket> secure_;
+  tcp::socket plain_;
+  tcp::endpoint target_;
+  net::steady_timer deadline_;
+  std::array<char, 16 * 1024> up_{};
+  std::array<char, 16 * 1024> down_{};
+};
+
+}  // namespace
+
+struct TlsRelay::Impl {
+  net::io_context io{1};
+  ssl::context tls{ssl::context::tls_server};
+  tcp::acceptor acceptor{io};
+  tcp::endpoint target;
+  std::thread thread;
+
+  void accept() {
+    acceptor.async_accept([this](boost::system::error_code ec, tcp::socket client) {
+      if (ec == net::error::operation_aborted) return;
+      if (!ec) std::make_shared<Relay>(std::move(client), tls, target)->start();
+      accept();
+    });
+  }
+};
+
+TlsRelay::TlsRelay() : impl_(std::make_unique<Impl>()) {}
+
+TlsRelay::~TlsRelay() { stop(); }
+
+detail::Result<std::uint16_t> TlsRelay::start(const std::string& host, std::uint16_t port,
+                                              std::uint16_t targetPort,
+                                              const TlsIdentity& identity) {
+  const auto failed = [](const std::string& what, const boost::system::error_code& ec) {
+    return Error("CorvenzaEmulatorError", 1, std::nullopt,
+                 "cannot serve TLS: " + what + ": " + ec.message());
+  };
+  boost::system::error_code ec;
+  impl_->tls.set_options(ssl::context::default_workarounds | ssl::context::no_sslv2 |
+                         ssl::context::no_sslv3 | ssl::context::no_tlsv1 |
+                         ssl::context::no_tlsv1_1);
+  impl_->tls.use_certificate_chain(net::buffer(identity.certificatePem), ec);
+  if (ec) return failed("the certificate", ec);
+  impl_->tls.use_private_key(net::buffer(identity.privateKeyPem), ssl::context::pem, ec);
+  if (ec) return failed("the key", ec);
+  const auto address = net::ip::make_address(host, ec);
+  if (ec) return failed(host, ec);
+  impl_->target = tcp::endpoint(address, targetPort);
+  const tcp::endpoint endpoint(address, port);
+  impl_->acceptor.open(endpoint.protocol(), ec);
+  if (!ec) impl_->acceptor.set_option(tcp::acceptor::reuse_address(true), ec);
+  if (!ec) impl_->acceptor.bind(endpoint, ec);
+  if (!ec) impl_->acceptor.listen(net::socket_base::max_listen_connections, ec);
+  if (ec) return failed("port " + std::to_string(port), ec);
+  const auto bound = impl_->acceptor.local_endpoint().port();
+  impl_->accept();
+  impl_->thread = std::thread([this] { impl_->io.run(); });
+  return bound;
+}
+
+void TlsRelay::stop() {
+  if (!impl_->thread.joinable()) return;
+  impl_->io.stop();
+  impl_->thread.join();
+}
+
+}  // namespace corvenza::emulator

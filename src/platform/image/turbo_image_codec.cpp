@@ -17,6 +17,7 @@
 #include "platform/image/exif_orientation.h"
 #include "platform/image/image_codec.h"
 #include "platform/image/image_error.h"
+#include "platform/image/jpeg_encoder.h"
 #include "platform/image/jpeg_scaling.h"
 #include "platform/image/large_buffer.h"
 
@@ -117,35 +118,7 @@ class TurboImageCodec final : public ImageCodec {
 
   detail::Result<std::vector<std::uint8_t>> encodeJpeg(PixelView pixels,
                                                        int quality) const override {
-    if (!pixels.valid()) {
-      return makeImageError(ImageErrorCode::encodingFailed, "There are no pixels to encode.");
-    }
-    TjHandle handle(tjInitCompress());
-    if (!handle) {
-      return makeImageError(ImageErrorCode::encodingFailed, "No JPEG encoder available.");
-    }
-    // The encoder writes straight into the result, sized for the worst case
-    // and trimmed afterwards, instead of into a buffer of its own to be copied.
-    const unsigned long capacity = tjBufSize(pixels.width, pixels.height, TJSAMP_420);
-    if (capacity == static_cast<unsigned long>(-1)) {
-      return makeImageError(ImageErrorCode::encodingFailed, "The picture is too large to encode.");
-    }
-    std::vector<std::uint8_t> jpeg;
-    resizeLargeBuffer(jpeg, capacity);
-    unsigned char* out = jpeg.data();
-    unsigned long size = capacity;
-    // 4:2:0 chroma: at the best quality the loss is invisible on photos and the
-    // file is about a third smaller than 4:4:4, which shortens the upload.
-    const int status =
-        tjCompress2(handle.get(), pixels.rgb.data(), pixels.width, 0, pixels.height, TJPF_RGB, &out,
-                    &size, TJSAMP_420, std::clamp(quality, 1, 100), TJFLAG_NOREALLOC);
-    if (status != 0 || out != jpeg.data() || size == 0 || size > capacity) {
-      return makeImageError(ImageErrorCode::encodingFailed,
-                            std::string("JPEG encoding failed: ") + tjGetErrorStr2(handle.get()));
-    }
-    jpeg.resize(size);
-    jpeg.shrink_to_fit();
-    return jpeg;
+    return encodeBaselineJpeg(pixels, quality);
   }
 };
 

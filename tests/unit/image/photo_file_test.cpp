@@ -4,7 +4,9 @@
 #include <corvenza/image.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <turbojpeg.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
@@ -12,6 +14,7 @@
 #include <string_view>
 
 #include "image_test_helpers.h"
+#include "platform/image/image_codec.h"
 #include "platform/image/photo_preparation.h"
 #include "testkit/temp_dir.h"
 
@@ -135,6 +138,33 @@ TEST(JpegEncodingTest, BestQualityRoundTripsSizeAndColours) {
   EXPECT_EQ(back->pixelWidth(), 40);
   EXPECT_EQ(back->pixelHeight(), 30);
   EXPECT_LT(meanAbsoluteDifference(*image, *back), 3.0);
+}
+
+// The upload's Huffman tables are made for the photo: the same pixels come
+// back as from the encoder's standard tables, in fewer bytes.
+TEST(JpegEncodingTest, UploadsDecodeToTheStandardTablesPixelsInFewerBytes) {
+  auto photo = image::preparePhotoFile(photoPath("side-3024x4032.jpg"));
+  ASSERT_TRUE(photo) << photo.error().localizedDescription();
+  const auto pixels = decodeJpeg(photo->bytes);
+  ASSERT_TRUE(pixels);
+  tjhandle encoder = tjInitCompress();
+  unsigned char* standard = nullptr;
+  unsigned long standardSize = 0;
+  ASSERT_EQ(
+      tjCompress2(encoder, pixels->rgb().data(), pixels->pixelWidth(), 0, pixels->pixelHeight(),
+                  TJPF_RGB, &standard, &standardSize, TJSAMP_420, 100, 0),
+      0);
+  tjDestroy(encoder);
+  const auto ours = image::defaultImageCodec().encodeJpeg(
+      {pixels->pixelWidth(), pixels->pixelHeight(), pixels->rgb()}, 100);
+  ASSERT_TRUE(ours);
+  const auto theirs = decodeJpeg(std::vector<std::uint8_t>(standard, standard + standardSize));
+  const auto back = decodeJpeg(*ours);
+  tjFree(standard);
+  ASSERT_TRUE(theirs && back);
+  EXPECT_LT(ours->size(), standardSize * 97 / 100);
+  EXPECT_TRUE(std::equal(back->rgb().begin(), back->rgb().end(), theirs->rgb().begin(),
+                         theirs->rgb().end()));
 }
 
 TEST(MalformedInputTest, NonPicturesAreErrors) {

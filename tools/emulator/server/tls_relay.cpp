@@ -19,6 +19,8 @@ constexpr std::chrono::seconds kHandshakeLimit{30};
 
 class Relay : public std::enable_shared_from_this<Relay> {
  public:
+  using Buffer = std::array<char, 16 * 1024>;
+
   Relay(tcp::socket client, ssl::context& tls, tcp::endpoint target)
       : secure_(std::move(client), tls),
         plain_(secure_.get_executor()),
@@ -42,31 +44,21 @@ class Relay : public std::enable_shared_from_this<Relay> {
   void connect() {
     plain_.async_connect(target_, [self = shared_from_this()](boost::system::error_code ec) {
       if (ec) return self->close();
-      self->fromClient();
-      self->toClient();
+      pump(self, self->secure_, self->plain_, self->up_);
+      pump(self, self->plain_, self->secure_, self->down_);
     });
   }
 
-  void fromClient() {
-    secure_.async_read_some(
-        net::buffer(up_), [self = shared_from_this()](boost::system::error_code ec, std::size_t n) {
-          if (ec) return self->close();
-          net::async_write(self->plain_, net::buffer(self->up_.data(), n),
-                           [self](boost::system::error_code written, std::size_t) {
-                             if (written) return self->close();
-                             self->fromClient();
-                           });
-        });
-  }
-
-  void toClient() {
-    plain_.async_read_some(net::buffer(down_), [self = shared_from_this()](
-                                                   boost::system::error_code ec, std::size_t n) {
+  // Copies what @p from reads to @p to, one buffer at a time, until either fails.
+  template <typename From, typename To>
+  static void pump(std::shared_ptr<Relay> self, From& from, To& to, Buffer& buffer) {
+    from.async_read_some(net::buffer(buffer), [self, &from, &to, &buffer](
+                                                  boost::system::error_code ec, std::size_t n) {
       if (ec) return self->close();
-      net::async_write(self->secure_, net::buffer(self->down_.data(), n),
-                       [self](boost::system::error_code written, std::size_t) {
+      net::async_write(to, net::buffer(buffer.data(), n),
+                       [self, &from, &to, &buffer](boost::system::error_code written, std::size_t) {
                          if (written) return self->close();
-                         self->toClient();
+                         pump(self, from, to, buffer);
                        });
     });
   }
@@ -84,8 +76,8 @@ class Relay : public std::enable_shared_from_this<Relay> {
   tcp::socket plain_;
   tcp::endpoint target_;
   net::steady_timer deadline_;
-  std::array<char, 16 * 1024> up_{};
-  std::array<char, 16 * 1024> down_{};
+  Buffer up_{};
+  Buffer down_{};
 };
 
 }  // namespace

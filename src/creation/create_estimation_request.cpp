@@ -61,7 +61,7 @@ struct Creation {
   StepInput input;  // the values, then the request and identity as they become known
   // Prepared photos on their way to storage; removed once the creation ends,
   // whatever the outcome, so no photo of a person lingers on disk.
-  PreparedPhotos photos;
+  const std::shared_ptr<PreparedPhotos> photos = std::make_shared<PreparedPhotos>();
 
   explicit Creation(std::shared_ptr<ClientState> s) : state(s), context(std::move(s)) {}
 
@@ -105,7 +105,7 @@ appsync::UploadProgress uploadProgressOf(const std::shared_ptr<ClientState>& sta
 
 /// Prints the errors, then queues the callback with them on the main queue.
 void failWith(const CreationPtr& creation, Errors errors) {
-  creation->photos.removeOwnFiles();
+  creation->photos->removeOwnFiles();
   requests::printErrors(errors);
   requests::callBackWithErrors(creation->context.queue(), creation->callback,
                                creation->annotated(std::move(errors)));
@@ -114,7 +114,7 @@ void failWith(const CreationPtr& creation, Errors errors) {
 /// A step that did not answer in time: its operation is cancelled by now.
 void timedOut(const CreationPtr& creation) {
   printQuoted("CorvenzaError: appSyncClientTimeOut in createEstimationRequest mutation");
-  creation->photos.removeOwnFiles();
+  creation->photos->removeOwnFiles();
   if (creation->callback) {
     creation->callback(
         nullptr, creation->annotated({CorvenzaError(CorvenzaErrorReason::appSyncClientTimeOut)}));
@@ -144,10 +144,10 @@ void readBack(const CreationPtr& creation) {
 void attach(const CreationPtr& creation, bool front) {
   creation->input.step = front ? CreationStep::frontPhoto : CreationStep::sidePhoto;
   const auto& image = front ? *creation->frontImage : *creation->sideImage;
-  if (auto prepared = creation->photos.prepare(image, front); !prepared) {
+  if (auto prepared = creation->photos->prepare(image, front); !prepared) {
     return failWith(creation, {prepared.error()});
   }
-  creation->input.photo = creation->photos.file(front);
+  creation->input.photo = creation->photos->file(front);
   send(creation, [creation, front](StepOutcome out) {
     if (out.kind == Kind::timedOut) return timedOut(creation);
     const auto& id = creation->input.requestId;
@@ -157,7 +157,7 @@ void attach(const CreationPtr& creation, bool front) {
                                         : EstimationProgressType::putSideImage);
     if (out.kind != Kind::answered) return failWith(creation, std::move(out.errors));
     if (front) return attach(creation, false);
-    creation->photos.removeOwnFiles();  // both are stored by now
+    creation->photos->removeOwnFiles();  // both are stored by now
     readBack(creation);
   });
 }
@@ -226,6 +226,10 @@ void createEstimationRequest(const std::shared_ptr<ClientState>& state,
     printQuoted("[SPEED_TEST]:endParam:" + detail::getNow() + "[" + out.requestId + "]");
     attach(creation, true);
   });
+  // Local work the wire never sees: each photo is encoded while the steps
+  // before its own are in flight.
+  PreparedPhotos::prepareAhead(creation->photos, creation->frontImage, creation->sideImage,
+                               *state->runtime().executor);
 }
 
 }  // namespace corvenza::creation

@@ -1,6 +1,9 @@
+#include <filesystem>
+#include <set>
 #include <thread>
 
 #include "auth/developer_identity_provider.h"
+#include "requests/file_util.h"
 #include "requests/operations.h"
 #include "requests_fixture.h"
 #include "testkit/fake_clock.h"
@@ -443,6 +446,34 @@ TEST_F(CreateTemporaryFilesTest, PhotoFilesAreRemovedWhenTheCreationEndsWhatever
     ASSERT_EQ(files.size(), 1u);
     expectAllGone(files);
   }
+}
+
+TEST_F(CreateTemporaryFilesTest, BothPhotosArePreparedWhileTheStepsBeforeThemAreInFlight) {
+  const auto folder = requests::FileUtil::privateTemporaryDirectory();
+  ASSERT_TRUE(folder);
+  const auto photosIn = [&] {
+    std::set<std::filesystem::path> files;
+    for (const auto& entry : std::filesystem::directory_iterator(*folder)) {
+      if (entry.path().extension() == ".jpg") files.insert(entry.path());
+    }
+    return files;
+  };
+  const auto before = photosIn();
+  Outcome out;
+  CorvenzaEnterprise::createEstimationRequest(parameter_, out.callback());
+  ASSERT_EQ(gateway_->callCount(), 1u);  // the wire still sees one step at a time
+  std::set<std::filesystem::path> ready;
+  for (int i = 0; i < 3000 && ready.size() < before.size() + 2; ++i) {
+    std::this_thread::sleep_for(10ms);
+    ready = photosIn();
+  }
+  ASSERT_EQ(ready.size(), before.size() + 2)
+      << "both photos are prepared before the create answers";
+  answerUpToTheRead("ahead");
+  const auto sent = photoFiles();
+  ASSERT_EQ(sent.size(), 2u);
+  EXPECT_TRUE(ready.contains(sent[0]) && ready.contains(sent[1]) && sent[0] != sent[1]);
+  expectAllGone(sent);
 }
 
 }  // namespace

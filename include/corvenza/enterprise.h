@@ -164,6 +164,14 @@ class CorvenzaEnterprise {
   /// Replaces the main queue on which every callback runs. Call it before
   /// initialize; the default runs on a thread the library owns.
   static void setMainQueue(std::shared_ptr<MainQueue> queue);
+
+  /// The certificate authorities (a PEM file) every connection of the
+  /// process trusts and the HTTP proxy it goes through, unless a client was
+  /// given its own (EstimationClientOptions::caBundle and ::proxy describe
+  /// both): the shared instance's and the token providers' requests. Empty
+  /// values keep AWS_CA_BUNDLE, the system store and the proxy variables.
+  /// Call it before initialize: afterwards it changes nothing and returns false.
+  static bool setConnectionSettings(std::filesystem::path caBundle, std::string proxy = {});
   /// The main queue in use (created on first use).
   static std::shared_ptr<MainQueue> mainQueue();
 

@@ -64,8 +64,17 @@ struct EstimationClientOptions {
   /// client (HTTPS and WebSocket) trusts instead of the system store: a
   /// private CA, or a TLS-inspecting gateway's. When empty, the file the
   /// AWS_CA_BUNDLE variable names, else the system store. A server whose
-  /// certificate does not verify is never talked to.
+  /// certificate does not verify is never talked to. The token provider's own
+  /// requests follow the process's setting instead
+  /// (CorvenzaEnterprise::setConnectionSettings) or its Environment's transport.
   std::filesystem::path caBundle;
+
+  /// The HTTP proxy every connection of this client goes through
+  /// ("http://[user:password@]host[:port]"; the WebSocket tunnels with
+  /// CONNECT). When empty, the usual variables: https_proxy or HTTPS_PROXY
+  /// (http_proxy for plain http), else all_proxy; no_proxy or NO_PROXY names
+  /// the hosts reached directly, for this setting too.
+  std::string proxy;
 
   /// The HTTP transport under signing and retries: the library's shared
   /// libcurl transport when absent. For tests and embedders with transports

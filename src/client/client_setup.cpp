@@ -189,7 +189,8 @@ void buildGraphQL(const std::shared_ptr<requests::ClientState>& state) {
   realtimeConfiguration.region = region.stringValue();
   realtimeConfiguration.credentials = credentials;
   realtimeConfiguration.skew = state->runtime().skew;
-  realtimeConfiguration.caFile = state->runtime().caFile;
+  realtimeConfiguration.caFile = state->runtime().connection.caFile;
+  realtimeConfiguration.proxy = state->runtime().connection.proxy;
   auto realtime = appsync::makeRealtimeClient(std::move(realtimeConfiguration));
   if (!realtime) {
     consoleLine("Error initializing AppSync client. " + realtime.error().localizedDescription());

@@ -23,7 +23,8 @@ std::shared_ptr<EstimationClient> EstimationClient::create(EstimationClientOptio
                                       : client::readConfiguration(options.configurationDirectory);
 
   auto state = std::make_shared<requests::ClientState>(
-      std::move(options.mainQueue), std::move(options.transport), std::move(options.caBundle));
+      std::move(options.mainQueue), std::move(options.transport),
+      http::ConnectionSettings{std::move(options.caBundle), std::move(options.proxy)});
   std::optional<std::filesystem::path> cacheFile;
   if (!options.cacheDirectory.empty()) {
     cacheFile = options.cacheDirectory / requests::ClientState::kDatabaseName;

@@ -10,6 +10,7 @@
 #include "model/fallback_link_maker.h"
 #include "platform/device/private_directory.h"
 #include "platform/dispatch/default_main_queue.h"
+#include "platform/http/connection_settings.h"
 #include "platform/runtime/runtime.h"
 #include "requests/client_state.h"
 #include "requests/request_support.h"
@@ -49,6 +50,15 @@ void CorvenzaEnterprise::setMainQueue(std::shared_ptr<MainQueue> queue) {
 }
 
 std::shared_ptr<MainQueue> CorvenzaEnterprise::mainQueue() { return dispatch::defaultMainQueue(); }
+
+bool CorvenzaEnterprise::setConnectionSettings(std::filesystem::path caBundle, std::string proxy) {
+  auto& state = *shared().state_;
+  std::lock_guard startup(state.startupMutex());
+  if (state.initialized()) return false;
+  // The process's: the token provider's own requests follow them too.
+  http::setProcessConnectionSettings({std::move(caBundle), std::move(proxy)});
+  return true;
+}
 
 void CorvenzaEnterprise::shutdown() {
   dispatch::stopDefaultMainQueue();

@@ -38,6 +38,8 @@ struct Operation {
   static const std::string& requestString() { return operationDocument(kName).requestString; }
   /// No persisted queries are used.
   static std::optional<std::string> operationIdentifier() { return std::nullopt; }
+  /// Whether the service may receive the operation twice without harm.
+  static constexpr bool harmlessTwice = kType != OperationType::mutation;
 
   /// Checks the response's "data" object against the selection.
   static detail::Result<Data> decode(const nlohmann::json& data) {
@@ -86,6 +88,9 @@ using DeleteBodysizeEstimationMutation =
 
 template <OperationName kName, typename DataType>
 struct AttachImageMutation : Operation<kName, OperationType::mutation, DataType> {
+  // Attaching the same photo again changes nothing, so the mutation may ride
+  // a connection already open (libcurl resends on a stale one unasked).
+  static constexpr bool harmlessTwice = true;
   AttachImageMutation(std::string id, S3ObjectInput image)
       : id(std::move(id)), image(std::move(image)) {}
   Variables variables() const { return {{"id", id}, {"image", image.toJson()}}; }

@@ -89,9 +89,9 @@ std::vector<ClientSession::Watcher> ClientSession::removeAllListeners() {
 
 ClientState::ClientState(std::shared_ptr<MainQueue> mainQueue,
                          std::shared_ptr<http::HttpTransport> transport,
-                         std::filesystem::path caFile)
+                         http::ConnectionSettings connection)
     : mainQueue_(std::move(mainQueue)),
-      runtime_(runtime::processRuntime(std::move(transport), std::move(caFile))),
+      runtime_(runtime::processRuntime(std::move(transport), std::move(connection))),
       settings_(std::make_shared<const ClientSettings>()),
       services_(std::make_shared<const ClientServices>()) {}
 

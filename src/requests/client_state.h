@@ -130,10 +130,10 @@ class ClientState {
   /// absent, looked up at each use so that a queue set later is honoured.
   /// @p transport: the HTTP transport under signing and retries; the
   /// process's shared one when absent. The rest of the runtime is the process's.
-  /// @p caFile: the certificate authorities every connection trusts.
+  /// @p connection: the certificate authorities and proxy of every connection.
   explicit ClientState(std::shared_ptr<MainQueue> mainQueue = nullptr,
                        std::shared_ptr<http::HttpTransport> transport = nullptr,
-                       std::filesystem::path caFile = {});
+                       http::ConnectionSettings connection = {});
 
   /// The settings as start-up left them (the built-in defaults before).
   std::shared_ptr<const ClientSettings> settings() const;

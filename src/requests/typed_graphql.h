@@ -34,6 +34,7 @@ appsync::GraphQLRequest makeGraphQLRequest(const Operation& operation,
                                            appsync::UploadProgress progress = {}) {
   appsync::GraphQLRequest request{Operation::requestString(),
                                   graphql::variablesJson(operation.variables()), std::nullopt};
+  request.harmlessTwice = Operation::harmlessTwice;
   if constexpr (requires { operation.image; }) {
     request.uploads.push_back(uploadOf(operation.image));
     request.uploadProgress = std::move(progress);

@@ -28,7 +28,8 @@ struct PlainResponse {
 /// Gives up after @p timeoutMs (then curlError tells so).
 inline PlainResponse plainRequest(const std::string& method, const std::string& url,
                                   const std::vector<std::string>& headers,
-                                  const std::string& body = {}, long timeoutMs = 30'000) {
+                                  const std::string& body = {}, long timeoutMs = 30'000,
+                                  const std::string& caFile = {}) {
   PlainResponse response;
   CURL* curl = curl_easy_init();
   curl_slist* list = nullptr;
@@ -38,6 +39,7 @@ inline PlainResponse plainRequest(const std::string& method, const std::string& 
   curl_easy_setopt(curl, CURLOPT_HTTPHEADER, list);
   curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, timeoutMs);
   curl_easy_setopt(curl, CURLOPT_NOPROXY, "*");
+  if (!caFile.empty()) curl_easy_setopt(curl, CURLOPT_CAINFO, caFile.c_str());
   if (method != "GET") {
     curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.c_str());
     curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE, static_cast<long>(body.size()));

@@ -106,7 +106,7 @@ struct GraphQLClient::Core : std::enable_shared_from_this<GraphQLClient::Core> {
     auto built = buildRequest(request);
     if (!built) return operation->finish(std::nullopt, built.error());
     // A mutation sent twice is applied twice (a creation makes two requests).
-    built.value().idempotent = !destination.isMutation;
+    built.value().idempotent = !destination.isMutation || request.harmlessTwice;
     if (!signer) return transmit(operation, std::move(built).value(), std::move(destination));
     std::weak_ptr<Core> weak = weak_from_this();
     auto once = std::make_shared<std::atomic<bool>>(false);

@@ -27,6 +27,10 @@ struct GraphQLRequest {
   std::vector<S3UploadDescription> uploads = {};
   /// Hears the bytes of those uploads.
   UploadProgress uploadProgress = {};
+  /// A mutation the service may receive twice without harm: it may ride a
+  /// connection already open and is retried like a query. Every other
+  /// mutation gets a connection of its own and is never sent again.
+  bool harmlessTwice = false;
 };
 
 /// What the service answered.

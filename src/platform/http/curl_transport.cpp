@@ -11,6 +11,7 @@
 #include <system_error>
 #include <utility>
 
+#include "platform/http/connection_settings.h"
 #include "platform/http/curl_errors.h"
 #include "platform/http/trust_store.h"
 
@@ -161,6 +162,8 @@ struct CurlTransport::Transfer {
     if (const auto ca = trustedAuthorities(request.caFile); !ca.empty()) {
       curl_easy_setopt(e, CURLOPT_CAINFO, ca.c_str());
     }
+    if (request.proxy.empty()) request.proxy = processConnectionSettings().proxy;
+    if (!request.proxy.empty()) curl_easy_setopt(e, CURLOPT_PROXY, request.proxy.c_str());
     // Redirects would carry a signature to another target; the caller decides.
     curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 0L);
     // The limit is for silence, not for the whole transfer: on a slow link a

@@ -37,6 +37,9 @@ struct HttpRequest {
   /// The certificate authorities to trust for https, instead of the system
   /// store; when empty, the file AWS_CA_BUNDLE names, else the system store.
   std::filesystem::path caFile;
+  /// The proxy to go through; when empty, libcurl's reading of https_proxy,
+  /// http_proxy, all_proxy and no_proxy (and their upper-case forms).
+  std::string proxy;
   /// How long the transfer may go without a byte moving (whole seconds,
   /// rounded up), connecting included.
   std::chrono::milliseconds timeout{60'000};

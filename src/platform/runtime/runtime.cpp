@@ -1,15 +1,15 @@
 #include "platform/runtime/runtime.h"
 
 #include "platform/http/curl_transport.h"
-#include "platform/http/trust_store.h"
 
 namespace corvenza::runtime {
 
 Runtime processRuntime(std::shared_ptr<http::HttpTransport> transport,
-                       std::filesystem::path caFile) {
+                       http::ConnectionSettings connection) {
   auto base = transport ? std::move(transport) : http::sharedTransport();
-  return Runtime{http::trusting(std::move(base), caFile), dispatch::defaultExecutor(),
-                 http::defaultRetryScheduler(), sigv4::sharedClockSkew(), std::move(caFile)};
+  return Runtime{http::withConnectionSettings(std::move(base), connection),
+                 dispatch::defaultExecutor(), http::defaultRetryScheduler(),
+                 sigv4::sharedClockSkew(), std::move(connection)};
 }
 
 void shutdownProcessRuntime() {

@@ -4,10 +4,10 @@
 // transport, the executor for blocking waits, the retry timer and the
 // clock-skew correction its signers read.
 
-#include <filesystem>
 #include <memory>
 
 #include "platform/dispatch/executor.h"
+#include "platform/http/connection_settings.h"
 #include "platform/http/http_transport.h"
 #include "platform/http/retrying_transport.h"
 #include "platform/sigv4/clock_skew.h"
@@ -15,21 +15,20 @@
 namespace corvenza::runtime {
 
 struct Runtime {
-  /// Trusts caFile on every request.
+  /// Applies `connection` to every request.
   std::shared_ptr<http::HttpTransport> transport;
   std::shared_ptr<dispatch::Executor> executor;
   http::Scheduler retryScheduler;
   std::shared_ptr<sigv4::ClockSkew> skew;
-  /// The certificate authorities the client trusts; empty: AWS_CA_BUNDLE's,
-  /// else the system store (see http::trustedAuthorities).
-  std::filesystem::path caFile;
+  /// The certificate authorities and the proxy of every connection.
+  http::ConnectionSettings connection;
 };
 
 /// The process's runtime, with @p transport in place of its shared libcurl
-/// transport when given, trusting @p caFile when given. The one place that
+/// transport when given, with @p connection applied. The one place that
 /// names the process-wide pieces.
 Runtime processRuntime(std::shared_ptr<http::HttpTransport> transport = nullptr,
-                       std::filesystem::path caFile = {});
+                       http::ConnectionSettings connection = {});
 
 /// Stops and joins every thread of the process's runtime: the shared
 /// transport's, the executor's and the retry timer's. Each starts again on

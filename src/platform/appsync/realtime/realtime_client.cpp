@@ -12,6 +12,7 @@
 #include <boost/asio/steady_timer.hpp>
 #include <boost/asio/use_awaitable.hpp>
 #include <boost/beast/core.hpp>
+#include <boost/beast/http.hpp>
 #include <boost/beast/ssl.hpp>
 #include <boost/beast/websocket.hpp>
 #include <boost/beast/websocket/ssl.hpp>
@@ -24,6 +25,7 @@
 #include "core/backoff.h"
 #include "platform/appsync/realtime/messages.h"
 #include "platform/appsync/realtime/realtime_auth.h"
+#include "platform/http/proxy_route.h"
 #include "platform/http/trust_store.h"
 
 namespace corvenza::appsync {
@@ -111,10 +113,12 @@ struct Subscription {
 
 class Core : public std::enable_shared_from_this<Core> {
  public:
-  Core(asio::io_context& io, RealtimeConfiguration config, RealtimeEndpoint endpoint)
+  Core(asio::io_context& io, RealtimeConfiguration config, RealtimeEndpoint endpoint,
+       std::optional<http::ProxyRoute> proxy)
       : io_(io),
         config_(std::move(config)),
         endpoint_(std::move(endpoint)),
+        proxy_(std::move(proxy)),
         tls_(asio::ssl::context::tls_client),
         wake_(io) {
     // An unreadable bundle trusts nothing, so the connection fails rather
@@ -273,18 +277,24 @@ class Core : public std::enable_shared_from_this<Core> {
     auto blob = connectAuthorization(endpoint_, credentials_, config_.region, signingTime());
     if (!blob) throw std::runtime_error("signing failed");
     tcp::resolver resolver(io_);
-    auto addresses = co_await resolver.async_resolve(endpoint_.host, endpoint_.port, use_awaitable);
+    auto addresses =
+        co_await resolver.async_resolve(proxy_ ? proxy_->host : endpoint_.host,
+                                        proxy_ ? proxy_->port : endpoint_.port, use_awaitable);
     auto decorate = [](websocket::request_type& request) {
       request.set(beast::http::field::sec_websocket_protocol, "graphql-ws");
     };
     std::string target = endpoint_.path + handshakeQuery(blob.value());
     std::string host = endpoint_.host + ":" + endpoint_.port;
+    auto upgrade = [&](auto& socket) -> awaitable<void> {
+      socket.ws.set_option(websocket::stream_base::timeout::suggested(beast::role_type::client));
+      socket.ws.set_option(websocket::stream_base::decorator(decorate));
+      co_await socket.ws.async_handshake(host, target, use_awaitable);
+    };
     if (endpoint_.tls) {
       auto socket = std::make_shared<TlsSocket>(io_, tls_);
-      auto& tcpStream = beast::get_lowest_layer(socket->ws);
-      tcpStream.expires_after(config_.ackTimeout);
       socket_ = socket;
-      co_await tcpStream.async_connect(addresses, use_awaitable);
+      auto& tcpStream = beast::get_lowest_layer(socket->ws);
+      co_await reach(tcpStream, addresses);
       auto& ssl = socket->ws.next_layer();
       if (!SSL_set_tlsext_host_name(ssl.native_handle(), endpoint_.host.c_str())) {
         throw std::runtime_error("server name");
@@ -292,19 +302,43 @@ class Core : public std::enable_shared_from_this<Core> {
       ssl.set_verify_callback(asio::ssl::host_name_verification(endpoint_.host));
       co_await ssl.async_handshake(asio::ssl::stream_base::client, use_awaitable);
       tcpStream.expires_never();
-      socket->ws.set_option(websocket::stream_base::timeout::suggested(beast::role_type::client));
-      socket->ws.set_option(websocket::stream_base::decorator(decorate));
-      co_await socket->ws.async_handshake(host, target, use_awaitable);
+      co_await upgrade(*socket);
     } else {
       auto socket = std::make_shared<PlainSocket>(io_);
-      auto& tcpStream = beast::get_lowest_layer(socket->ws);
-      tcpStream.expires_after(config_.ackTimeout);
       socket_ = socket;
-      co_await tcpStream.async_connect(addresses, use_awaitable);
+      auto& tcpStream = beast::get_lowest_layer(socket->ws);
+      co_await reach(tcpStream, addresses);
       tcpStream.expires_never();
-      socket->ws.set_option(websocket::stream_base::timeout::suggested(beast::role_type::client));
-      socket->ws.set_option(websocket::stream_base::decorator(decorate));
-      co_await socket->ws.async_handshake(host, target, use_awaitable);
+      co_await upgrade(*socket);
+    }
+  }
+
+  // Connects to the service, or through the proxy's tunnel to it; the
+  // stream's limit stays set for the handshakes that follow.
+  awaitable<void> reach(beast::tcp_stream& stream, const tcp::resolver::results_type& addresses) {
+    stream.expires_after(config_.ackTimeout);
+    co_await stream.async_connect(addresses, use_awaitable);
+    if (!proxy_) co_return;
+    namespace http = beast::http;
+    const bool literal6 = endpoint_.host.find(':') != std::string::npos;
+    const std::string authority =
+        (literal6 ? "[" + endpoint_.host + "]" : endpoint_.host) + ":" + endpoint_.port;
+    http::request<http::empty_body> connect{http::verb::connect, authority, 11};
+    connect.set(http::field::host, authority);
+    if (!proxy_->authorization.empty()) {
+      connect.set(http::field::proxy_authorization, proxy_->authorization);
+    }
+    co_await http::async_write(stream, connect, use_awaitable);
+    beast::flat_buffer buffer;
+    http::response_parser<http::empty_body> answer;
+    answer.skip(true);  // an answer to CONNECT has no body, whatever its headers say
+    co_await http::async_read_header(stream, buffer, answer, use_awaitable);
+    const auto status = answer.get().result_int();
+    if (status / 100 != 2 || buffer.size() != 0) {
+      refusal_ =
+          connectionError("the proxy " + proxy_->shown + " refused the tunnel to " + authority +
+                          ": " + std::to_string(status) + " " + std::string(answer.get().reason()));
+      throw std::runtime_error("tunnel refused");
     }
   }
 
@@ -447,6 +481,7 @@ class Core : public std::enable_shared_from_this<Core> {
   asio::io_context& io_;
   const RealtimeConfiguration config_;
   const RealtimeEndpoint endpoint_;
+  const std::optional<http::ProxyRoute> proxy_;
   asio::ssl::context tls_;
   asio::steady_timer wake_;
   std::map<std::string, Subscription> subscriptions_;
@@ -486,9 +521,12 @@ class Watcher final : public SubscriptionWatcher {
 
 class BeastRealtimeClient final : public RealtimeClient {
  public:
-  BeastRealtimeClient(RealtimeConfiguration config, RealtimeEndpoint endpoint)
-      : work_(asio::make_work_guard(io_)),
-        core_(std::make_shared<Core>(io_, std::move(config), std::move(endpoint))),
+  BeastRealtimeClient(RealtimeConfiguration config, RealtimeEndpoint endpoint,
+                      detail::Result<std::optional<http::ProxyRoute>> proxy)
+      : proxyProblem_(proxy ? std::nullopt : std::optional<Error>(proxy.error())),
+        work_(asio::make_work_guard(io_)),
+        core_(std::make_shared<Core>(io_, std::move(config), std::move(endpoint),
+                                     proxy ? std::move(proxy.value()) : std::nullopt)),
         thread_([this] { io_.run(); }) {}
 
   ~BeastRealtimeClient() override {
@@ -502,6 +540,7 @@ class BeastRealtimeClient final : public RealtimeClient {
       GraphQLRequest request, std::shared_ptr<MainQueue> queue, SubscriptionHandler handler,
       SubscriptionStarted started) override {
     if (!queue) return connectionError("no queue");
+    if (proxyProblem_) return connectionError(proxyProblem_->localizedDescription());
     Subscription sub;
     sub.id = randomUUID();
     sub.data = startData(request);
@@ -515,6 +554,7 @@ class BeastRealtimeClient final : public RealtimeClient {
   }
 
  private:
+  const std::optional<Error> proxyProblem_;
   asio::io_context io_;
   asio::executor_work_guard<asio::io_context::executor_type> work_;
   std::shared_ptr<Core> core_;
@@ -526,8 +566,10 @@ class BeastRealtimeClient final : public RealtimeClient {
 detail::Result<std::shared_ptr<RealtimeClient>> makeRealtimeClient(RealtimeConfiguration config) {
   auto endpoint = realtimeEndpoint(config.endpointURL);
   if (!endpoint) return endpoint.error();
-  return std::shared_ptr<RealtimeClient>(
-      std::make_shared<BeastRealtimeClient>(std::move(config), std::move(endpoint.value())));
+  auto proxy =
+      http::proxyFor(endpoint.value().tls ? "wss" : "ws", endpoint.value().host, config.proxy);
+  return std::shared_ptr<RealtimeClient>(std::make_shared<BeastRealtimeClient>(
+      std::move(config), std::move(endpoint.value()), std::move(proxy)));
 }
 
 }  // namespace corvenza::appsync

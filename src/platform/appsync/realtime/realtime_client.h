@@ -24,6 +24,9 @@ struct RealtimeConfiguration {
   std::shared_ptr<identity::CredentialsSource> credentials;
   /// The certificate authorities wss:// trusts (see http::trustedAuthorities).
   std::filesystem::path caFile;
+  /// The proxy the socket tunnels through (see http::proxyFor); when empty,
+  /// the one the environment names for wss, if any.
+  std::string proxy;
   /// The correction of the clock the handshake is signed with; the system
   /// clock as it is when absent.
   std::shared_ptr<sigv4::ClockSkew> skew;

@@ -91,7 +91,8 @@ TEST_F(CliLocalChecksTest, APhotoAKilledCreateLeftIsRemovedByTheNextOne) {
     }
     return count;
   };
-  ASSERT_EQ(photos(), 1u) << "the front photo was on its way";
+  // The front photo was on its way, and the side one may be prepared already.
+  ASSERT_GE(photos(), 1u);
 
   const auto next = corvenza(createArgs(), "next");
   EXPECT_EQ(next.exitCode, 0) << next.err;

@@ -1,6 +1,9 @@
 #include "platform/http/curl_transport.h"
 
 #include <curl/curl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
 
 #include <algorithm>
 #include <cctype>
@@ -50,6 +53,20 @@ bool isWebUrl(std::string_view url) {
   std::transform(scheme.begin(), scheme.end(), scheme.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   return scheme == "http" || scheme == "https";
+}
+
+// Progress counts what libcurl hands the kernel. Unbounded, the kernel takes
+// megabytes of a photo at once, and a slow link then looks silent for
+// minutes while they drain; this bound keeps what is counted close to what
+// left the machine.
+constexpr int kUnsentLimit = 128 * 1024;
+
+int onSocket(void*, curl_socket_t socket, curlsocktype purpose) {
+  if (purpose == CURLSOCKTYPE_IPCXN) {
+    const int limit = kUnsentLimit;
+    setsockopt(socket, IPPROTO_TCP, TCP_NOTSENT_LOWAT, &limit, sizeof limit);
+  }
+  return CURL_SOCKOPT_OK;
 }
 
 std::filesystem::path temporarySibling(const std::filesystem::path& target) {
@@ -172,6 +189,7 @@ struct CurlTransport::Transfer {
     curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(silence));
     curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, static_cast<long>((silence + 999) / 1000));
+    curl_easy_setopt(e, CURLOPT_SOCKOPTFUNCTION, &onSocket);
     curl_easy_setopt(e, CURLOPT_PRIVATE, this);
     curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &Transfer::onWrite);
     curl_easy_setopt(e, CURLOPT_WRITEDATA, this);

@@ -1,7 +1,12 @@
 #include "platform/http/curl_transport.h"
 
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <future>
@@ -139,6 +144,58 @@ TEST_F(CurlTransportTest, FileUploadHasContentLengthAndReportsProgress) {
   ASSERT_FALSE(failed.ok());
   EXPECT_EQ(failed.error().domain(), kTransportErrorDomain);
   EXPECT_EQ(failed.error().code(), kTransportFileError);
+}
+
+// What an upload counts as sent stays close to what the server has read, so
+// a slow link never looks silent while the kernel drains what was counted.
+TEST_F(CurlTransportTest, UploadProgressStaysCloseToWhatTheServerRead) {
+  constexpr std::uint64_t kBody = 2 << 20;
+  const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+  const int small = 16 * 1024;
+  ::setsockopt(listener, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(::listen(listener, 1), 0);
+  ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+  std::atomic<std::uint64_t> bodyRead{0};
+  std::thread slowReader([&] {
+    const int connection = ::accept(listener, nullptr, nullptr);
+    std::string head;
+    char buffer[8192];
+    for (int reads = 0; reads < 10'000 && bodyRead < kBody; ++reads) {
+      const auto got = ::recv(connection, buffer, sizeof buffer, 0);
+      if (got <= 0) break;
+      if (const auto end = head.find("\r\n\r\n"); end == std::string::npos) {
+        head.append(buffer, static_cast<std::size_t>(got));
+        if (const auto found = head.find("\r\n\r\n"); found != std::string::npos) {
+          bodyRead = head.size() - found - 4;
+        }
+      } else {
+        bodyRead += static_cast<std::uint64_t>(got);
+      }
+      std::this_thread::sleep_for(10ms);  // about 800 KB/s
+    }
+    const std::string answer = "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n";
+    ::send(connection, answer.data(), answer.size(), MSG_NOSIGNAL);
+    ::close(connection);
+  });
+  const auto file = dir_.path() / "photo.jpg";
+  std::ofstream(file, std::ios::binary) << std::string(kBody, 'j');
+  HttpRequest r;
+  r.method = "PUT";
+  r.url = "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/upload";
+  r.bodyFile = file;
+  std::uint64_t ahead = 0;
+  const auto outcome = roundTrip(r, [&](const TransferProgress& p) {
+    ahead = std::max(ahead, p.bytesSent - std::min(p.bytesSent, bodyRead.load()));
+  });
+  slowReader.join();
+  ::close(listener);
+  ASSERT_TRUE(outcome.ok()) << outcome.error().localizedDescription();
+  EXPECT_LT(ahead, kBody / 4) << "counted as sent before the server read it";
 }
 
 TEST_F(CurlTransportTest, DownloadsOnlySuccessfulBodiesIntoTheFile) {

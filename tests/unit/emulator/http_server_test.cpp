@@ -129,6 +129,28 @@ TEST(HttpServerTest, DisconnectsSilentAndTricklingClients) {
   }
   EXPECT_TRUE(trickling.peerClosed());
 
+  // A body gets the time its length takes at the slowest pace allowed: sent
+  // faster than that it arrives, past the head's deadline; trickled, it does not.
+  const std::string body(16 * 1024, 'b');  // 2 s at the slowest pace
+  const std::string head =
+      "POST /echo HTTP/1.1\r\nHost: x\r\nContent-Length: " + std::to_string(body.size()) +
+      "\r\n\r\n";
+  test::RawConnection slowBody(*port);
+  ASSERT_TRUE(slowBody.send(head));
+  for (std::size_t sent = 0; sent < body.size(); sent += 4096) {
+    std::this_thread::sleep_for(250ms);  // 16 KB/s: 1 s in all, past the 500 ms
+    ASSERT_TRUE(slowBody.send(body.substr(sent, 4096)));
+  }
+  EXPECT_NE(slowBody.receiveResponse(10s).find("200 OK"), std::string::npos);
+  test::RawConnection tricklingBody(*port);
+  ASSERT_TRUE(tricklingBody.send(head));
+  const auto bodyGiveUp = std::chrono::steady_clock::now() + 20s;
+  while (!tricklingBody.peerClosed() && std::chrono::steady_clock::now() < bodyGiveUp) {
+    tricklingBody.send("b");
+    tricklingBody.receive(100ms);
+  }
+  EXPECT_TRUE(tricklingBody.peerClosed());
+
   // Whole requests in time are answered, and the deadline restarts after each.
   test::RawConnection prompt(*port);
   for (int i = 0; i < 3; ++i) {

@@ -60,8 +60,20 @@ class Session : public std::enable_shared_from_this<Session> {
     parser_.emplace();
     parser_->body_limit(HttpServer::kBodyLimit);
     parser_->header_limit(kHeaderLimit);
-    // One deadline for the whole request, so trickling bytes does not extend it.
+    // One deadline for the whole head, so trickling bytes does not extend it.
     stream_.expires_after(requestTimeout_);
+    bhttp::async_read_header(
+        stream_, buffer_, *parser_,
+        [self = shared_from_this()](beast::error_code ec, std::size_t) { self->onHead(ec); });
+  }
+
+  void onHead(beast::error_code ec) {
+    if (ec || parser_->is_done()) return onRead(ec);
+    // A chunked body has no length to pace: it keeps the head's deadline.
+    const auto length = parser_->content_length().value_or(0);
+    stream_.expires_after(
+        requestTimeout_ +
+        std::chrono::milliseconds(length * 1000 / HttpServer::kSlowestBodyBytesPerSecond));
     bhttp::async_read(
         stream_, buffer_, *parser_,
         [self = shared_from_this()](beast::error_code ec, std::size_t) { self->onRead(ec); });

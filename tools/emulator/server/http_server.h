@@ -23,9 +23,13 @@ class HttpServer {
   /// Largest request body accepted; larger ones get 413 (photos are far smaller).
   static constexpr std::uint64_t kBodyLimit = 50ull * 1024 * 1024;
 
-  /// A request must arrive whole within this long of the previous answer (or
-  /// of connecting); a silent, idle or trickling client is then disconnected.
+  /// A request's head must arrive whole within this long of the previous
+  /// answer (or of connecting); a silent, idle or trickling client is then
+  /// disconnected.
   static constexpr std::chrono::milliseconds kRequestTimeout{60'000};
+  /// A body gets, on top, the time its declared length takes at this pace: a
+  /// photo on a 0.1 Mbit/s uplink arrives, a body trickled slower does not.
+  static constexpr std::uint64_t kSlowestBodyBytesPerSecond = 8 * 1024;
 
   /// @p router must outlive the server.
   explicit HttpServer(const Router& router,

@@ -25,13 +25,15 @@ Error fileError(int code, std::string description) {
   return Error(device::kFileErrorDomain, code, std::nullopt, std::move(description));
 }
 
+// The state below is immortal: a photo may still be written on a library
+// thread while the process exits.
 std::string uniquePart() {
-  static std::mutex mutex;
-  static std::mt19937_64 generator{std::random_device{}()};
+  static auto* mutex = new std::mutex();
+  static auto* generator = new std::mt19937_64(std::random_device{}());
   std::uint64_t value;
   {
-    std::lock_guard lock(mutex);
-    value = generator();
+    std::lock_guard lock(*mutex);
+    value = (*generator)();
   }
   char text[17];
   std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(value));
@@ -59,13 +61,13 @@ std::filesystem::path ownersOf(const std::filesystem::path& dir) { return dir / 
 // sees the lock free and does. Empty when no lock could be made (files are
 // then only removed by their own creation).
 std::string ownerToken(const std::filesystem::path& dir) {
-  static std::mutex mutex;
-  static std::string token;
-  static detail::UniqueFd held;
-  std::lock_guard lock(mutex);
-  if (!token.empty()) return token;
-  if (!device::ensurePrivateDirectory(ownersOf(dir))) return token;
-  for (int attempt = 0; attempt < 4 && token.empty(); ++attempt) {
+  static auto* mutex = new std::mutex();
+  static auto* token = new std::string();
+  static auto* held = new detail::UniqueFd();
+  std::lock_guard lock(*mutex);
+  if (!token->empty()) return *token;
+  if (!device::ensurePrivateDirectory(ownersOf(dir))) return *token;
+  for (int attempt = 0; attempt < 4 && token->empty(); ++attempt) {
     const std::string candidate = std::string(kOwnerPrefix) + uniquePart();
     const auto path = ownersOf(dir) / (candidate + std::string(kLockSuffix));
     detail::UniqueFd fd(
@@ -79,10 +81,10 @@ std::string ownerToken(const std::filesystem::path& dir) {
         ::lstat(path.c_str(), &named) != 0 || mine.st_ino != named.st_ino) {
       continue;
     }
-    held = std::move(fd);
-    token = candidate;
+    *held = std::move(fd);
+    *token = candidate;
   }
-  return token;
+  return *token;
 }
 
 // The owner token inside a temporary file's name, or nothing.

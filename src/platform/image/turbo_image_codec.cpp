@@ -125,8 +125,10 @@ class TurboImageCodec final : public ImageCodec {
 }  // namespace
 
 const ImageCodec& defaultImageCodec() {
-  static const TurboImageCodec codec;
-  return codec;
+  // Immortal: a photo may still be prepared on a library thread while the
+  // process exits.
+  static const auto* codec = new TurboImageCodec();
+  return *codec;
 }
 
 detail::Result<std::vector<std::uint8_t>> readImageFile(const std::filesystem::path& path) {

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -28,6 +29,17 @@ class TlsTest : public CliSuite {
  protected:
   static void SetUpTestSuite() { startEmulator({"--tls", "--estimation-delay", "300"}); }
 };
+
+std::string fileText(const std::filesystem::path& path) {
+  std::ifstream in(path);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+int count(const std::string& text, const std::string& what) {
+  int found = 0;
+  for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++found;
+  return found;
+}
 
 TEST_F(TlsTest, ACreationItsEventsAndTheQueueGoOverTlsTrustingTheEmulatorsCa) {
   // The creation's event reaches a watch over wss while it is made over https.
@@ -61,6 +73,49 @@ TEST_F(TlsTest, AServerWhoseCertificateDoesNotVerifyIsNeverTalkedTo) {
   const auto listed = run("list", "CORVENZA_USER_ID=tls-user && unset AWS_CA_BUNDLE");
   EXPECT_EQ(listed.exitCode, 1) << listed.out;
   EXPECT_NE(listed.err.find("certificate is not trusted"), std::string::npos) << listed.err;
+
+  // A bundle that is not a file is refused, never opened: a FIFO would block.
+  const auto fifo = home_.path() / "fifo.pem";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const auto blocked =
+      run("list", "CORVENZA_USER_ID=tls-user AWS_CA_BUNDLE=" + shellQuoted(fifo.string()));
+  EXPECT_EQ(blocked.exitCode, 1);
+  EXPECT_NE(blocked.err.find("cannot be read"), std::string::npos) << blocked.err;
+}
+
+TEST_F(TlsTest, TheEmulatorRefusesTlsFilesItCannotUseAtOnceAndInWords) {
+  const auto dir = home_.path();
+  const auto at = [&](const char* name) { return shellQuoted((dir / name).string()); };
+  const auto made = runShell(
+      "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 1 -subj "
+      "/CN=127.0.0.1 -keyout " +
+          at("key.pem") + " -out " + at("cert.pem") +
+          " && openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -out " +
+          at("other.pem") + " && openssl pkey -in " + at("key.pem") +
+          " -aes256 -passout pass:x -out " + at("locked.pem") + " && mkfifo " + at("fifo.pem"),
+      dir / "openssl.err");
+  ASSERT_EQ(made.exitCode, 0) << fileText(dir / "openssl.err");
+  struct Case {
+    const char* what;
+    const char* certificate;
+    const char* key;
+    int exitCode;
+    const char* words;
+  };
+  for (const auto& c :
+       {Case{"missing", "absent.pem", "key.pem", 2, "absent.pem"},
+        Case{"a FIFO", "fifo.pem", "key.pem", 1, "cannot read the TLS"},
+        Case{"another key", "cert.pem", "other.pem", 1, "the certificate's own"},
+        Case{"a locked key", "cert.pem", "locked.pem", 1, "without a pass phrase"}}) {
+    SCOPED_TRACE(c.what);
+    const auto started = runShell("exec timeout 30 " + shellQuoted(CORVENZA_EMULATOR_PATH) +
+                                      " --port 0 --data-dir " + at("data") + " --tls --tls-cert " +
+                                      at(c.certificate) + " --tls-key " + at(c.key) + " </dev/null",
+                                  dir / "emulator.err");
+    const auto said = fileText(dir / "emulator.err");
+    EXPECT_EQ(started.exitCode, c.exitCode) << said;
+    EXPECT_NE(said.find(c.words), std::string::npos) << said;
+  }
 }
 
 TEST_F(TlsTest, TheFacadeTrustsTheCaItIsGivenAndItsPhotoLinksDownloadOverTls) {
@@ -105,17 +160,6 @@ TEST_F(TlsTest, TheFacadeTrustsTheCaItIsGivenAndItsPhotoLinksDownloadOverTls) {
   EXPECT_EQ(fetched.status, 200) << fetched.curlError;
   EXPECT_EQ(fetched.body.substr(0, 2), "\xff\xd8") << "not a JPEG";
   detail::resetSharedInstanceForTesting();
-}
-
-std::string fileText(const std::filesystem::path& path) {
-  std::ifstream in(path);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-int count(const std::string& text, const std::string& what) {
-  int found = 0;
-  for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++found;
-  return found;
 }
 
 int freeLoopbackPort() {

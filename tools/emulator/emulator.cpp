@@ -62,7 +62,14 @@ detail::Result<std::string> loadOrMakeSecret(const std::filesystem::path& dataDi
   return secret;
 }
 
+// Empty unless @p file is a regular file of at most 1 MiB: a FIFO would
+// block the start for ever, and no certificate chain is larger.
 std::string readWhole(const std::filesystem::path& file) {
+  std::error_code error;
+  if (!std::filesystem::is_regular_file(file, error) ||
+      std::filesystem::file_size(file, error) > 1024 * 1024 || error) {
+    return {};
+  }
   std::ifstream in(file, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
@@ -74,7 +81,9 @@ detail::Result<TlsIdentity> tlsIdentity(const EmulatorOptions& options) {
   identity.certificatePem = readWhole(options.tlsCertificate);
   identity.privateKeyPem = readWhole(options.tlsKey);
   if (identity.certificatePem.empty() || identity.privateKeyPem.empty()) {
-    return setupError("cannot read the TLS certificate and key (both files are needed)");
+    return setupError(
+        "cannot read the TLS certificate and key (both are needed, as PEM files of at most 1 "
+        "MiB)");
   }
   return identity;
 }

@@ -76,7 +76,12 @@ int main(int argc, char** argv) {
       ->check(CLI::ExistingFile);
   app.add_option("--tls-key", tlsKey, "With --tls: the server's private key (PEM)")
       ->check(CLI::ExistingFile);
-  CLI11_PARSE(app, argc, argv);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    // Every refused argument is a usage error, whatever CLI11 numbers it.
+    return app.exit(e) == 0 ? 0 : 2;
+  }
 
   if (!dataDir.empty()) options.dataDir = dataDir;
   if (tlsCertificate.empty() != tlsKey.empty()) {

@@ -177,6 +177,11 @@ struct CurlTransport::Transfer {
     curl_easy_setopt(e, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(e, CURLOPT_SSL_VERIFYHOST, 2L);
     if (const auto ca = trustedAuthorities(request.caFile); !ca.empty()) {
+      // A FIFO or a device would block the transport's thread in open().
+      if (std::error_code error; !std::filesystem::is_regular_file(ca, error)) {
+        return makeTransportError(kTransportTLSFailure, "The CA bundle to trust cannot be read: " +
+                                                            ca.string() + " is not a file");
+      }
       curl_easy_setopt(e, CURLOPT_CAINFO, ca.c_str());
     }
     if (request.proxy.empty()) request.proxy = processConnectionSettings().proxy;

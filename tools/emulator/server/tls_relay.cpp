@@ -115,8 +115,11 @@ detail::Result<std::uint16_t> TlsRelay::start(const std::string& host, std::uint
                          ssl::context::no_tlsv1_1);
   impl_->tls.use_certificate_chain(net::buffer(identity.certificatePem), ec);
   if (ec) return failed("the certificate", ec);
+  // Never ask for a pass phrase on the terminal: an encrypted key is refused.
+  impl_->tls.set_password_callback(
+      [](std::size_t, ssl::context::password_purpose) { return std::string(); }, ec);
   impl_->tls.use_private_key(net::buffer(identity.privateKeyPem), ssl::context::pem, ec);
-  if (ec) return failed("the key", ec);
+  if (ec) return failed("the key (the certificate's own, without a pass phrase)", ec);
   const auto address = net::ip::make_address(host, ec);
   if (ec) return failed(host, ec);
   impl_->target = tcp::endpoint(address, targetPort);

@@ -125,7 +125,10 @@ class Core : public std::enable_shared_from_this<Core> {
     // than falling back to a store the user did not choose.
     if (const auto ca = http::trustedAuthorities(config_.caFile); !ca.empty()) {
       boost::system::error_code ignored;
-      tls_.load_verify_file(ca.string(), ignored);
+      // Only a file: a FIFO would block this thread in open().
+      if (std::error_code error; std::filesystem::is_regular_file(ca, error)) {
+        tls_.load_verify_file(ca.string(), ignored);
+      }
     } else {
       tls_.set_default_verify_paths();
     }
@@ -334,11 +337,17 @@ class Core : public std::enable_shared_from_this<Core> {
     answer.skip(true);  // an answer to CONNECT has no body, whatever its headers say
     co_await http::async_read_header(stream, buffer, answer, use_awaitable);
     const auto status = answer.get().result_int();
-    if (status / 100 != 2 || buffer.size() != 0) {
+    if (status / 100 != 2) {
       refusal_ =
           connectionError("the proxy " + proxy_->shown + " refused the tunnel to " + authority +
                           ": " + std::to_string(status) + " " + std::string(answer.get().reason()));
       throw std::runtime_error("tunnel refused");
+    }
+    if (buffer.size() != 0) {
+      // The server never speaks first: these bytes are the proxy's own.
+      refusal_ = connectionError("the proxy " + proxy_->shown +
+                                 " sent bytes of its own into the tunnel to " + authority);
+      throw std::runtime_error("tunnel spoiled");
     }
   }
 

@@ -14,6 +14,10 @@
 
 namespace corvenza {
 
+namespace auth {
+class TokenCache;
+}
+
 /// The library's own token provider.
 ///
 /// It keeps the current token in memory and in the keychain (entries
@@ -126,6 +130,9 @@ class DefaultTokenProvider : public CorvenzaTokenProvider,
   void changeAccount(std::string account, const std::function<void()>& change);
 
  private:
+  // The library keeps the account's cloud credentials next to its token.
+  friend class auth::TokenCache;
+
   struct Refresh;
   void finishRefresh(const std::shared_ptr<Refresh>& refresh, std::optional<CorvenzaToken> token,
                      std::optional<Error> error);

@@ -51,6 +51,11 @@ std::string DeveloperAuthenticatedIdentityProvider::accountKey() const {
   return cache ? cache->account() : std::string();
 }
 
+std::shared_ptr<device::KeyStore> DeveloperAuthenticatedIdentityProvider::credentialStore() const {
+  auto cache = tokenCache();
+  return cache ? cache->keyStore() : nullptr;
+}
+
 dispatch::Task<std::string> DeveloperAuthenticatedIdentityProvider::token() {
   if (auto cache = tokenCache()) return tokenFromCache(std::move(cache));
   auto provider = tokenProvider();

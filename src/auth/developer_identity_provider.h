@@ -55,6 +55,8 @@ class DeveloperAuthenticatedIdentityProvider final : public identity::Credential
   /// change of user drops the credentials of the previous one; empty for
   /// other providers.
   std::string accountKey() const override;
+  /// The store the token provider keeps its token in, when it keeps one.
+  std::shared_ptr<device::KeyStore> credentialStore() const override;
 
  private:
   dispatch::Task<std::string> tokenFromCache(std::shared_ptr<TokenCache> provider);

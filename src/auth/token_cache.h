@@ -10,6 +10,8 @@
 #include <optional>
 #include <string>
 
+#include "platform/device/key_store.h"
+
 namespace corvenza::auth {
 
 class TokenCache {
@@ -31,6 +33,8 @@ class TokenCache {
   void clear() { provider_->clear(); }
   /// Whose tokens these are: a change of account drops the credentials.
   std::string account() const { return provider_->keychainAccount(); }
+  /// The store the token is kept in.
+  std::shared_ptr<device::KeyStore> keyStore() const;
 
  private:
   std::shared_ptr<DefaultTokenProvider> provider_;

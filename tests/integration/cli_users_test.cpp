@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "integration/cli_fixture.h"
+#include "integration/fault_control.h"
 
 namespace corvenza::test {
 namespace {
@@ -76,6 +77,24 @@ TEST_F(CliUsersTest, UsersAtTheSameTimeInOneHomeSeeOnlyTheirOwnRequests) {
   auto daveList = std::async(std::launch::async, [&] { return as("dave", "list --all --json"); });
   EXPECT_EQ(listedIds(carolList.get()), std::vector<std::string>{idOf(carolRun)});
   EXPECT_EQ(listedIds(daveList.get()), std::vector<std::string>{idOf(daveRun)});
+}
+
+// A new run signs with the credentials the last run of the same user kept,
+// without a round trip to the identity service; another user fetches their own.
+TEST_F(CliUsersTest, ARunSignsWithTheCredentialsTheLastRunOfTheSameUserKept) {
+  ASSERT_EQ(as("erin", "list --json").exitCode, 0);
+  const FaultControl faults(emulator_->endpoint("base"));
+  faults.inject({{"route", "identity"},
+                 {"field", "GetCredentialsForIdentity"},
+                 {"action", "fail"},
+                 {"status", 400},
+                 {"times", "always"}});
+  const auto again = as("erin", "list --json");
+  EXPECT_EQ(again.exitCode, 0) << again.err;
+  EXPECT_EQ(faults.fired(), 0);
+  EXPECT_EQ(as("frank", "list --json").exitCode, 1);
+  EXPECT_GE(faults.fired(), 1);
+  faults.clear();
 }
 
 TEST_F(CliUsersTest, WithoutAUserIdTheInstallationKeepsOneIdentity) {

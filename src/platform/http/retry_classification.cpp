@@ -92,4 +92,25 @@ bool isClockSkewErrorCode(const std::string& code) {
   return contains(kSkew, code);
 }
 
+bool isRefusedCredentialsErrorCode(const std::string& code) {
+  static constexpr std::array<std::string_view, 8> kRefused = {
+      "ExpiredToken",          "ExpiredTokenException",
+      "InvalidAccessKeyId",    "InvalidClientTokenId",
+      "InvalidToken",          "TokenRefreshRequired",
+      "UnauthorizedException", "UnrecognizedClientException",
+  };
+  return contains(kRefused, code);
+}
+
+std::string signingAccessKeyId(const HttpRequest& request) {
+  const auto authorization = findHeader(request.headers, "Authorization").value_or("");
+  static constexpr std::string_view kCredential = "Credential=";
+  const auto start = authorization.find(kCredential);
+  if (start == std::string::npos) return {};
+  const auto from = start + kCredential.size();
+  const auto end = authorization.find('/', from);
+  if (end == std::string::npos) return {};
+  return authorization.substr(from, end - from);
+}
+
 }  // namespace corvenza::http

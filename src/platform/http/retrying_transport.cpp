@@ -20,6 +20,12 @@ struct RetryingTransport::Shared {
   }
 };
 
+// The attempt's access key id, and whether its refusal was already retried.
+struct RetrySignature {
+  std::string accessKeyId;
+  bool renewed = false;
+};
+
 namespace {
 
 enum class Next { finish, retryNow, retryLater };
@@ -43,7 +49,8 @@ bool neverReachedService(const Error& error) {
          (error.code() == kTransportCannotConnect || error.code() == kTransportCannotFindHost);
 }
 
-Next classify(const detail::Result<HttpResponse>& outcome, const SkewSink& skew, bool idempotent) {
+Next classify(const detail::Result<HttpResponse>& outcome, const RetryOptions& options,
+              bool idempotent, RetrySignature& signature) {
   if (!outcome.ok()) {
     if (!isTransientTransportError(outcome.error())) return Next::finish;
     // An answer lost on the way back may follow a request the service
@@ -56,7 +63,16 @@ Next classify(const detail::Result<HttpResponse>& outcome, const SkewSink& skew,
   const int status = response.status;
   if ((status == 400 || status == 401 || status == 403) && isClockSkewErrorCode(code)) {
     // Only a corrected clock makes a second signature worth sending.
-    return skew && skew(response.headers) ? Next::retryNow : Next::finish;
+    return options.skew && options.skew(response.headers) ? Next::retryNow : Next::finish;
+  }
+  if (status >= 400 && status < 500 && isRefusedCredentialsErrorCode(code)) {
+    // A service that restarted or revoked them no longer knows the
+    // credentials; fresh ones are worth one more signature, not more.
+    if (signature.renewed || signature.accessKeyId.empty() || !options.refusedCredentials) {
+      return Next::finish;
+    }
+    signature.renewed = true;
+    return options.refusedCredentials(signature.accessKeyId) ? Next::retryNow : Next::finish;
   }
   if (status == 503 || status == 429) return Next::retryLater;
   // A server or gateway failure may come after the request was handled.
@@ -140,6 +156,7 @@ class RetryingTransport::Operation final : public Cancellable,
       if (finished_ || cancelled_) return;
       phase_ = Phase::sending;
       current_.reset();
+      signature_.accessKeyId = signingAccessKeyId(request);
     }
     auto handle = shared_->inner->send(
         std::move(request),
@@ -160,8 +177,9 @@ class RetryingTransport::Operation final : public Cancellable,
     std::unique_lock lock(mutex_);
     if (finished_) return;
     current_.reset();
-    const Next next =
-        cancelled_ ? Next::finish : classify(outcome, shared_->options.skew, request_.idempotent);
+    const Next next = cancelled_
+                          ? Next::finish
+                          : classify(outcome, shared_->options, request_.idempotent, signature_);
     if (next == Next::finish || attempts_ >= shared_->options.maxAttempts) {
       finished_ = true;
       ResponseCallback done = std::move(done_);
@@ -204,6 +222,7 @@ class RetryingTransport::Operation final : public Cancellable,
   bool cancelled_ = false;
   bool finished_ = false;
   int attempts_ = 1;
+  RetrySignature signature_;
   std::shared_ptr<Cancellable> current_;
 };
 

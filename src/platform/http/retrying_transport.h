@@ -28,6 +28,10 @@ using Scheduler = std::function<std::shared_ptr<Cancellable>(std::chrono::millis
 /// Given the headers of a response refused for clock skew, adopts the
 /// server's time; returns true when the offset changed (a retry can succeed).
 using SkewSink = std::function<bool(const HttpHeaders& responseHeaders)>;
+/// Given the access key id of credentials the service refused as unknown or
+/// expired, forgets them; returns true when another attempt can be signed
+/// with others.
+using RefusedCredentialsSink = std::function<bool(const std::string& accessKeyId)>;
 
 struct RetryOptions {
   /// Attempts in total, the first included.
@@ -43,6 +47,10 @@ struct RetryOptions {
   /// Without one, a refusal for clock skew is final (signed requests pass
   /// the clock their signer corrects).
   SkewSink skew;
+  /// Without one, refused credentials are final. With one, a request they
+  /// signed is signed afresh and sent once more at once: the service refused
+  /// it before handling it, so even a creation is never made twice.
+  RefusedCredentialsSink refusedCredentials;
 };
 
 /// The service error code of a response: JSON "__type" or "code", XML
@@ -54,6 +62,11 @@ std::string serviceErrorCode(const HttpResponse& response);
 bool isTransientErrorCode(const std::string& code);
 /// Whether @p code says the request's signing time was refused.
 bool isClockSkewErrorCode(const std::string& code);
+/// Whether @p code says the credentials that signed the request are unknown
+/// to the service or expired.
+bool isRefusedCredentialsErrorCode(const std::string& code);
+/// The access key id in a signed request's Authorization header, or "".
+std::string signingAccessKeyId(const HttpRequest& request);
 
 class RetryingTransport final : public HttpTransport {
  public:

@@ -4,6 +4,7 @@
 
 #include "platform/http/retrying_transport.h"
 #include "platform/identity/identity_service_messages.h"
+#include "platform/identity/kept_credentials.h"
 
 namespace corvenza::identity {
 
@@ -95,6 +96,16 @@ void CredentialsProvider::requestCredentials(std::uint64_t generation, Finish fi
     finish(std::move(failure));
     return;
   }
+  if (auto kept = keptFor(identityId)) {
+    {
+      std::lock_guard lock(mutex_);
+      if (generation_ == generation) identityId_ = identityId;
+    }
+    CredentialsTask::Outcome outcome(std::move(*kept));
+    endRefresh(generation, outcome);
+    finish(std::move(outcome));
+    return;
+  }
   auto transport = this->transport();
   if (!transport) {
     CredentialsTask::Outcome failure(CorvenzaError(
@@ -125,17 +136,47 @@ void CredentialsProvider::requestCredentials(std::uint64_t generation, Finish fi
       }
       return std::move(parsed->credentials);
     }();
-    if (auto self = weak.lock()) self->endRefresh(generation, outcome);
+    if (auto self = weak.lock()) self->endRefresh(generation, outcome, /*fetched=*/true);
     finish(std::move(outcome));
   });
 }
 
 void CredentialsProvider::endRefresh(std::uint64_t generation,
-                                     const CredentialsTask::Outcome& outcome) {
-  std::lock_guard lock(mutex_);
-  if (generation != generation_) return;  // cleared meanwhile: neither cache nor clear anew
-  inFlight_.reset();
-  if (outcome.ok()) cached_ = outcome.value();
+                                     const CredentialsTask::Outcome& outcome, bool fetched) {
+  KeptCredentials record;
+  std::string account;
+  {
+    std::lock_guard lock(mutex_);
+    if (generation != generation_) return;  // cleared meanwhile: neither cache nor clear anew
+    inFlight_.reset();
+    if (!outcome.ok()) return;
+    cached_ = outcome.value();
+    if (!fetched) return;
+    record = {identityProvider_->identityPoolId(), endpoint_, identityId_, outcome.value()};
+    account = account_;
+  }
+  if (record.identityId.empty()) return;
+  if (auto store = identityProvider_->credentialStore()) keepCredentials(*store, account, record);
+}
+
+std::optional<sigv4::Credentials> CredentialsProvider::keptFor(
+    const std::string& identityId) const {
+  auto store = identityProvider_->credentialStore();
+  if (!store) return std::nullopt;
+  auto kept = readKeptCredentials(*store, identityProvider_->accountKey());
+  if (!kept || kept->identityPoolId != identityProvider_->identityPoolId() ||
+      kept->endpoint != endpoint_ || kept->identityId != identityId ||
+      !isFresh(kept->credentials)) {
+    return std::nullopt;
+  }
+  return std::move(kept->credentials);
+}
+
+void CredentialsProvider::dropKept(const std::optional<std::string>& accessKeyId) {
+  if (!identityProvider_) return;
+  if (auto store = identityProvider_->credentialStore()) {
+    dropKeptCredentials(*store, identityProvider_->accountKey(), accessKeyId);
+  }
 }
 
 std::shared_ptr<http::HttpTransport> CredentialsProvider::transport() {
@@ -149,23 +190,32 @@ std::string CredentialsProvider::identityId() const {
 }
 
 void CredentialsProvider::clearCredentials() {
-  std::lock_guard lock(mutex_);
-  cached_.reset();
-  inFlight_.reset();
-  ++generation_;
+  {
+    std::lock_guard lock(mutex_);
+    cached_.reset();
+    inFlight_.reset();
+    ++generation_;
+  }
+  dropKept();
 }
 
 void CredentialsProvider::forget(const sigv4::Credentials& refused) {
-  std::lock_guard lock(mutex_);
-  if (cached_ && cached_->accessKeyId == refused.accessKeyId) cached_.reset();
+  {
+    std::lock_guard lock(mutex_);
+    if (cached_ && cached_->accessKeyId == refused.accessKeyId) cached_.reset();
+  }
+  dropKept(refused.accessKeyId);
 }
 
 void CredentialsProvider::clearKeychain() {
-  std::lock_guard lock(mutex_);
-  cached_.reset();
-  inFlight_.reset();
-  identityId_.clear();
-  ++generation_;
+  {
+    std::lock_guard lock(mutex_);
+    cached_.reset();
+    inFlight_.reset();
+    identityId_.clear();
+    ++generation_;
+  }
+  dropKept();
 }
 
 }  // namespace corvenza::identity

@@ -1,7 +1,8 @@
 #pragma once
 // Federated credentials: the identity provider's token is exchanged for
 // temporary credentials with GetCredentialsForIdentity (enhanced flow).
-// Credentials are cached until shortly before they expire, and concurrent
+// Credentials are cached until shortly before they expire, in memory and,
+// where the identity provider names a store, between processes; concurrent
 // callers share one refresh.
 
 #include <corvenza/region.h>
@@ -47,20 +48,21 @@ class CredentialsProvider final : public CredentialsSource,
 
   /// Cached credentials while they are good for longer than the margin,
   /// otherwise the outcome of one refresh shared by every caller that asks
-  /// meanwhile. When the identity provider's account changed, whatever was
-  /// cached or in flight for the previous one is dropped first. The task finishes on the
-  /// transport's or the identity provider's thread. Errors: the identity provider's, the
-  /// transport's, kIdentityServiceErrorDomain for the service's refusals, CorvenzaError
-  /// invalidResponse for an unreadable answer. Thread-safe.
+  /// meanwhile. A refresh first looks for credentials another process kept
+  /// for the same account, pool, service and identity. When the identity provider's account
+  /// changed, whatever was cached or in flight for the previous one is dropped first. The task
+  /// finishes on the transport's or the identity provider's thread. Errors: the identity
+  /// provider's, the transport's, kIdentityServiceErrorDomain for the service's refusals,
+  /// CorvenzaError invalidResponse for an unreadable answer. Thread-safe.
   dispatch::Task<sigv4::Credentials> getCredentials() override;
 
   /// The identity id the credentials belong to, empty while unknown.
   std::string identityId() const;
 
-  /// Forgets the cached credentials and identity id; a refresh in flight
-  /// still answers its callers but is not cached. Thread-safe.
+  /// Forgets the cached credentials (kept ones included) and identity id; a
+  /// refresh in flight still answers its callers but is not cached. Thread-safe.
   void clearKeychain();
-  /// Forgets the cached credentials. Thread-safe.
+  /// Forgets the cached credentials, kept ones included. Thread-safe.
   void clearCredentials();
   /// Forgets the cached credentials when they are @p refused; newer ones stay.
   void forget(const sigv4::Credentials& refused) override;
@@ -81,7 +83,10 @@ class CredentialsProvider final : public CredentialsSource,
 
   void startRefresh(std::uint64_t generation, Finish finish);
   void requestCredentials(std::uint64_t generation, Finish finish, std::string jwt);
-  void endRefresh(std::uint64_t generation, const dispatch::Task<sigv4::Credentials>::Outcome&);
+  void endRefresh(std::uint64_t generation, const dispatch::Task<sigv4::Credentials>::Outcome&,
+                  bool fetched = false);
+  std::optional<sigv4::Credentials> keptFor(const std::string& identityId) const;
+  void dropKept(const std::optional<std::string>& accessKeyId = std::nullopt);
   bool isFresh(const sigv4::Credentials& credentials) const;
   std::shared_ptr<http::HttpTransport> transport();
 

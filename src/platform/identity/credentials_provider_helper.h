@@ -9,6 +9,7 @@
 #include <mutex>
 #include <string>
 
+#include "platform/device/key_store.h"
 #include "platform/dispatch/task.h"
 
 namespace corvenza::identity {
@@ -39,6 +40,10 @@ class CredentialsProviderHelper : public std::enable_shared_from_this<Credential
   /// Whose tokens this provider hands out now; credentials fetched for one
   /// account are never used for another. Empty by default. Thread-safe.
   virtual std::string accountKey() const { return {}; }
+
+  /// Where credentials of accountKey() may be kept between processes (the
+  /// store the account's token is kept in), or nothing. Thread-safe.
+  virtual std::shared_ptr<device::KeyStore> credentialStore() const { return nullptr; }
 
   /// The identity token. Implementations set identityId() before the task
   /// finishes, so a continuation sees the id that belongs to the token.

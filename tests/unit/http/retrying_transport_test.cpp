@@ -228,6 +228,39 @@ TEST_F(RetryingTransportTest, ASkewedClockIsCorrectedAndRetriedAtOnce) {
   EXPECT_EQ(outcomes_[0]->status, 403);
 }
 
+// A service that restarted or revoked them no longer knows the credentials:
+// the request, even a creation, is signed with fresh ones and sent once more
+// at once, and only once.
+TEST_F(RetryingTransportTest, RefusedCredentialsAreForgottenAndTheRequestSignedAfreshOnce) {
+  auto o = options();
+  o.prepare = [this](HttpRequest request, std::function<void(detail::Result<HttpRequest>)> next) {
+    prepared_.push_back(request);
+    request.headers.emplace_back(
+        "Authorization", "AWS4-HMAC-SHA256 Credential=KEY" + std::to_string(prepared_.size()) +
+                             "/20270115/ap-northeast-1/appsync/aws4_request, "
+                             "SignedHeaders=host, Signature=00");
+    next(std::move(request));
+  };
+  std::vector<std::string> forgotten;
+  o.refusedCredentials = [&forgotten](const std::string& accessKeyId) {
+    forgotten.push_back(accessKeyId);
+    return true;
+  };
+  RetryingTransport transport(inner_, o);
+  start(transport, /*idempotent=*/false);
+  inner_->respond(401, "", {{"x-amzn-ErrorType", "UnauthorizedException"}});
+  settle();
+  EXPECT_EQ(forgotten, std::vector<std::string>{"KEY1"});
+  EXPECT_TRUE(scheduler_.delays.empty());
+  ASSERT_EQ(inner_->requests().size(), 2u);
+
+  inner_->respond(403, "<Error><Code>InvalidAccessKeyId</Code></Error>");
+  settle();
+  EXPECT_EQ(forgotten.size(), 1u);
+  ASSERT_EQ(outcomes_.size(), 1u);
+  EXPECT_EQ(outcomes_[0]->status, 403);
+}
+
 TEST_F(RetryingTransportTest, CancellingDuringBackoffStopsTheRetry) {
   RetryingTransport transport(inner_, options());
   start(transport);

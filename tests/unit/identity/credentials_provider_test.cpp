@@ -25,15 +25,22 @@ constexpr const char* kJwt = "header.payload.signature";
 // Hands out a fixed token and identity id, or a fixed error.
 class FakeBridge final : public CredentialsProviderHelper {
  public:
-  FakeBridge() : CredentialsProviderHelper(AWSRegionType::APNortheast1, "pool", true) {}
+  explicit FakeBridge(std::string pool = "pool", std::string identity = "id-from-token")
+      : CredentialsProviderHelper(AWSRegionType::APNortheast1, std::move(pool), true),
+        identity_(std::move(identity)) {}
   dispatch::Task<std::string> token() override {
     ++calls;
     if (failure) return dispatch::Task<std::string>::failed(*failure);
-    setIdentityId("id-from-token");
+    setIdentityId(identity_);
     return dispatch::Task<std::string>::completed(kJwt);
   }
+  std::shared_ptr<device::KeyStore> credentialStore() const override { return store; }
   std::atomic<int> calls{0};
   std::optional<Error> failure;
+  std::shared_ptr<device::KeyStore> store;
+
+ private:
+  const std::string identity_;
 };
 
 std::string credentialsBody(const std::string& expiration, const std::string& identityId) {
@@ -145,6 +152,61 @@ TEST_F(CredentialsProviderTest, ClearingDropsTheCacheAndAnyRefreshInFlight) {
   transport->respond(1, 200, credentialsBody(expiresIn(minutes(60)), "id"));
   EXPECT_EQ(valueOf(inFlight).accessKeyId, "ASIAEXAMPLE");
   EXPECT_EQ(provider->identityId(), "");
+  provider->getCredentials();
+  EXPECT_EQ(transport->requestCount(), 3u);
+}
+
+// What one process fetched, the next one signs with, as long as it is the
+// same identity's, pool's and service's and has time left.
+TEST_F(CredentialsProviderTest, KeptCredentialsServeTheNextProcessOfTheSameIdentityOnly) {
+  auto store = std::make_shared<test::FakeKeyStore>();
+  bridge->store = store;
+  provider->getCredentials();
+  transport->respond(0, 200, credentialsBody(expiresIn(minutes(60)), "id-from-token"));
+  ASSERT_THAT(store->get("CloudCredentials").value_or(""), HasSubstr("secret-key"));
+
+  struct Case {
+    const char* name;
+    std::string pool = "pool";
+    std::string identity = "id-from-token";
+    std::string endpoint = kEndpoint;
+    long elapsed = 0;
+    bool used = true;
+  };
+  const Case cases[] = {
+      {"the same identity"},
+      {"another identity", "pool", "id-other", kEndpoint, 0, false},
+      {"another pool", "pool-2", "id-from-token", kEndpoint, 0, false},
+      {"another identity service", "pool", "id-from-token", "http://127.0.0.1:10/", 0, false},
+      {"less than the margin left", "pool", "id-from-token", kEndpoint, 56 * 60, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto next = std::make_shared<FakeBridge>(c.pool, c.identity);
+    next->store = store;
+    auto nextTransport = std::make_shared<test::ManualTransport>();
+    CredentialsProvider::Options options;
+    options.now = [&c] { return test::testNow() + seconds(c.elapsed); };
+    auto process = CredentialsProvider::create(AWSRegionType::APNortheast1, next, nextTransport,
+                                               c.endpoint, options);
+    auto task = process->getCredentials();
+    EXPECT_EQ(nextTransport->requestCount(), c.used ? 0u : 1u);
+    if (c.used) {
+      EXPECT_EQ(valueOf(task).secretAccessKey, "secret-key");
+    }
+  }
+
+  // Forgetting other credentials keeps them; forgetting them or signing out drops them.
+  provider->forget(sigv4::Credentials{"ASIAOTHER", {}, {}, {}});
+  EXPECT_TRUE(store->get("CloudCredentials"));
+  provider->forget(sigv4::Credentials{"ASIAEXAMPLE", {}, {}, {}});
+  EXPECT_FALSE(store->get("CloudCredentials"));
+  provider->getCredentials();
+  transport->respond(1, 200, credentialsBody(expiresIn(minutes(60)), "id-from-token"));
+  provider->clearKeychain();
+  EXPECT_FALSE(store->get("CloudCredentials"));
+
+  store->set("{not json", "CloudCredentials");
   provider->getCredentials();
   EXPECT_EQ(transport->requestCount(), 3u);
 }

@@ -53,7 +53,8 @@ int runWatch(const GlobalOptions& global, WatchOptions options) {
     return [state, json, kind](std::shared_ptr<EstimationRequest> record,
                                std::optional<Errors> errors) {
       if (errors) {
-        printErrors(*errors);
+        // Every kind hears of one failed sign-in or connection: say it once.
+        if (!state->failed) printErrors(*errors);
         state->failed = true;
         return;
       }

@@ -4,7 +4,9 @@
 
 #include <string>
 
+#include "platform/encoding/url.h"
 #include "platform/http/http_transport.h"
+#include "platform/http/proxy_route.h"
 
 namespace corvenza::http {
 
@@ -80,6 +82,32 @@ Error curlError(int curlCode, std::string_view url) {
                                       curl_easy_strerror(static_cast<CURLcode>(curlCode));
   description += " (" + redactedUrl(url) + ")";
   return makeTransportError(mapped.code, std::move(description));
+}
+
+Error proxyRefusalError(long status, std::string_view url, std::string_view proxy) {
+  const auto parts = encoding::parseUrl(url, encoding::UrlReading::fetch);
+  const std::string scheme = parts ? parts->scheme : "https";
+  const std::string host = parts ? parts->host : "the server";
+  const std::string port = !parts                 ? ""
+                           : !parts->port.empty() ? parts->port
+                           : scheme == "http"     ? "80"
+                                                  : "443";
+  std::string shown = proxy.empty() ? std::string() : withoutCredentials(proxy);
+  if (shown.empty()) {
+    // The proxy libcurl found in the environment; the host is bare for the lookup.
+    const auto bare =
+        host.size() > 2 && host.front() == '[' ? host.substr(1, host.size() - 2) : host;
+    const auto route = proxyFor(scheme, bare);
+    if (route.ok() && route.value()) shown = route.value()->shown;
+  }
+  std::string text = (shown.empty() ? "The proxy" : "The proxy " + shown) +
+                     " refused the tunnel to " + host + (port.empty() ? "" : ":" + port) + ": " +
+                     std::to_string(status);
+  // Asking again with the same credentials cannot help.
+  const bool credentials = status == 401 || status == 407;
+  if (credentials) text += " (the proxy wants a user name and password it accepts)";
+  return makeTransportError(credentials ? kTransportUnknown : kTransportCannotConnect,
+                            std::move(text));
 }
 
 }  // namespace corvenza::http

@@ -392,7 +392,11 @@ void CurlTransport::completeFinished(std::uint64_t id, int curlCode) {
   if (found == active_.end()) return;
   Transfer& transfer = *found->second;
   if (curlCode != CURLE_OK) {
-    finish(id, curlError(curlCode, transfer.request.url));
+    long connectCode = 0;
+    curl_easy_getinfo(transfer.easy.get(), CURLINFO_HTTP_CONNECTCODE, &connectCode);
+    finish(id, connectCode >= 300
+                   ? proxyRefusalError(connectCode, transfer.request.url, transfer.request.proxy)
+                   : curlError(curlCode, transfer.request.url));
     return;
   }
   long status = 0;

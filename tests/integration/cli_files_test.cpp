@@ -88,7 +88,7 @@ TEST_F(CliFilesTest, FailedPreparePhotoLeavesItsOutputAsItWas) {
   const auto existing = dir_.write("existing.jpg", "keep me");
   const auto run = corvenza("prepare-photo " + shellQuoted(notAPhoto.string()) + " " +
                             shellQuoted(existing.string()));
-  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_EQ(run.exitCode, 2) << "a photo that is not one is bad input, as for create";
   EXPECT_EQ(contentOf(existing), "keep me");
 
   // Only a regular file (or nothing) may be written: folders and links are refused.

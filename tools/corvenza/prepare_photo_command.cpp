@@ -75,7 +75,7 @@ int runPreparePhoto(const PreparePhotoOptions& options) {
   if (!photo) {
     std::cerr << "corvenza: " << error.localizedDescription() << " (" << error.domain() << " error "
               << error.code() << ")\n";
-    return kExitFailure;
+    return kExitUsage;  // the input is not a photo it can use, as create says too
   }
   if (!replaceFile(options.output, photo->jpeg, mode)) {
     std::cerr << "corvenza: cannot write " << options.output << " (" << std::strerror(errno)

@@ -77,6 +77,14 @@ std::string readWhole(const std::filesystem::path& file) {
 // The certificate and key given, else a private CA and loopback certificate.
 detail::Result<TlsIdentity> tlsIdentity(const EmulatorOptions& options) {
   if (options.tlsCertificate.empty() && options.tlsKey.empty()) return makeLoopbackTlsIdentity();
+  std::error_code error;
+  const auto keyMode = std::filesystem::status(options.tlsKey, error).permissions();
+  using std::filesystem::perms;
+  if (!error && (keyMode & (perms::group_all | perms::others_all)) != perms::none) {
+    // As ssh does: a private key others can read is no longer private.
+    return setupError("the TLS key " + options.tlsKey.string() +
+                      " can be read by other users: chmod 600 it");
+  }
   TlsIdentity identity;
   identity.certificatePem = readWhole(options.tlsCertificate);
   identity.privateKeyPem = readWhole(options.tlsKey);

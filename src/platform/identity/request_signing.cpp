@@ -50,13 +50,11 @@ std::shared_ptr<http::HttpTransport> makeSignedTransport(
     SigningSettings settings) {
   const auto skew = runtime.skew ? runtime.skew : std::make_shared<sigv4::ClockSkew>();
   http::RetryOptions options;
-  options.refusedCredentials =
-      [weak = std::weak_ptr<CredentialsSource>(credentials)](const std::string& accessKeyId) {
-        auto source = weak.lock();
-        if (!source) return false;
-        source->forget(sigv4::Credentials{accessKeyId, {}, {}, {}});
-        return true;
-      };
+  options.refusedCredentials = [credentials](const std::string& accessKeyId) {
+    if (!credentials) return false;
+    credentials->forget(sigv4::Credentials{accessKeyId, {}, {}, {}});
+    return true;
+  };
   options.prepare = makeSigningHook(std::move(credentials), std::move(settings), skew);
   options.skew = [skew](const http::HttpHeaders& headers) {
     return skew->updateFromHeaders(headers);

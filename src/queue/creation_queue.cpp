@@ -385,17 +385,6 @@ struct CreationQueue::Impl : std::enable_shared_from_this<CreationQueue::Impl> {
                         }));
   }
 
-  // Guards one network step: a stall past the step time-out is a transient failure.
-  std::shared_ptr<requests::OperationGuard> guard(const StoredEntry& entry,
-                                                  const std::string& stepName) {
-    std::weak_ptr<Impl> weak = shared_from_this();
-    return requests::OperationGuard::arm(
-        std::chrono::duration<double>(options.stepTimeout), queue(), [weak, entry, stepName] {
-          if (auto self = weak.lock())
-            self->fail(entry, stepTimeoutError(stepName, self->options.stepTimeout));
-        });
-  }
-
   std::shared_ptr<requests::GraphQLGateway> gateway() { return context.gateway(); }
 
   // The engine's input for @p step of @p entry.
@@ -412,10 +401,8 @@ struct CreationQueue::Impl : std::enable_shared_from_this<CreationQueue::Impl> {
     return input;
   }
 
-  // What fails the entry in a step's outcome; nothing when it was answered.
-  std::optional<Error> problemOf(const creation::StepOutcome& out,
-                                 creation::CreationStep step) const {
-    const std::string name(creation::stepName(step));
+  // What fails the entry in the outcome of its step @p name; nothing when it was answered.
+  std::optional<Error> problemOf(const creation::StepOutcome& out, const std::string& name) const {
     switch (out.kind) {
       case creation::StepOutcome::Kind::answered:
         return std::nullopt;
@@ -430,40 +417,43 @@ struct CreationQueue::Impl : std::enable_shared_from_this<CreationQueue::Impl> {
     return out.errors.front().withUserInfo({{error_info::kStep, name}});
   }
 
-  // Sends one creation step of @p entry; an answered one goes on to @p next.
-  void send(StoredEntry entry, creation::StepInput input,
-            std::function<void(Impl&, creation::StepOutcome)> next) {
+  // Sends @p input's step; @p next hears every outcome.
+  void sendRaw(creation::StepInput input, std::function<void(Impl&, creation::StepOutcome)> next) {
     std::weak_ptr<Impl> weak = shared_from_this();
-    const auto step = input.step;
     creation::sendStep(context, std::move(input),
                        std::chrono::duration<double>(options.stepTimeout),
-                       [weak, entry, step, next = std::move(next)](creation::StepOutcome out) {
-                         auto self = weak.lock();
-                         if (!self) return;
-                         if (auto problem = self->problemOf(out, step)) {
-                           return self->fail(entry, *problem);
-                         }
-                         next(*self, std::move(out));
+                       [weak, next = std::move(next)](creation::StepOutcome out) {
+                         if (auto self = weak.lock()) next(*self, std::move(out));
                        });
   }
 
-  // An outcome with errors fails the entry; true when it did.
-  template <typename Data>
-  bool failed(const StoredEntry& entry, std::optional<requests::TypedResult<Data>>& result,
-              std::optional<Error>& error, const std::string& stepName) {
-    if (error) {
-      fail(entry, error->withUserInfo({{error_info::kStep, stepName}}));
-      return true;
-    }
-    if (!result) {
-      fail(entry, makeInvalidResponseError());
-      return true;
-    }
-    if (result->errors && !result->errors->empty()) {
-      fail(entry, result->errors->front().withUserInfo({{error_info::kStep, stepName}}));
-      return true;
-    }
-    return false;
+  // Sends one creation step of @p entry; an answered one goes on to @p next.
+  void send(StoredEntry entry, creation::StepInput input,
+            std::function<void(Impl&, creation::StepOutcome)> next) {
+    const std::string name(creation::stepName(input.step));
+    sendRaw(std::move(input),
+            [entry, name, next = std::move(next)](Impl& self, creation::StepOutcome out) {
+              if (auto problem = self.problemOf(out, name)) return self.fail(entry, *problem);
+              next(self, std::move(out));
+            });
+  }
+
+  // Reads request @p requestId for @p entry's step @p name; @p next hears the
+  // record, or null when the service does not hold it. Any other problem
+  // fails the entry.
+  void read(StoredEntry entry, const std::string& requestId, const std::string& name,
+            std::function<void(Impl&, std::shared_ptr<EstimationRequest>)> next) {
+    auto input = inputFor(entry, creation::CreationStep::readBack);
+    input.requestId = requestId;
+    sendRaw(std::move(input),
+            [entry, name, next = std::move(next)](Impl& self, creation::StepOutcome out) {
+              if (out.kind == creation::StepOutcome::Kind::refused && !out.errors.empty() &&
+                  out.errors.front().userInfoValue(error_info::kReason) == "notFound") {
+                return next(self, nullptr);
+              }
+              if (auto problem = self.problemOf(out, name)) return self.fail(entry, *problem);
+              next(self, std::move(out.record));
+            });
   }
 
   // --- the steps -----------------------------------------------------------
@@ -516,20 +506,18 @@ struct CreationQueue::Impl : std::enable_shared_from_this<CreationQueue::Impl> {
 
   // A create was sent and its answer never came: adopt the request it may
   // have made (this user's, made since, same parameters, no photos), else
-  // create one.
-  void adoptOrCreate(StoredEntry entry) {
-    auto client = gateway();
-    if (!client) return fail(entry, requests::notInitializedError());
-    listPage(entry, std::nullopt, 0, {});
-  }
-
-  void listPage(StoredEntry entry, std::optional<std::string> token, int page,
-                std::vector<std::string> candidates) {
+  // create one. The user's list is read page by page for candidates.
+  void adoptOrCreate(StoredEntry entry, std::optional<std::string> token = std::nullopt,
+                     int page = 0, std::vector<std::string> candidates = {}) {
     auto client = gateway();
     if (!client) return fail(entry, requests::notInitializedError());
     using Query = graphql::ListBodysizeEstimationsQuery;
-    auto g = guard(entry, "create");
     std::weak_ptr<Impl> weak = shared_from_this();
+    auto g = requests::OperationGuard::arm(
+        std::chrono::duration<double>(options.stepTimeout), queue(), [weak, entry] {
+          if (auto self = weak.lock())
+            self->fail(entry, stepTimeoutError("create", self->options.stepTimeout));
+        });
     g->attach(requests::fetchTyped<Query>(
         *client, Query(std::nullopt, std::int64_t{100}, token),
         appsync::CachePolicy::fetchIgnoringCacheData, queue(),
@@ -537,7 +525,12 @@ struct CreationQueue::Impl : std::enable_shared_from_this<CreationQueue::Impl> {
                                            std::optional<Error> error) mutable {
           auto self = weak.lock();
           if (!self || !g->settle()) return;
-          if (self->failed(entry, result, error, "create")) return;
+          if (error) return self->fail(entry, error->withUserInfo({{error_info::kStep, "create"}}));
+          if (!result) return self->fail(entry, makeInvalidResponseError());
+          if (result->errors && !result->errors->empty()) {
+            return self->fail(
+                entry, result->errors->front().withUserInfo({{error_info::kStep, "create"}}));
+          }
           auto connection = result->data ? result->data->listBodysizeEstimations() : std::nullopt;
           const auto owned = self->ownedRequestIds(entry.view.queueId);
           const auto items = connection ? connection->items() : std::nullopt;
@@ -553,7 +546,7 @@ struct CreationQueue::Impl : std::enable_shared_from_this<CreationQueue::Impl> {
           }
           auto next = connection ? connection->nextToken() : std::nullopt;
           if (next && page + 1 < kAdoptionPages) {
-            return self->listPage(entry, next, page + 1, std::move(candidates));
+            return self->adoptOrCreate(entry, next, page + 1, std::move(candidates));
           }
           self->checkCandidate(entry, std::move(candidates), 0);
         }));
@@ -564,61 +557,37 @@ struct CreationQueue::Impl : std::enable_shared_from_this<CreationQueue::Impl> {
       // Nothing was made by the lost attempt (or it cannot be told apart): create.
       return create(entry);
     }
-    auto client = gateway();
-    if (!client) return fail(entry, requests::notInitializedError());
-    auto g = guard(entry, "create");
-    std::weak_ptr<Impl> weak = shared_from_this();
-    g->attach(requests::readEstimationRequest(
-        *client, appsync::CachePolicy::fetchIgnoringCacheData, queue(), candidates[index], {},
-        [weak, g, entry, candidates, index](std::shared_ptr<EstimationRequest> record,
-                                            std::optional<Errors> errors) mutable {
-          auto self = weak.lock();
-          if (!self || !g->settle()) return;
-          if (errors && !errors->empty() &&
-              errors->front().userInfoValue(error_info::kReason) != "notFound") {
-            return self->fail(entry, errors->front());
-          }
-          const auto& v = entry.view;
-          const bool same = record && record->height == v.heightInCm &&
-                            record->weight == v.weightInKg && record->age == v.age &&
-                            record->gender == v.gender && !record->frontImage &&
-                            !record->sideImage && record->id;
-          if (!same || !self->claim(entry.view.queueId, *record->id)) {
-            return self->checkCandidate(entry, std::move(candidates), index + 1);
-          }
-          entry.view.requestId = *record->id;
-          entry.createSentAtMs.reset();
-          self->markVerified(entry.view.queueId);
-          self->advance(entry, State::created);
-        }));
+    read(entry, candidates[index], "create",
+         [entry, candidates, index](Impl& self, std::shared_ptr<EstimationRequest> record) mutable {
+           const auto& v = entry.view;
+           const bool same = record && record->height == v.heightInCm &&
+                             record->weight == v.weightInKg && record->age == v.age &&
+                             record->gender == v.gender && !record->frontImage &&
+                             !record->sideImage && record->id;
+           if (!same || !self.claim(entry.view.queueId, *record->id)) {
+             return self.checkCandidate(entry, std::move(candidates), index + 1);
+           }
+           entry.view.requestId = *record->id;
+           entry.createSentAtMs.reset();
+           self.markVerified(entry.view.queueId);
+           self.advance(entry, State::created);
+         });
   }
 
   // Reads the request once per process before attaching to it: the service
   // must still hold it, and the read makes the signed-in identity known.
   void verify(StoredEntry entry) {
-    auto client = gateway();
-    if (!client) return fail(entry, requests::notInitializedError());
-    auto g = guard(entry, "verify");
-    std::weak_ptr<Impl> weak = shared_from_this();
-    g->attach(requests::readEstimationRequest(
-        *client, appsync::CachePolicy::fetchIgnoringCacheData, queue(),
-        entry.view.requestId.value_or(""), {},
-        [weak, g, entry](std::shared_ptr<EstimationRequest> record,
-                         std::optional<Errors> errors) mutable {
-          auto self = weak.lock();
-          if (!self || !g->settle()) return;
-          if (errors && !errors->empty()) {
-            if (errors->front().userInfoValue(error_info::kReason) == "notFound") {
-              return self->fail(entry, queue::queueError(CreationQueueErrorCode::requestGone,
-                                                         "The service no longer holds request " +
-                                                             entry.view.requestId.value_or("")));
-            }
-            return self->fail(entry, errors->front());
-          }
-          if (!record) return self->fail(entry, makeInvalidResponseError());
-          self->markVerified(entry.view.queueId);
-          self->step(entry.view.queueId);
-        }));
+    const auto requestId = entry.view.requestId.value_or("");
+    read(entry, requestId, "verify",
+         [entry, requestId](Impl& self, std::shared_ptr<EstimationRequest> record) {
+           if (!record) {
+             return self.fail(
+                 entry, queue::queueError(CreationQueueErrorCode::requestGone,
+                                          "The service no longer holds request " + requestId));
+           }
+           self.markVerified(entry.view.queueId);
+           self.step(entry.view.queueId);
+         });
   }
 
   void attach(StoredEntry entry, bool front) {

@@ -23,6 +23,7 @@
 #include "platform/device/reachability.h"
 #include "platform/http/http_transport.h"
 #include "platform/runtime/runtime.h"
+#include "requests/catch_up.h"
 
 namespace corvenza::appsync {
 class ObjectManager;
@@ -149,6 +150,8 @@ class ClientState {
 
   ClientSession& session() { return session_; }
   const ClientSession& session() const { return session_; }
+  /// What the listeners know of the user's requests, for catching up after a drop.
+  CatchUp& catchUp() { return catchUp_; }
 
   /// The queue callbacks run on. Thread-safe.
   std::shared_ptr<MainQueue> queue() const;
@@ -165,6 +168,7 @@ class ClientState {
   bool initialized_ = false;
   std::mutex startupMutex_;
   ClientSession session_;
+  CatchUp catchUp_;
 };
 
 }  // namespace corvenza::requests

@@ -37,6 +37,7 @@ appsync::SubscriptionHandler eventHandler(WeakState state, SubscriptionKind kind
       auto record = std::make_shared<EstimationRequest>();
       record->id = root->id();
       record->status = root->status();
+      if (auto held = state.lock(); held && held->catchUp().holdLive(kind, record)) return;
       for (auto& listener : listeners(state, kind)) listener(record, std::nullopt);
       return;
     }
@@ -57,12 +58,14 @@ appsync::SubscriptionHandler eventHandler(WeakState state, SubscriptionKind kind
   return typedHandler<Operation>(std::move(typed));
 }
 
-// Tells the delegate the kind is live; the handler runs on the main queue.
+// Tells the delegate the kind is live, and catches up with what changed
+// while it was not; the handler runs on the main queue.
 appsync::SubscriptionStarted startedHandler(WeakState weak, SubscriptionKind kind) {
   return [weak, kind] {
     auto state = weak.lock();
     if (!state) return;
     if (auto delegate = state->session().delegate()) delegate->estimationSubscriptionDidStart(kind);
+    state->catchUp().started(state, kind);
   };
 }
 
@@ -137,11 +140,18 @@ void subscribe(const StatePtr& state, SubscriptionKind kind, RequestCallback cal
 }
 
 void unsubscribe(ClientState& state, SubscriptionKind kind, const std::string& name) {
-  if (auto watcher = state.session().removeListener(kind, name)) watcher->cancel();
+  if (auto watcher = state.session().removeListener(kind, name)) {
+    watcher->cancel();
+    state.catchUp().stopped(kind);
+  }
 }
 
 void unsubscribeAll(ClientState& state) {
   for (auto& watcher : state.session().removeAllListeners()) watcher->cancel();
+  for (const auto kind :
+       {SubscriptionKind::creation, SubscriptionKind::update, SubscriptionKind::deletion}) {
+    state.catchUp().stopped(kind);
+  }
 }
 
 void subscribeAfterEnsuringToken(const StatePtr& state, SubscriptionKind kind,

@@ -4,6 +4,7 @@
 
 #include <corvenza/api_connector.h>
 #include <corvenza/config.h>
+#include <corvenza/connection_state.h>
 #include <corvenza/console.h>
 #include <corvenza/creation_queue.h>
 #include <corvenza/default_token_provider.h>

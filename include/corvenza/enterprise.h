@@ -16,6 +16,7 @@
 /// reached from several threads at once, and is deliberately never destroyed.
 
 #include <corvenza/config.h>
+#include <corvenza/connection_state.h>
 #include <corvenza/error.h>
 #include <corvenza/estimation.h>
 #include <corvenza/main_queue.h>
@@ -268,6 +269,13 @@ class CorvenzaEnterprise::Instance {
   void setDelegate(std::shared_ptr<CorvenzaEnterpriseDelegate> delegate);
   /// The stage reached by the request being created.
   EstimationProgressType estimationProgress() const;
+  /// Hears the real-time connection's state (connecting, connected,
+  /// reconnecting with the attempt and its delay, disconnected), on the main
+  /// queue; an empty one stops. The connection carries every subscription:
+  /// while it is down no event arrives, and once it is back the changes made
+  /// in between are delivered before any later event, each once (one list of
+  /// the user's requests in pages of 100 and a read of each, four at once).
+  void setConnectionStateListener(ConnectionStateListener listener);
   /// Seconds allowed for each network step of a creation: 45.
   double estimationTimeOutSec() const;
 

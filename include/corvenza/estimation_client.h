@@ -23,6 +23,7 @@
 /// what they need alive, and dropping the client ends its subscriptions.
 
 #include <corvenza/config.h>
+#include <corvenza/connection_state.h>
 #include <corvenza/main_queue.h>
 #include <corvenza/request_callbacks.h>
 #include <corvenza/token.h>
@@ -134,6 +135,13 @@ class EstimationClient {
   void setDelegate(std::shared_ptr<CorvenzaEnterpriseDelegate> delegate);
   /// The stage reached by this client's latest creation.
   EstimationProgressType estimationProgress() const;
+  /// Hears the real-time connection's state (connecting, connected,
+  /// reconnecting with the attempt and its delay, disconnected), on the main
+  /// queue; an empty one stops. The connection carries every subscription:
+  /// while it is down no event arrives, and once it is back the changes made
+  /// in between are delivered before any later event, each once (one list of
+  /// the user's requests in pages of 100 and a read of each, four at once).
+  void setConnectionStateListener(ConnectionStateListener listener);
 
   std::shared_ptr<CorvenzaTokenProvider> tokenProvider() const;
   /// The GraphQL service this client talks to (from its configuration).

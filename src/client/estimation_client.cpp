@@ -95,6 +95,10 @@ void EstimationClient::setDelegate(std::shared_ptr<CorvenzaEnterpriseDelegate> d
   state_->session().setDelegate(std::move(delegate));
 }
 
+void EstimationClient::setConnectionStateListener(ConnectionStateListener listener) {
+  state_->session().setConnectionListener(std::move(listener));
+}
+
 EstimationProgressType EstimationClient::estimationProgress() const {
   return state_->session().progress();
 }

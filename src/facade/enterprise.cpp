@@ -143,6 +143,10 @@ void CorvenzaEnterprise::Instance::setDelegate(
   state_->session().setDelegate(std::move(delegate));
 }
 
+void CorvenzaEnterprise::Instance::setConnectionStateListener(ConnectionStateListener listener) {
+  state_->session().setConnectionListener(std::move(listener));
+}
+
 double CorvenzaEnterprise::Instance::estimationTimeOutSec() const {
   return requests::ClientState::kEstimationTimeOutSec;
 }

@@ -16,6 +16,16 @@ void ClientSession::setDelegate(std::shared_ptr<CorvenzaEnterpriseDelegate> dele
   delegate_ = std::move(delegate);
 }
 
+ConnectionStateListener ClientSession::connectionListener() const {
+  std::lock_guard lock(mutex_);
+  return connectionListener_;
+}
+
+void ClientSession::setConnectionListener(ConnectionStateListener listener) {
+  std::lock_guard lock(mutex_);
+  connectionListener_ = std::move(listener);
+}
+
 EstimationProgressType ClientSession::progress() const {
   std::lock_guard lock(mutex_);
   return progress_;

@@ -6,6 +6,7 @@
 // EstimationClient each own one; nothing here is shared between clients.
 
 #include <corvenza/config.h>
+#include <corvenza/connection_state.h>
 #include <corvenza/main_queue.h>
 #include <corvenza/region.h>
 #include <corvenza/request_callbacks.h>
@@ -92,6 +93,8 @@ class ClientSession {
   EstimationProgressType progress() const;
   /// Records @p progress; returns the delegate to tell.
   std::shared_ptr<CorvenzaEnterpriseDelegate> setProgress(EstimationProgressType progress);
+  ConnectionStateListener connectionListener() const;
+  void setConnectionListener(ConnectionStateListener listener);
 
   /// Registers @p callback under @p name; true when the kind has no running
   /// subscription yet (the caller starts one).
@@ -119,6 +122,7 @@ class ClientSession {
   mutable std::mutex mutex_;
   std::shared_ptr<CorvenzaEnterpriseDelegate> delegate_;
   EstimationProgressType progress_ = EstimationProgressType::none;
+  ConnectionStateListener connectionListener_;
   std::array<Kind, 3> kinds_;
 };
 

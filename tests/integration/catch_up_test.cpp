@@ -60,6 +60,7 @@ struct Listener {
   std::shared_ptr<EstimationClient> client;
   std::shared_ptr<StartCounter> counter = std::make_shared<StartCounter>();
   std::vector<Heard> heard;
+  std::vector<RealtimeConnectionState> states;
 };
 
 class CatchUpTest : public ::testing::Test {
@@ -103,6 +104,8 @@ class CatchUpTest : public ::testing::Test {
 
   void listen(Listener& listener) {
     listener.client->setDelegate(listener.counter);
+    listener.client->setConnectionStateListener(
+        [&states = listener.states](const auto& state) { states.push_back(state); });
     for (const auto kind : {Kind::creation, Kind::update, Kind::deletion}) {
       listener.client->subscribe(kind, [&heard = listener.heard, kind](auto record, auto errors) {
         if (record && record->id && !errors) heard.push_back({kind, *record->id});
@@ -238,6 +241,23 @@ TEST_F(CatchUpTest, ChangesMadeWhileDisconnectedAreDeliveredOnceAfterTheReconnec
     EXPECT_TRUE(bystander.heard.empty());
     owner.client->unsubscribeAll();
     bystander.client->unsubscribeAll();
+
+    // The application heard the connection go and come back, then close.
+    using Phase = RealtimeConnectionState::Phase;
+    queue_->runUntil(
+        [&] { return !owner.states.empty() && owner.states.back().phase == Phase::disconnected; },
+        kLimit);
+    std::vector<Phase> phases;
+    for (const auto& state : owner.states) {
+      if (phases.empty() || phases.back() != state.phase) phases.push_back(state.phase);
+    }
+    EXPECT_EQ(phases, (std::vector<Phase>{Phase::connecting, Phase::connected, Phase::reconnecting,
+                                          Phase::connected, Phase::disconnected}));
+    const auto again = std::find_if(owner.states.begin(), owner.states.end(),
+                                    [](const auto& s) { return s.phase == Phase::reconnecting; });
+    ASSERT_NE(again, owner.states.end());
+    EXPECT_EQ(again->attempt, 1);
+    EXPECT_TRUE(again->error) << "the drop is said";
   }
 }
 

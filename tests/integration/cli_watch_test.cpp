@@ -14,6 +14,9 @@
 #include <utility>
 
 #include "integration/background_process.h"
+#include "integration/cli_fixture.h"
+#include "integration/emulator_http_client.h"
+#include "integration/fault_control.h"
 #include "integration/shell_run.h"
 #include "testkit/example_photos.h"
 #include "testkit/temp_dir.h"
@@ -86,6 +89,45 @@ TEST(WatchRestartTest, AWatchGoesOnHearingEventsAfterTheServiceRestarts) {
   ASSERT_EQ(again, base);
   EXPECT_TRUE(eventually([&] { return !watch.running() || heard(); }, 60s));
   EXPECT_TRUE(watch.running()) << readAll(root.path() / "watch.log");
+}
+
+class WatchReconnectTest : public CliSuite {
+ protected:
+  static void SetUpTestSuite() { startEmulator({"--estimation-delay", "600000"}); }
+};
+
+// An update made while the connection is down still ends a watch waiting for
+// one, and the watch says that the connection went and came back.
+TEST_F(WatchReconnectTest, AnUpdateMadeWhileDisconnectedIsPrintedAfterTheReconnect) {
+  const auto created = run(createArgs() + " --json");
+  ASSERT_EQ(created.exitCode, 0) << created.err;
+  const auto id = json::parse(created.out, nullptr, false).value("id", "");
+  const auto log = home_.path() / "watch.log";
+  BackgroundProcess watch(environment() + " exec " + shellQuoted(CORVENZA_CLI_PATH) +
+                              " watch --update --count 1 --timeout 40",
+                          log);
+  ASSERT_TRUE(eventually(
+      [&] { return readAll(log).find("real-time connection connected") != std::string::npos; },
+      30s))
+      << readAll(log);
+  std::this_thread::sleep_for(1s);  // the subscription acknowledged, what is there read
+
+  const FaultControl faults(emulator_->endpoint("base"));
+  faults.inject(
+      {{"route", "realtime"}, {"action", "stall"}, {"delay_ms", 4000}, {"times", "always"}});
+  const auto dropped =
+      plainRequest("POST", emulator_->endpoint("base") + "/_control/drop-realtime-connections",
+                   {"Content-Type: application/json"}, "");
+  ASSERT_EQ(dropped.status, 204) << dropped.body;
+  const auto updated = run("update " + shellQuoted(id) + " --height 181 --weight 80 --age 40");
+  ASSERT_EQ(updated.exitCode, 0) << updated.err;
+  faults.clear();
+
+  EXPECT_EQ(watch.wait(40s), 0) << readAll(log);
+  const auto printed = readAll(log);
+  EXPECT_NE(printed.find("update " + id + " "), std::string::npos) << printed;
+  EXPECT_NE(printed.find("real-time connection reconnecting (attempt 1 in "), std::string::npos)
+      << printed;
 }
 
 }  // namespace

@@ -7,6 +7,8 @@
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <set>
+#include <string>
+#include <utility>
 
 #include "cli_session.h"
 #include "commands.h"
@@ -40,6 +42,32 @@ class StartCounter final : public CorvenzaEnterpriseDelegate {
   std::set<EstimationEventKind> started;
 };
 
+// The real-time connection's changes, on standard error: words, or one JSON
+// object each with --json. The first connection is not news.
+ConnectionStateListener connectionPrinter(bool json) {
+  return [json, seen = std::make_shared<bool>(false)](const RealtimeConnectionState& state) {
+    using Phase = RealtimeConnectionState::Phase;
+    if (!std::exchange(*seen, true) && state.phase == Phase::connecting) return;
+    const auto why = state.error ? state.error->localizedDescription() : std::string();
+    if (json) {
+      nlohmann::ordered_json line{{"connection", toString(state.phase)}};
+      if (state.phase == Phase::reconnecting) {
+        line["attempt"] = state.attempt;
+        line["delayMs"] = state.nextDelay.count();
+      }
+      if (!why.empty()) line["error"] = why;
+      std::cerr << line.dump() << std::endl;
+      return;
+    }
+    std::cerr << "corvenza: real-time connection " << toString(state.phase);
+    if (state.phase == Phase::reconnecting) {
+      std::cerr << " (attempt " << state.attempt << " in " << state.nextDelay.count() << " ms)";
+    }
+    if (!why.empty()) std::cerr << ": " << why;
+    std::cerr << std::endl;
+  };
+}
+
 int runWatch(const GlobalOptions& global, WatchOptions options) {
   if (!options.create && !options.update && !options.remove) {
     options.create = options.update = options.remove = true;
@@ -49,6 +77,7 @@ int runWatch(const GlobalOptions& global, WatchOptions options) {
   auto state = std::make_shared<WatchState>();
   auto starts = std::make_shared<StartCounter>();
   CorvenzaEnterprise::shared().setDelegate(starts);
+  CorvenzaEnterprise::shared().setConnectionStateListener(connectionPrinter(options.json));
   auto listener = [state, json = options.json](const char* kind) -> RequestCallback {
     return [state, json, kind](std::shared_ptr<EstimationRequest> record,
                                std::optional<Errors> errors) {

@@ -177,6 +177,7 @@ class Core : public std::enable_shared_from_this<Core> {
   static awaitable<void> run(std::shared_ptr<Core> self) { co_await self->loop(); }
 
   awaitable<void> loop() {
+    tell(RealtimeConnectionState::Phase::connecting);
     int attempt = 0;
     std::optional<sigv4::Credentials> refused;
     // Set once refused credentials were dropped: fresh ones refused too are
@@ -185,11 +186,13 @@ class Core : public std::enable_shared_from_this<Core> {
     while (!subscriptions_.empty()) {
       closing_ = false;
       auto credentials = co_await fetchCredentials();
+      std::optional<Error> ended;  // why this attempt's connection ended
       bool sameAsRefused = credentials && refused &&
                            credentials->accessKeyId == refused->accessKeyId &&
                            credentials->sessionToken == refused->sessionToken;
       if (!credentials) {
         deliverErrorToAll(credentials.error());
+        ended = credentials.error();
       } else if (!sameAsRefused) {
         authRefused_ = false;
         refusal_.reset();
@@ -207,11 +210,24 @@ class Core : public std::enable_shared_from_this<Core> {
           deliverErrorToAll(*refusal_);
           if (authRefused_) refused = credentials.value();
         }
+        ended = refusal_ ? refusal_ : lost_;
       }
       if (subscriptions_.empty()) break;
-      co_await backoff(attempt++);
+      co_await backoff(attempt++, std::move(ended));
     }
     running_ = false;
+    tell(RealtimeConnectionState::Phase::disconnected);
+  }
+
+  void tell(RealtimeConnectionState::Phase phase, int attempt = 0,
+            std::chrono::milliseconds delay = {}, std::optional<Error> why = {}) const {
+    if (!config_.onState) return;
+    RealtimeConnectionState state;
+    state.phase = phase;
+    state.attempt = attempt;
+    state.nextDelay = delay;
+    state.error = std::move(why);
+    config_.onState(std::move(state));
   }
 
   awaitable<detail::Result<sigv4::Credentials>> fetchCredentials() {
@@ -239,10 +255,13 @@ class Core : public std::enable_shared_from_this<Core> {
     return config_.skew ? config_.skew->now() : std::chrono::system_clock::now();
   }
 
-  awaitable<void> backoff(int attempt) {
+  awaitable<void> backoff(int attempt, std::optional<Error> why) {
     static thread_local std::mt19937 random{std::random_device{}()};
-    wake_.expires_after(backoffDelay(attempt + 1, config_.reconnectBase, config_.reconnectCap,
-                                     std::uniform_real_distribution<double>(0, 1)(random)));
+    const auto delay = backoffDelay(attempt + 1, config_.reconnectBase, config_.reconnectCap,
+                                    std::uniform_real_distribution<double>(0, 1)(random));
+    tell(RealtimeConnectionState::Phase::reconnecting, attempt + 1,
+         std::chrono::duration_cast<std::chrono::milliseconds>(delay), std::move(why));
+    wake_.expires_after(delay);
     beast::error_code ec;
     co_await wake_.async_wait(asio::redirect_error(use_awaitable, ec));
   }
@@ -250,6 +269,7 @@ class Core : public std::enable_shared_from_this<Core> {
   awaitable<void> session(const sigv4::Credentials& credentials) {
     credentials_ = credentials;
     acknowledged_ = false;
+    lost_.reset();
     ready_ = false;
     for (auto& [id, sub] : subscriptions_) {
       sub.started = false;
@@ -265,8 +285,10 @@ class Core : public std::enable_shared_from_this<Core> {
         auto text = co_await socket_->read();
         if (!handle(text)) break;
       }
-    } catch (const std::exception&) {
+    } catch (const std::exception& failure) {
       // A failed connect, read or close: the loop decides whether to retry.
+      lost_ = connectionError(acknowledged_ ? std::string("the connection was lost")
+                                            : std::string("cannot connect: ") + failure.what());
     }
     if (socket_) socket_->abort();
     socket_.reset();
@@ -381,6 +403,7 @@ class Core : public std::enable_shared_from_this<Core> {
         deadline_ = Clock::now() + timeout_;
         acknowledged_ = true;
         ready_ = true;
+        tell(RealtimeConnectionState::Phase::connected);
         for (auto& [id, sub] : subscriptions_) {
           if (sub.refusedKey != credentials_.accessKeyId) sendStart(sub);
         }
@@ -507,6 +530,7 @@ class Core : public std::enable_shared_from_this<Core> {
   bool acknowledged_ = false;
   bool authRefused_ = false;
   std::optional<Error> refusal_;  // the connection_error of the last session
+  std::optional<Error> lost_;     // how the last session's socket failed
 };
 
 class Watcher final : public SubscriptionWatcher {

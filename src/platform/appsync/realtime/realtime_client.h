@@ -2,10 +2,12 @@
 // The real-time side of the GraphQL client: subscriptions over one shared
 // WebSocket connection, signed with the cloud credentials.
 
+#include <corvenza/connection_state.h>
 #include <corvenza/main_queue.h>
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -35,6 +37,8 @@ struct RealtimeConfiguration {
   /// First reconnection delay and its cap; each wait is jittered.
   std::chrono::milliseconds reconnectBase{500};
   std::chrono::milliseconds reconnectCap{30'000};
+  /// Told of each change of the connection's state, on the client's thread.
+  std::function<void(RealtimeConnectionState)> onState;
 };
 
 class RealtimeClient {

@@ -273,8 +273,10 @@ class CorvenzaEnterprise::Instance {
   /// reconnecting with the attempt and its delay, disconnected), on the main
   /// queue; an empty one stops. The connection carries every subscription:
   /// while it is down no event arrives, and once it is back the changes made
-  /// in between are delivered before any later event, each once (one list of
-  /// the user's requests in pages of 100 and a read of each, four at once).
+  /// in between are delivered before any later event, each once. The cost:
+  /// one list of the user's requests in pages of 100 and a read of each, four
+  /// at once, when the subscriptions start and after each reconnection, and a
+  /// read of the request after each event.
   void setConnectionStateListener(ConnectionStateListener listener);
   /// Seconds allowed for each network step of a creation: 45.
   double estimationTimeOutSec() const;

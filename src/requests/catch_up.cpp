@@ -179,17 +179,54 @@ void CatchUp::started(const State& state, EstimationEventKind kind) {
   read(state, generation);
 }
 
-bool CatchUp::holdLive(EstimationEventKind kind, const std::shared_ptr<EstimationRequest>& record) {
+bool CatchUp::holdLive(const State& state, EstimationEventKind kind,
+                       const std::shared_ptr<EstimationRequest>& record) {
   if (!record || !record->id) return false;
-  std::lock_guard lock(mutex_);
-  if (reading_ == Reading::none) {
+  {
+    std::lock_guard lock(mutex_);
+    if (reading_ != Reading::none) {
+      heardWhileReading_.push_back({kind, record});
+      if (reading_ != Reading::catchUp) return false;
+      held_.push_back({kind, record});
+      return true;
+    }
     note({kind, record});
-    return false;
   }
-  heardWhileReading_.push_back({kind, record});
-  if (reading_ != Reading::catchUp) return false;
-  held_.push_back({kind, record});
-  return true;
+  refresh(state);
+  return false;
+}
+
+void CatchUp::refresh(const State& state) {
+  std::vector<std::string> ids;
+  std::uint64_t generation;
+  {
+    std::lock_guard lock(mutex_);
+    for (auto id = stale_.begin(); id != stale_.end();) {
+      if (!refreshing_.insert(*id).second) {
+        ++id;  // its read is on the way; the next event reads it again
+        continue;
+      }
+      ids.push_back(*id);
+      id = stale_.erase(id);
+    }
+    generation = generation_;
+  }
+  std::weak_ptr<ClientState> weak = state;
+  for (const auto& id : ids) {
+    getEstimationRequest(state, id, [this, weak, id, generation](auto record, auto) {
+      if (!weak.lock()) return;
+      std::lock_guard lock(mutex_);
+      if (generation != generation_) return;
+      refreshing_.erase(id);
+      const auto known = known_.find(id);
+      // A read older or newer than the last event leaves the status to compare.
+      if (!record || known == known_.end() || stale_.count(id) ||
+          !known->second.fingerprint.empty() || known->second.status != statusOf(*record)) {
+        return;
+      }
+      known->second.fingerprint = fingerprintOf(*record);
+    });
+  }
 }
 
 void CatchUp::stopped(EstimationEventKind kind) {
@@ -204,6 +241,8 @@ void CatchUp::stopped(EstimationEventKind kind) {
   again_ = false;
   held_.clear();
   heardWhileReading_.clear();
+  stale_.clear();
+  refreshing_.clear();
   ++generation_;
 }
 
@@ -231,6 +270,7 @@ void CatchUp::finish(const State& state, std::uint64_t generation, std::optional
     if (now) {
       if (catchingUp) changes = changesBetween(known_, *now);
       known_.clear();
+      stale_.clear();
       for (const auto& record : *now) {
         known_[*record->id] = {statusOf(*record), fingerprintOf(*record)};
       }
@@ -257,6 +297,7 @@ void CatchUp::finish(const State& state, std::uint64_t generation, std::optional
     });
     if (!delivered) deliver(event.kind, event.record);
   }
+  refresh(state);
   if (again) return restart(state);
   if (retry) {
     std::weak_ptr<ClientState> weak = state;
@@ -293,8 +334,10 @@ void CatchUp::note(const Live& event) {
   const auto& id = *event.record->id;
   if (event.kind == EstimationEventKind::deletion) {
     known_.erase(id);
+    stale_.erase(id);
   } else {
     known_[id] = {statusOf(*event.record), std::string()};
+    stale_.insert(id);
   }
 }
 

@@ -14,6 +14,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -55,7 +56,8 @@ class CatchUp {
   /// A live event for the listeners of @p kind: false when it is to be
   /// delivered now, true when it is held until the catch-up in progress has
   /// delivered what it found.
-  bool holdLive(EstimationEventKind kind, const std::shared_ptr<EstimationRequest>& record);
+  bool holdLive(const State& state, EstimationEventKind kind,
+                const std::shared_ptr<EstimationRequest>& record);
   /// @p kind's subscription ended; when none is left, everything known is
   /// forgotten and a read in progress dropped.
   void stopped(EstimationEventKind kind);
@@ -71,6 +73,9 @@ class CatchUp {
   void restart(const State& state);
   void finish(const State& state, std::uint64_t generation, std::optional<Records> now);
   void note(const Live& event);
+  // Reads the requests events changed, so that what is known of them is
+  // every field again, not the status alone.
+  void refresh(const State& state);
 
   std::mutex mutex_;
   KnownRequests known_;
@@ -81,6 +86,8 @@ class CatchUp {
   int retries_ = 0;                      // of a catch-up whose read failed
   std::vector<Live> held_;               // live events during a catch-up
   std::vector<Live> heardWhileReading_;  // the read may predate them
+  std::set<std::string> stale_;          // known from an event only
+  std::set<std::string> refreshing_;     // read for that now
   std::uint64_t generation_ = 0;         // reset() makes reads in flight stale
 };
 

@@ -37,7 +37,7 @@ appsync::SubscriptionHandler eventHandler(WeakState state, SubscriptionKind kind
       auto record = std::make_shared<EstimationRequest>();
       record->id = root->id();
       record->status = root->status();
-      if (auto held = state.lock(); held && held->catchUp().holdLive(kind, record)) return;
+      if (auto held = state.lock(); held && held->catchUp().holdLive(held, kind, record)) return;
       for (auto& listener : listeners(state, kind)) listener(record, std::nullopt);
       return;
     }

@@ -135,9 +135,9 @@ class CatchUpTest : public ::testing::Test {
     EXPECT_FALSE(id.empty());
     return id;
   }
-  std::string update(EstimationClient& client, const std::string& id) {
+  std::string update(EstimationClient& client, const std::string& id, double height = 181) {
     EstimationParameter parameter;
-    parameter.heightInCm = 181;
+    parameter.heightInCm = height;
     parameter.weightInKg = 80;
     parameter.age = 40;
     return await(
@@ -197,6 +197,13 @@ TEST_F(CatchUpTest, ChangesMadeWhileDisconnectedAreDeliveredOnceAfterTheReconnec
          return std::vector<Heard>{{Kind::update, t.update(c, ids[0])}};
        },
        none},
+      {"an update heard live, then one in the gap", 1,
+       [](CatchUpTest& t, EstimationClient& c, const Ids& ids) {
+         return std::vector<Heard>{{Kind::update, t.update(c, ids[0])}};
+       },
+       [](CatchUpTest& t, EstimationClient& c, const Ids& ids) {
+         return std::vector<Heard>{{Kind::update, t.update(c, ids[0], 175)}};
+       }},
       {"many changes", 4, none,
        [](CatchUpTest& t, EstimationClient& c, const Ids& ids) {
          std::vector<Heard> made;
@@ -224,6 +231,7 @@ TEST_F(CatchUpTest, ChangesMadeWhileDisconnectedAreDeliveredOnceAfterTheReconnec
 
     auto expected = test.beforeDrop(*this, *owner.client, ids);
     ASSERT_TRUE(queue_->runUntil([&] { return owner.heard.size() >= expected.size(); }, kLimit));
+    queue_->runFor(300ms);  // what the events changed, read
     drop();
     const auto made = test.inTheGap(*this, *owner.client, ids);
     EXPECT_EQ(owner.counter->fewest(), 1) << "the change was made while disconnected";

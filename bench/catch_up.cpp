@@ -31,11 +31,12 @@ bool control(const std::string& method, const std::string& url, const std::strin
 
 struct Starts final : CorvenzaEnterpriseDelegate {
   std::array<int, 3> count{};
-  SteadyClock::time_point last;
+  SteadyClock::time_point back;  // the first subscription acknowledged again
   void estimationProgressDidChange(EstimationProgressType) override {}
   void estimationSubscriptionDidStart(EstimationEventKind kind) override {
-    ++count[static_cast<int>(kind)];
-    last = SteadyClock::now();
+    if (++count[static_cast<int>(kind)] == 2 && back == SteadyClock::time_point()) {
+      back = SteadyClock::now();
+    }
   }
   int fewest() const { return *std::min_element(count.begin(), count.end()); }
 };
@@ -82,8 +83,8 @@ int main(int argc, char** argv) {
   CorvenzaEnterprise::shared().setDelegate(starts);
   std::set<std::string> heard;
   SteadyClock::time_point lastEvent;
-  for (const auto kind :
-       {EstimationEventKind::creation, EstimationEventKind::update, EstimationEventKind::deletion}) {
+  for (const auto kind : {EstimationEventKind::creation, EstimationEventKind::update,
+                          EstimationEventKind::deletion}) {
     const auto listener = [&heard, &lastEvent](std::shared_ptr<EstimationRequest> record,
                                                std::optional<Errors>) {
       if (!record || !record->id) return;
@@ -134,12 +135,13 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "%zu of %d changes caught up\n", heard.size(), changes);
     return 1;
   }
-  const auto back = starts->last;
+  const auto back = starts->back;
   queue->runFor(std::chrono::milliseconds(500));  // nothing else arrives
-  std::printf("requests %d, changes %d: last caught-up event %.1f ms after the subscriptions "
-              "were back (%zu requests heard)\n",
-              requests, changes,
-              std::chrono::duration<double, std::milli>(lastEvent - back).count(), heard.size());
+  std::printf(
+      "requests %d, changes %d: last caught-up event %.1f ms after the first subscription "
+      "was back (%zu requests heard)\n",
+      requests, changes, std::chrono::duration<double, std::milli>(lastEvent - back).count(),
+      heard.size());
   CorvenzaEnterprise::unsubscribeAll();
   CorvenzaEnterprise::shutdown();
   return 0;

@@ -38,6 +38,7 @@ class DispatchWorkItem {
   bool isCancelled() const;
 
  private:
+  friend class MainQueue;
   struct State;
   std::shared_ptr<State> state_;
 };

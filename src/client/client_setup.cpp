@@ -191,16 +191,12 @@ void buildGraphQL(const std::shared_ptr<requests::ClientState>& state) {
   realtimeConfiguration.skew = state->runtime().skew;
   realtimeConfiguration.caFile = state->runtime().connection.caFile;
   realtimeConfiguration.proxy = state->runtime().connection.proxy;
-  // The connection's thread hands each state to the application's queue.
+  // Told on the main queue, which the subscriptions name.
   realtimeConfiguration.onState =
       [weak = std::weak_ptr<requests::ClientState>(state)](RealtimeConnectionState connection) {
         auto owner = weak.lock();
         if (!owner) return;
-        owner->queue()->async([weak, connection] {
-          auto owner = weak.lock();
-          if (!owner) return;
-          if (auto listener = owner->session().connectionListener()) listener(connection);
-        });
+        if (auto listener = owner->session().connectionListener()) listener(connection);
       };
   auto realtime = appsync::makeRealtimeClient(std::move(realtimeConfiguration));
   if (!realtime) {

@@ -214,7 +214,8 @@ void CatchUp::refresh(const State& state) {
   std::weak_ptr<ClientState> weak = state;
   for (const auto& id : ids) {
     getEstimationRequest(state, id, [this, weak, id, generation](auto record, auto) {
-      if (!weak.lock()) return;
+      const auto alive = weak.lock();  // this object lives in the state
+      if (!alive) return;
       std::lock_guard lock(mutex_);
       if (generation != generation_) return;
       refreshing_.erase(id);

@@ -43,11 +43,13 @@ class StartCounter final : public CorvenzaEnterpriseDelegate {
 };
 
 // The real-time connection's changes, on standard error: words, or one JSON
-// object each with --json. The first connection is not news.
-ConnectionStateListener connectionPrinter(bool json) {
-  return [json, seen = std::make_shared<bool>(false)](const RealtimeConnectionState& state) {
+// object each with --json. The first connection is not news, and after a
+// failure the watch ends, having said why.
+ConnectionStateListener connectionPrinter(bool json, std::shared_ptr<const WatchState> watch) {
+  return [json, watch, seen = std::make_shared<bool>(false)](const RealtimeConnectionState& state) {
     using Phase = RealtimeConnectionState::Phase;
     if (!std::exchange(*seen, true) && state.phase == Phase::connecting) return;
+    if (watch->failed) return;
     const auto why = state.error ? state.error->localizedDescription() : std::string();
     if (json) {
       nlohmann::ordered_json line{{"connection", toString(state.phase)}};
@@ -75,9 +77,9 @@ int runWatch(const GlobalOptions& global, WatchOptions options) {
   auto session = Session::start(global);
   if (!session) return kExitFailure;
   auto state = std::make_shared<WatchState>();
+  CorvenzaEnterprise::shared().setConnectionStateListener(connectionPrinter(options.json, state));
   auto starts = std::make_shared<StartCounter>();
   CorvenzaEnterprise::shared().setDelegate(starts);
-  CorvenzaEnterprise::shared().setConnectionStateListener(connectionPrinter(options.json));
   auto listener = [state, json = options.json](const char* kind) -> RequestCallback {
     return [state, json, kind](std::shared_ptr<EstimationRequest> record,
                                std::optional<Errors> errors) {

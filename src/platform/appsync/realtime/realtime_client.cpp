@@ -139,6 +139,7 @@ class Core : public std::enable_shared_from_this<Core> {
 
   void add(Subscription sub) {
     auto id = sub.id;
+    stateQueue_ = sub.queue;
     subscriptions_.emplace(id, std::move(sub));
     if (!running_) {
       running_ = true;
@@ -221,13 +222,14 @@ class Core : public std::enable_shared_from_this<Core> {
 
   void tell(RealtimeConnectionState::Phase phase, int attempt = 0,
             std::chrono::milliseconds delay = {}, std::optional<Error> why = {}) const {
-    if (!config_.onState) return;
+    // Held here, the queue outlives process-wide objects torn down at exit.
+    if (!config_.onState || !stateQueue_) return;
     RealtimeConnectionState state;
     state.phase = phase;
     state.attempt = attempt;
     state.nextDelay = delay;
     state.error = std::move(why);
-    config_.onState(std::move(state));
+    stateQueue_->async([onState = config_.onState, state = std::move(state)] { onState(state); });
   }
 
   awaitable<detail::Result<sigv4::Credentials>> fetchCredentials() {
@@ -529,8 +531,9 @@ class Core : public std::enable_shared_from_this<Core> {
   bool closing_ = false;
   bool acknowledged_ = false;
   bool authRefused_ = false;
-  std::optional<Error> refusal_;  // the connection_error of the last session
-  std::optional<Error> lost_;     // how the last session's socket failed
+  std::optional<Error> refusal_;           // the connection_error of the last session
+  std::optional<Error> lost_;              // how the last session's socket failed
+  std::shared_ptr<MainQueue> stateQueue_;  // where the state goes
 };
 
 class Watcher final : public SubscriptionWatcher {

@@ -37,7 +37,8 @@ struct RealtimeConfiguration {
   /// First reconnection delay and its cap; each wait is jittered.
   std::chrono::milliseconds reconnectBase{500};
   std::chrono::milliseconds reconnectCap{30'000};
-  /// Told of each change of the connection's state, on the client's thread.
+  /// Told of each change of the connection's state, on the queue of the
+  /// latest subscription.
   std::function<void(RealtimeConnectionState)> onState;
 };
 
